@@ -1,0 +1,38 @@
+// The message catalogue: every message the utility shows is a modal alert whose title and text
+// come from the bundle's string table, looked up anew at each alert.
+#pragma once
+
+#include "platform/foundation/Foundation.h"
+
+inline constexpr const char MSG_APPNAME[] = "MSG_APPNAME";
+inline constexpr const char MSG_WARN[] = "MSG_WARN";
+inline constexpr const char MSG_PATHERROR[] = "MSG_PATHERROR";
+inline constexpr const char MSG_CHECKPATH[] = "MSG_CHECKPATH";
+inline constexpr const char MSG_START[] = "MSG_START";
+inline constexpr const char MSG_SLOTERROR[] = "MSG_SLOTERROR";
+inline constexpr const char MSG_INITIALIZE[] = "MSG_INITIALIZE";
+inline constexpr const char MSG_ERASE[] = "MSG_ERASE";
+inline constexpr const char MSG_WRITE[] = "MSG_WRITE";
+inline constexpr const char MSG_WRITESTART[] = "MSG_WRITESTART";
+inline constexpr const char MSG_WRITEFAIL[] = "MSG_WRITEFAIL";
+inline constexpr const char MSG_WRITESUCCESS[] = "MSG_WRITESUCCESS";
+inline constexpr const char MSG_SUCCESS[] = "MSG_SUCCESS";
+// Failures that the utility reports although the card's first software kept silent on them.
+inline constexpr const char MSG_READFAIL[] = "MSG_READFAIL";
+inline constexpr const char MSG_STOREFAIL[] = "MSG_STOREFAIL";
+inline constexpr const char MSG_DEFAULTFAIL[] = "MSG_DEFAULTFAIL";
+inline constexpr const char MSG_ERASEFAIL[] = "MSG_ERASEFAIL";
+inline constexpr const char MSG_FILEERROR[] = "MSG_FILEERROR";
+
+// The text of a message key in the user's language; a missing text comes back as the key.
+NSString LocalizedMessage(const char* key);
+
+enum class AlertButtons { ok, okCancel };
+
+// Shows the alert for a message key: title from MSG_APPNAME, the key's text as the message,
+// "OK" and, for the four confirmations, "Cancel". Returns the answer (1 for OK).
+int ShowAlert(const char* messageKey, AlertButtons buttons);
+// The same with a message composed by the caller; the text is shown as it is.
+int ShowAlertWithMessage(const NSString& message, AlertButtons buttons);
+// The composed path message: MSG_PATHERROR, two carriage returns, MSG_CHECKPATH, bundle path.
+NSString ComposedPathMessage(const NSString& bundlePath);

@@ -1,0 +1,142 @@
+#include "tests/support/TempHost.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+    std::string tmpl = (fs::temp_directory_path() / "sc820-test-XXXXXX").string();
+    char* made = mkdtemp(tmpl.data());
+    if (made == nullptr) {
+        ADD_FAILURE() << "mkdtemp failed";
+    }
+    path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+}
+
+int RunProgram(const std::vector<std::string>& argv, std::string* output,
+               const std::vector<std::string>& extraEnv) {
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    std::vector<std::string> envStrings;
+    for (char** e = environ; *e != nullptr; ++e) envStrings.emplace_back(*e);
+    for (const auto& e : extraEnv) envStrings.push_back(e);
+    std::vector<char*> env;
+    for (auto& e : envStrings) env.push_back(e.data());
+    env.push_back(nullptr);
+    pid_t pid = 0;
+    int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), env.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeFds[1]);
+    std::string collected;
+    if (rc == 0) {
+        char buf[4096];
+        ssize_t n;
+        while ((n = read(pipeFds[0], buf, sizeof buf)) > 0) collected.append(buf, n);
+    }
+    close(pipeFds[0]);
+    if (output != nullptr) *output = collected;
+    if (rc != 0) return -1;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string ReadFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void WriteFileBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+TempHost::TempHost() {
+    TempDir scratch;  // only to pick a unique name
+    dir_ = scratch.path() + "-host";
+    fs::create_directories(dir_);
+    root_ = dir_ + "/root";
+    const char* previous = std::getenv("SC820_HOST_ROOT");
+    hadPreviousRoot_ = previous != nullptr;
+    if (hadPreviousRoot_) previousRoot_ = previous;
+    std::string out;
+    int rc = host({"init"}, &out);
+    if (rc != 0) ADD_FAILURE() << "sc820-host init failed: " << out;
+    setenv("SC820_HOST_ROOT", root_.c_str(), 1);
+}
+
+TempHost::~TempHost() {
+    if (hadPreviousRoot_) {
+        setenv("SC820_HOST_ROOT", previousRoot_.c_str(), 1);
+    } else {
+        unsetenv("SC820_HOST_ROOT");
+    }
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+}
+
+int TempHost::host(const std::vector<std::string>& args, std::string* output) const {
+    std::vector<std::string> argv = {SC820_HOST_BINARY, "--root", root_};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProgram(argv, output);
+}
+
+std::string TempHost::hostOk(const std::vector<std::string>& args) const {
+    std::string out;
+    int rc = host(args, &out);
+    std::string joined;
+    for (const auto& a : args) joined += a + " ";
+    EXPECT_EQ(rc, 0) << "sc820-host " << joined << "-> " << out;
+    return out;
+}
+
+std::vector<std::string> TempHost::logLines() const {
+    std::vector<std::string> lines;
+    std::ifstream in(root_ + "/var/log/system.log");
+    std::string line;
+    while (std::getline(in, line)) lines.push_back(line);
+    return lines;
+}
+
+std::vector<int> TempHost::commandCounts() const {
+    std::istringstream in(hostOk({"status"}));
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("commands ", 0) == 0) {
+            std::istringstream fields(line.substr(9));
+            std::vector<int> counts;
+            int n;
+            while (fields >> n) counts.push_back(n);
+            return counts;
+        }
+    }
+    ADD_FAILURE() << "no commands line in status";
+    return {};
+}

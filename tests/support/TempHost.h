@@ -1,0 +1,48 @@
+// A fresh emulated host in a temporary directory, made with `sc820-host init`, named by
+// SC820_HOST_ROOT for the life of the object, and removed afterwards.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class TempHost {
+public:
+    TempHost();
+    ~TempHost();
+    TempHost(const TempHost&) = delete;
+    TempHost& operator=(const TempHost&) = delete;
+
+    const std::string& root() const { return root_; }
+    // Runs `sc820-host --root ROOT args...`; returns its exit status and fills output with
+    // its standard output and standard error.
+    int host(const std::vector<std::string>& args, std::string* output = nullptr) const;
+    // Runs the command and fails the current test when it does not exit 0.
+    std::string hostOk(const std::vector<std::string>& args) const;
+    // The system log's entries (one per line).
+    std::vector<std::string> logLines() const;
+    // The `commands N0..N5` counts of `sc820-host status`.
+    std::vector<int> commandCounts() const;
+
+private:
+    std::string dir_;
+    std::string root_;
+    std::string previousRoot_;
+    bool hadPreviousRoot_ = false;
+};
+
+// A temporary directory removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// Runs a program with arguments (no shell) and collects what it prints on both streams.
+int RunProgram(const std::vector<std::string>& argv, std::string* output,
+               const std::vector<std::string>& extraEnv = {});
+std::string ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::string& bytes);
