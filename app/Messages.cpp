@@ -1,1 +1,27 @@
-// Work in progress.
+// The message catalogue. Texts are looked up anew at every alert, so the string table of the
+// moment decides what the user reads; the message is always handed over as it is, never as
+// a format.
+#include "app/Messages.h"
+
+#include "platform/window/AppKit.h"
+
+NSString LocalizedMessage(const char* key) {
+    return NSBundle::mainBundle().localizedStringForKey(NSString(key), NSString(""), nullptr);
+}
+
+int ShowAlertWithMessage(const NSString& message, AlertButtons buttons) {
+    const char* alternate = buttons == AlertButtons::okCancel ? "Cancel" : nullptr;
+    return NSRunAlertPanel(LocalizedMessage(MSG_APPNAME), message, "OK", alternate, nullptr);
+}
+
+int ShowAlert(const char* messageKey, AlertButtons buttons) {
+    return ShowAlertWithMessage(LocalizedMessage(messageKey), buttons);
+}
+
+NSString ComposedPathMessage(const NSString& bundlePath) {
+    NSString message = LocalizedMessage(MSG_PATHERROR);
+    message.appendString(NSString("\r\r"));
+    message.appendString(LocalizedMessage(MSG_CHECKPATH));
+    message.appendString(bundlePath);
+    return message;
+}

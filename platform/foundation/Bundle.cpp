@@ -1,0 +1,79 @@
+// NSBundle: the application's own bundle, found from the running program's path.
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "platform/foundation/Foundation.h"
+#include "platform/foundation/StringTable.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string& TestingBundlePath() {
+    static std::string path;
+    return path;
+}
+
+std::string ExecutablePath() {
+    std::error_code error;
+    fs::path exe = fs::read_symlink("/proc/self/exe", error);
+    return error ? std::string() : exe.string();
+}
+
+// The program lives in <bundle>/Contents/bin/; anywhere else (a test program) it is not in a
+// bundle.
+std::string BundleOfExecutable(const fs::path& exe) {
+    fs::path contents = exe.parent_path().parent_path();
+    if (contents.filename() != "Contents") return {};
+    return contents.parent_path().string();
+}
+
+std::string CurrentBundlePath() {
+    fs::path exe = ExecutablePath();
+    std::string bundle = BundleOfExecutable(exe);
+    if (!bundle.empty()) return bundle;
+    if (!TestingBundlePath().empty()) return TestingBundlePath();
+    return exe.parent_path().string();
+}
+
+StringTable& SharedStringTable() {
+    static StringTable table;
+    return table;
+}
+
+}  // namespace
+
+NSBundle& NSBundle::mainBundle() {
+    static NSBundle bundle;
+    return bundle;
+}
+
+void NSBundle::setMainBundlePathForTesting(const std::string& path) {
+    TestingBundlePath() = path;
+    mainBundle().info_.reset();
+}
+
+NSString NSBundle::bundlePath() const {
+    return NSString(CurrentBundlePath());
+}
+
+const NSDictionary* NSBundle::infoDictionary() const {
+    if (!info_) {
+        info_ = NSDictionary::dictionaryWithContentsOfFile(
+            NSString(CurrentBundlePath() + "/Contents/Info.plist"));
+    }
+    return info_->has_value() ? &info_->value() : nullptr;
+}
+
+NSString NSBundle::localizedStringForKey(const NSString& key, const NSString& value,
+                                         const char* table) const {
+    // Only the default table is shipped; a named table has no texts.
+    if (table == nullptr || *table == '\0') {
+        std::string dir = CurrentBundlePath() + "/Contents/Resources/translations";
+        if (auto text = SharedStringTable().lookup(dir, key.UTF8String())) {
+            return NSString(text->toStdU16String());
+        }
+    }
+    return value.length() != 0 ? value : key;
+}

@@ -1,0 +1,91 @@
+// The program entry of a windowed program: the application, the main window, its controller,
+// the event loop.
+#include <xcb/xcb.h>
+
+#include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/window/AppKit.h"
+#include "platform/window/NibLoader.h"
+#include "platform/window/QtBackend.h"
+
+namespace {
+
+bool IsSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
+
+// The platform plugin Qt will use: a -platform argument, else QT_QPA_PLATFORM.
+std::string PlatformName(int argc, char** argv) {
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0) {
+            return argv[i + 1];
+        }
+    }
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    return platform != nullptr ? platform : "";
+}
+
+// Qt aborts when its display platform finds no display; say so plainly instead.
+bool DisplayReachable(int argc, char** argv) {
+    std::string platform = PlatformName(argc, argv);
+    bool needsDisplay =
+        platform.empty() || platform.rfind("xcb", 0) == 0 || platform.rfind("wayland", 0) == 0;
+    return !needsDisplay || IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY");
+}
+
+// Qt aborts as well when DISPLAY names an X server that does not answer; try it first.
+bool XServerAnswers(int argc, char** argv) {
+    const std::string platform = PlatformName(argc, argv);
+    const bool usesX = platform.rfind("xcb", 0) == 0 || (platform.empty() && IsSet("DISPLAY"));
+    if (!usesX || !IsSet("DISPLAY")) return true;
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    const bool answers = xcb_connection_has_error(connection) == 0;
+    xcb_disconnect(connection);
+    return answers;
+}
+
+std::string ProgramName(int argc, char** argv) {
+    if (argc < 1 || argv[0] == nullptr) return "sc820-utility";
+    return std::filesystem::path(argv[0]).filename().string();
+}
+
+int Refuse(const std::string& program, const std::string& reason) {
+    std::fprintf(stderr, "%s: %s\n", program.c_str(), reason.c_str());
+    return 1;
+}
+
+}  // namespace
+
+int NSApplicationMain(int argc, char** argv) {
+    std::string program = ProgramName(argc, argv);
+    if (!DisplayReachable(argc, argv)) {
+        return Refuse(program, "no display: set DISPLAY or run under xvfb-run");
+    }
+    if (!XServerAnswers(argc, argv)) {
+        return Refuse(program, std::string("cannot reach the display ") + std::getenv("DISPLAY") +
+                                   ": start an X server or run under xvfb-run");
+    }
+    QApplication application(argc, argv);
+    // A script that cannot be used ends the program here, before anything is shown or done.
+    Automation* automation = QtBackend::shared().automation();
+
+    QString error;
+    std::unique_ptr<QWidget> window = LoadWindowDescription(kMainWindowDescription, &error);
+    std::unique_ptr<NibOwner> owner =
+        window ? NibOwner::instantiate(window.get(), &error) : nullptr;
+    if (!owner) return Refuse(program, error.toStdString());
+    if (automation != nullptr) automation->attach(window.get(), owner->connectedOutlets());
+
+    // The window is on screen while the start-up sequence asks its questions.
+    window->show();
+    owner->awakeFromNib();
+    if (automation != nullptr) automation->scheduleIdleStep();
+    int status = application.exec();
+    if (automation != nullptr) automation->recordEnd();
+    return status;
+}

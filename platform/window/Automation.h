@@ -1,0 +1,67 @@
+// Takes the user's part from an automation script (SC820_AUTOMATION) and writes what the user
+// would have seen to the transcript (SC820_TRANSCRIPT, else standard error). A question (an
+// alert or an open panel) takes the next step, which must answer it; when the program is idle
+// the next step is an action on the main window, run from the event loop. A step that does
+// not fit, or a script that ends while a question is open, ends the program with an `error`
+// line and status 3; a script that ends while the program is idle ends it with `end` and
+// status 0, storing nothing, as Cancel would.
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/window/AutomationScript.h"
+#include "platform/window/Transcript.h"
+
+class Automation {
+public:
+    // Ends the program with the status; it does not return. Tests may pass one that throws.
+    using Exit = std::function<void(int status)>;
+    static void ExitProcess(int status);
+    static constexpr int kScriptFailureStatus = 3;
+
+    Automation(AutomationScript script, std::unique_ptr<Transcript> transcript,
+               Exit exit = ExitProcess);
+
+    // The automation named by SC820_AUTOMATION, or null when it is not set. A script that
+    // cannot be read, or holds a line that is not a step, ends the program with status 3.
+    static std::unique_ptr<Automation> fromEnvironment();
+
+    int answerAlert(const std::string& title, const std::string& message, const char* defaultButton,
+                    const char* alternateButton);
+    // Returns 1 (a file chosen, *chosen set) or 0 (cancelled).
+    int answerPanel(const std::string& directory, std::string* chosen);
+
+    // The main window that idle steps act on, and the controller's outlets in their order
+    // (for `dump`).
+    void attach(QWidget* window, std::vector<std::string> outletNames);
+    // Runs the next idle step from the event loop, once control returns to it.
+    void scheduleIdleStep();
+    void runIdleStep();
+
+    void recordTerminate();
+    // The event loop has ended without a terminate.
+    void recordEnd();
+    [[noreturn]] void fail(const std::string& text);
+
+private:
+    [[noreturn]] void finish(int status);
+    void perform(const ScriptStep& step);
+    void press(const ScriptStep& step);
+    void select(const ScriptStep& step);
+    void set(const ScriptStep& step);
+    void dump();
+    QWidget* control(const ScriptStep& step);
+    static std::string where(const ScriptStep& step);
+
+    AutomationScript script_;
+    std::unique_ptr<Transcript> transcript_;
+    Exit exit_;
+    QPointer<QWidget> window_;
+    std::vector<std::string> outletNames_;
+    bool ended_ = false;
+};

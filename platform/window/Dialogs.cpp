@@ -1,0 +1,82 @@
+// The interactive alert and open panel.
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <cstdio>
+
+#include "platform/window/QtBackend.h"
+
+namespace {
+
+QString ToQString(const NSString& text) {
+    return QString::fromStdU16String(text.units());
+}
+
+bool HaveWidgets() {
+    return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
+}
+
+// The window a dialog belongs over: the active one, else the first window on screen.
+QWidget* DialogParent() {
+    if (QWidget* active = QApplication::activeWindow()) return active;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->isVisible() && qobject_cast<QDialog*>(widget) == nullptr) return widget;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+int RunAlertBox(const NSString& title, const NSString& message, const char* defaultButton,
+                const char* alternateButton, const char* otherButton) {
+    if (!HaveWidgets()) {
+        // Nobody can answer: report the message and take the refusal where there is one, so
+        // that no confirmation is ever given on the user's behalf.
+        std::fprintf(stderr, "%s: %s\n", title.UTF8String().c_str(), message.UTF8String().c_str());
+        return alternateButton != nullptr ? 0 : 1;
+    }
+    QMessageBox box(DialogParent());
+    box.setWindowTitle(ToQString(title));
+    box.setIcon(QMessageBox::Warning);
+    box.setTextFormat(Qt::PlainText);  // never rich text
+    box.setText(ToQString(message));
+    QPushButton* ok = box.addButton(QString::fromUtf8(defaultButton ? defaultButton : "OK"),
+                                    QMessageBox::AcceptRole);
+    QPushButton* alternate = nullptr;
+    QPushButton* other = nullptr;
+    if (alternateButton != nullptr) {
+        alternate = box.addButton(QString::fromUtf8(alternateButton), QMessageBox::RejectRole);
+    }
+    if (otherButton != nullptr) {
+        other = box.addButton(QString::fromUtf8(otherButton), QMessageBox::ActionRole);
+    }
+    box.setDefaultButton(ok);
+    // Escape and closing the box count as the alternate button where there is one.
+    box.setEscapeButton(alternate != nullptr ? alternate : ok);
+    box.exec();
+    QAbstractButton* clicked = box.clickedButton();
+    if (clicked != nullptr && clicked == other) return -1;
+    if (alternate != nullptr && (clicked == alternate || clicked == nullptr)) return 0;
+    return 1;
+}
+
+int RunOpenDialog(const NSString& directory, const NSString* file,
+                  const std::vector<NSString>* types, NSString* chosen) {
+    if (!HaveWidgets()) return NSCancelButton;
+    QFileDialog dialog(DialogParent(), QString(), ToQString(directory));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    if (types != nullptr && !types->empty()) {
+        QStringList patterns;
+        for (const NSString& type : *types) patterns << QStringLiteral("*.") + ToQString(type);
+        dialog.setNameFilter(patterns.join(QLatin1Char(' ')));
+    }
+    if (file != nullptr && file->length() != 0) dialog.selectFile(ToQString(*file));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return NSCancelButton;
+    }
+    *chosen = NSString(dialog.selectedFiles().first().toStdU16String());
+    return NSOKButton;
+}

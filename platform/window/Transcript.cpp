@@ -1,0 +1,65 @@
+#include "platform/window/Transcript.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+Transcript::Transcript(int fd, bool owned) : fd_(fd), owned_(owned) {}
+
+Transcript::~Transcript() {
+    if (owned_ && fd_ >= 0) close(fd_);
+}
+
+std::unique_ptr<Transcript> Transcript::open(std::string* error) {
+    const char* path = std::getenv("SC820_TRANSCRIPT");
+    if (path == nullptr || *path == '\0') return std::make_unique<Transcript>(STDERR_FILENO, false);
+    int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        *error = std::string("cannot open transcript ") + path + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    return std::make_unique<Transcript>(fd, true);
+}
+
+std::string Transcript::escape(const std::string& field) {
+    std::string out;
+    out.reserve(field.size());
+    for (char c : field) {
+        switch (c) {
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+void Transcript::writeLine(const std::vector<std::string>& fields) {
+    std::string line;
+    for (size_t i = 0; i < fields.size(); ++i) {
+        if (i != 0) line += '\t';
+        line += escape(fields[i]);
+    }
+    line += '\n';
+    size_t done = 0;
+    while (done < line.size()) {
+        ssize_t n = write(fd_, line.data() + done, line.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        done += static_cast<size_t>(n);
+    }
+}
