@@ -1,1 +1,300 @@
-// Work in progress.
+// The registry stand-in: each call is one kernel operation on the emulated host that the
+// master port was bound to. Handles are numbers from a per-process table; a number is never
+// given out twice, so a stale or made-up handle is refused with an error status instead of
+// reaching another object.
+#include "platform/registry/IOKit.h"
+
+#include <cstring>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "card/DriverNames.h"
+#include "emulator/HostError.h"
+#include "emulator/HostRoot.h"
+#include "emulator/HostSession.h"
+#include "emulator/KernelRegistry.h"
+#include "emulator/UtilityDriver.h"
+
+struct __IOMatchingDictionary {
+    bool byClass;  // else by entry name
+    std::string value;
+};
+
+namespace {
+
+constexpr mach_port_t kTaskSelf = 0x203;
+
+enum class HandleKind { masterPort, iterator, object, connection };
+
+struct FoundEntry {
+    uint32_t id;
+    std::string className;
+};
+
+struct Handle {
+    HandleKind kind;
+    std::string root;               // the host the handle belongs to
+    std::vector<FoundEntry> found;  // iterator: the matching entries
+    size_t next = 0;                // iterator: position
+    FoundEntry entry{0, {}};        // object or connection: the registry entry
+};
+
+class HandleTable {
+public:
+    uint32_t add(Handle handle) {
+        uint32_t number = next_;
+        next_ += 4;
+        handles_.emplace(number, std::move(handle));
+        return number;
+    }
+    Handle* find(uint32_t number, HandleKind kind) {
+        auto it = handles_.find(number);
+        return it != handles_.end() && it->second.kind == kind ? &it->second : nullptr;
+    }
+    bool remove(uint32_t number, HandleKind kind) {
+        if (find(number, kind) == nullptr) return false;
+        handles_.erase(number);
+        return true;
+    }
+    size_t size() const { return handles_.size(); }
+
+private:
+    std::map<uint32_t, Handle> handles_;
+    uint32_t next_ = 0x1003;
+};
+
+HandleTable& Handles() {
+    static HandleTable table;
+    return table;
+}
+
+std::set<const __IOMatchingDictionary*>& LiveDictionaries() {
+    static std::set<const __IOMatchingDictionary*> live;
+    return live;
+}
+
+// A host that cannot be reached is explained on standard error; the caller only sees a status.
+void Report(const char* call, const std::string& problem) {
+    std::cerr << call << ": " << problem << "\n";
+}
+
+CFMutableDictionaryRef NewDictionary(const char* call, bool byClass, const char* value) {
+    if (value == nullptr) return nullptr;
+    try {
+        emu::HostSession session(emu::DefaultHostRoot());
+        if (session.state().faultOn(emu::kFaultMatching)) return nullptr;
+    } catch (const emu::HostError& error) {
+        Report(call, error.what());  // the search that follows fails on its own
+    }
+    auto* dictionary = new __IOMatchingDictionary{byClass, value};
+    LiveDictionaries().insert(dictionary);
+    return dictionary;
+}
+
+// Takes a matching dictionary over; null when it is not one this process holds.
+std::unique_ptr<const __IOMatchingDictionary> TakeDictionary(CFDictionaryRef matching) {
+    if (LiveDictionaries().erase(matching) == 0) return nullptr;
+    return std::unique_ptr<const __IOMatchingDictionary>(matching);
+}
+
+std::vector<FoundEntry> Search(emu::HostState& state, const __IOMatchingDictionary& matching) {
+    emu::KernelRegistry registry(state);
+    std::vector<uint32_t> ids =
+        matching.byClass ? registry.matchClass(matching.value) : registry.matchName(matching.value);
+    std::vector<FoundEntry> found;
+    for (uint32_t id : ids) found.push_back({id, registry.find(id)->className});
+    return found;
+}
+
+uint32_t NewObject(const std::string& root, FoundEntry entry) {
+    return Handles().add(Handle{HandleKind::object, root, {}, 0, std::move(entry)});
+}
+
+IOReturn CallDriver(io_connect_t connect, emu::UserClientCall& call) {
+    Handle* connection = Handles().find(connect, HandleKind::connection);
+    if (connection == nullptr) return kIOReturnBadArgument;
+    std::string problem;
+    IOReturn status =
+        emu::CallUtilityDriver(connection->root, connection->entry.id, call, &problem);
+    if (!problem.empty()) Report("io_connect_method", problem);
+    return status;
+}
+
+}  // namespace
+
+kern_return_t IOMasterPort(mach_port_t /*bootstrapPort*/, mach_port_t* masterPort) {
+    if (masterPort == nullptr) return KERN_INVALID_ARGUMENT;
+    *masterPort = MACH_PORT_NULL;
+    std::string root = emu::DefaultHostRoot();
+    try {
+        emu::HostSession session(root);
+        if (session.state().faultOn(emu::kFaultMasterPort)) return KERN_FAILURE;
+    } catch (const emu::HostError& error) {
+        Report("IOMasterPort", error.what());
+        return KERN_FAILURE;
+    }
+    *masterPort = Handles().add(Handle{HandleKind::masterPort, root, {}, 0, {0, {}}});
+    return KERN_SUCCESS;
+}
+
+CFMutableDictionaryRef IOServiceMatching(const char* className) {
+    return NewDictionary("IOServiceMatching", true, className);
+}
+
+CFMutableDictionaryRef IOServiceNameMatching(const char* name) {
+    return NewDictionary("IOServiceNameMatching", false, name);
+}
+
+kern_return_t IOServiceGetMatchingServices(mach_port_t masterPort, CFDictionaryRef matching,
+                                           io_iterator_t* existing) {
+    auto dictionary = TakeDictionary(matching);  // consumed whatever the outcome
+    if (existing != nullptr) *existing = IO_OBJECT_NULL;
+    Handle* port = Handles().find(masterPort, HandleKind::masterPort);
+    if (dictionary == nullptr || existing == nullptr || port == nullptr)
+        return kIOReturnBadArgument;
+    std::string root = port->root;
+    std::vector<FoundEntry> found;
+    try {
+        emu::HostSession session(root);
+        if (session.state().faultOn(emu::kFaultSearch)) return kIOReturnError;
+        found = Search(session.state(), *dictionary);
+    } catch (const emu::HostError& error) {
+        Report("IOServiceGetMatchingServices", error.what());
+        return kIOReturnError;
+    }
+    *existing = Handles().add(Handle{HandleKind::iterator, root, std::move(found), 0, {0, {}}});
+    return KERN_SUCCESS;
+}
+
+io_object_t IOIteratorNext(io_iterator_t iterator) {
+    Handle* it = Handles().find(iterator, HandleKind::iterator);
+    if (it == nullptr || it->next >= it->found.size()) return IO_OBJECT_NULL;
+    FoundEntry entry = it->found[it->next++];
+    return NewObject(it->root, std::move(entry));
+}
+
+kern_return_t IORegistryEntryGetParentEntry(io_registry_entry_t entry, const char* plane,
+                                            io_registry_entry_t* parent) {
+    if (parent == nullptr) return kIOReturnBadArgument;
+    *parent = IO_OBJECT_NULL;
+    Handle* object = Handles().find(entry, HandleKind::object);
+    if (object == nullptr || plane == nullptr || std::strcmp(plane, kIOServicePlane) != 0) {
+        return kIOReturnBadArgument;
+    }
+    std::string root = object->root;
+    FoundEntry found{0, {}};
+    try {
+        emu::HostSession session(root);
+        emu::KernelRegistry registry(session.state());
+        const emu::RegistryEntry* child = registry.find(object->entry.id);
+        if (child == nullptr) return kIOReturnNotAttached;
+        const emu::RegistryEntry* up = registry.find(child->parent);
+        if (up == nullptr) return kIOReturnNotFound;
+        found = {up->id, up->className};
+    } catch (const emu::HostError& error) {
+        Report("IORegistryEntryGetParentEntry", error.what());
+        return kIOReturnError;
+    }
+    *parent = NewObject(root, std::move(found));
+    return KERN_SUCCESS;
+}
+
+kern_return_t IOObjectGetClass(io_object_t object, io_name_t className) {
+    Handle* h = Handles().find(object, HandleKind::object);
+    if (h == nullptr || className == nullptr) return kIOReturnBadArgument;
+    size_t length = std::min(h->entry.className.size(), sizeof(io_name_t) - 1);
+    std::memcpy(className, h->entry.className.data(), length);
+    className[length] = '\0';
+    return KERN_SUCCESS;
+}
+
+kern_return_t IOObjectRelease(io_object_t object) {
+    if (Handles().remove(object, HandleKind::object) ||
+        Handles().remove(object, HandleKind::iterator)) {
+        return KERN_SUCCESS;
+    }
+    return kIOReturnBadArgument;
+}
+
+kern_return_t IOServiceOpen(io_service_t service, mach_port_t owningTask, uint32_t type,
+                            io_connect_t* connect) {
+    if (connect == nullptr) return kIOReturnBadArgument;
+    *connect = IO_OBJECT_NULL;
+    Handle* object = Handles().find(service, HandleKind::object);
+    if (object == nullptr || owningTask != kTaskSelf) return kIOReturnBadArgument;
+    std::string root = object->root;
+    FoundEntry entry = object->entry;
+    try {
+        emu::HostSession session(root);
+        const emu::RegistryEntry* registered = emu::KernelRegistry(session.state()).find(entry.id);
+        if (registered == nullptr) return kIOReturnNotAttached;
+        if (registered->className != kUtilityDriverClass) return kIOReturnUnsupported;
+        if (type != 0) return kIOReturnBadArgument;
+        if (session.state().faultOn(emu::kFaultOpen)) return kIOReturnNotPrivileged;
+    } catch (const emu::HostError& error) {
+        Report("IOServiceOpen", error.what());
+        return kIOReturnError;
+    }
+    *connect = Handles().add(Handle{HandleKind::connection, root, {}, 0, std::move(entry)});
+    return KERN_SUCCESS;
+}
+
+kern_return_t IOServiceClose(io_connect_t connect) {
+    return Handles().remove(connect, HandleKind::connection) ? KERN_SUCCESS : kIOReturnBadArgument;
+}
+
+mach_port_t mach_task_self() {
+    return kTaskSelf;
+}
+
+kern_return_t mach_port_deallocate(mach_port_t task, mach_port_t name) {
+    if (task != kTaskSelf) return KERN_INVALID_ARGUMENT;
+    return Handles().remove(name, HandleKind::masterPort) ? KERN_SUCCESS : KERN_INVALID_NAME;
+}
+
+kern_return_t io_connect_method_scalarI_structureI(io_connect_t connect, int selector,
+                                                   int* scalarInput,
+                                                   mach_msg_type_number_t scalarInputCount,
+                                                   char* structureInput,
+                                                   mach_msg_type_number_t structureInputSize) {
+    if ((scalarInputCount > 0 && scalarInput == nullptr) ||
+        (structureInputSize > 0 && structureInput == nullptr)) {
+        return kIOReturnBadArgument;
+    }
+    emu::UserClientCall call;
+    call.form = emu::CallForm::structureInput;
+    call.selector = selector;
+    call.scalarCount = scalarInputCount;
+    call.structure = reinterpret_cast<uint8_t*>(structureInput);
+    call.size = structureInputSize;
+    return CallDriver(connect, call);
+}
+
+kern_return_t io_connect_method_scalarI_structureO(io_connect_t connect, int selector,
+                                                   int* scalarInput,
+                                                   mach_msg_type_number_t scalarInputCount,
+                                                   char* structureOutput,
+                                                   mach_msg_type_number_t* structureOutputSize) {
+    if ((scalarInputCount > 0 && scalarInput == nullptr) || structureOutputSize == nullptr ||
+        (*structureOutputSize > 0 && structureOutput == nullptr)) {
+        return kIOReturnBadArgument;
+    }
+    emu::UserClientCall call;
+    call.form = emu::CallForm::structureOutput;
+    call.selector = selector;
+    call.scalarCount = scalarInputCount;
+    call.structure = reinterpret_cast<uint8_t*>(structureOutput);
+    call.size = *structureOutputSize;
+    IOReturn status = CallDriver(connect, call);
+    if (status == kIOReturnSuccess) *structureOutputSize = call.produced;
+    return status;
+}
+
+size_t IORegistryHandlesHeld() {
+    return Handles().size() + LiveDictionaries().size();
+}

@@ -31,6 +31,7 @@ inline constexpr mach_port_t MACH_PORT_NULL = 0;
 inline constexpr io_object_t IO_OBJECT_NULL = 0;
 inline constexpr kern_return_t KERN_SUCCESS = 0;
 inline constexpr kern_return_t KERN_INVALID_ARGUMENT = 4;
+inline constexpr kern_return_t KERN_FAILURE = 5;
 inline constexpr kern_return_t KERN_INVALID_NAME = 15;
 inline constexpr IOReturn kIOReturnSuccess = 0;
 inline constexpr IOReturn kIOReturnError = static_cast<IOReturn>(0xe00002bc);

@@ -1,1 +1,256 @@
-// Work in progress.
+// The authorization stand-in. Rights are granted by the emulated host's policy; a tool run with
+// privileges is the host's own (its absolute path is resolved inside the host root), started
+// without a shell, and its output comes back through a stream whose fclose also reaps it.
+#include "platform/security/Security.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <set>
+
+#include "emulator/HostError.h"
+#include "emulator/HostRoot.h"
+#include "emulator/HostSession.h"
+
+extern char** environ;
+
+// What a reference holds: the names of the rights granted to it.
+struct AuthorizationOpaqueRef {
+    std::set<std::string> rights;
+};
+
+namespace {
+
+constexpr const char kAdminRight[] = "system.privilege.admin";
+
+std::set<AuthorizationRef>& LiveRefs() {
+    static std::set<AuthorizationRef> live;
+    return live;
+}
+
+std::vector<AuthorizationCall>& Journal() {
+    static std::vector<AuthorizationCall> journal;
+    return journal;
+}
+
+OSStatus Record(const char* operation, AuthorizationFlags flags, OSStatus status,
+                std::string detail) {
+    Journal().push_back({operation, flags, status, std::move(detail)});
+    return status;
+}
+
+bool IsLive(AuthorizationRef ref) {
+    return ref != nullptr && LiveRefs().count(ref) != 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Rights
+
+bool ValidSet(const AuthorizationRights* rights) {
+    if (rights == nullptr || (rights->count > 0 && rights->items == nullptr)) return false;
+    for (uint32_t i = 0; i < rights->count; ++i) {
+        if (rights->items[i].name == nullptr) return false;
+    }
+    return true;
+}
+
+bool HoldsAll(AuthorizationRef ref, const AuthorizationRights& rights) {
+    for (uint32_t i = 0; i < rights.count; ++i) {
+        if (ref->rights.count(rights.items[i].name) == 0) return false;
+    }
+    return true;
+}
+
+// The host's answer to a request that needs the user; nothing when the host cannot be read.
+std::optional<emu::AuthPolicy> HostPolicy() {
+    try {
+        emu::HostSession session(emu::DefaultHostRoot());
+        return session.state().auth;
+    } catch (const emu::HostError& error) {
+        std::cerr << "AuthorizationCopyRights: " << error.what() << "\n";
+        return std::nullopt;
+    }
+}
+
+OSStatus Grant(AuthorizationRef ref, const AuthorizationRights& rights, AuthorizationFlags flags) {
+    if (HoldsAll(ref, rights)) return errAuthorizationSuccess;
+    if ((flags & kAuthorizationFlagInteractionAllowed) == 0)
+        return errAuthorizationInteractionNotAllowed;
+    std::optional<emu::AuthPolicy> policy = HostPolicy();
+    if (!policy) return errAuthorizationInternal;
+    switch (*policy) {
+        case emu::AuthPolicy::deny:
+            return errAuthorizationDenied;
+        case emu::AuthPolicy::cancel:
+            return errAuthorizationCanceled;
+        case emu::AuthPolicy::allow:
+            break;
+    }
+    for (uint32_t i = 0; i < rights.count; ++i) ref->rights.insert(rights.items[i].name);
+    return errAuthorizationSuccess;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Running a tool
+
+// The tool's output end of the pipe and its process, owned by the stream handed to the caller.
+struct ToolStream {
+    int fd;
+    pid_t pid;
+};
+
+ssize_t ReadTool(void* cookie, char* buffer, size_t size) {
+    auto* tool = static_cast<ToolStream*>(cookie);
+    for (;;) {
+        ssize_t n = read(tool->fd, buffer, size);
+        if (n >= 0 || errno != EINTR) return n;
+    }
+}
+
+void Reap(pid_t pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+}
+
+// Closing the stream closes the pipe first, so a tool still writing ends on a broken pipe,
+// then waits for it: no process is left behind.
+int CloseTool(void* cookie) {
+    auto* tool = static_cast<ToolStream*>(cookie);
+    close(tool->fd);
+    Reap(tool->pid);
+    delete tool;
+    return 0;
+}
+
+// The tool's absolute path inside the host root, or nothing when it is not an executable file.
+std::optional<std::string> ResolveTool(const char* pathToTool) {
+    std::filesystem::path path(pathToTool);
+    if (!path.is_absolute()) return std::nullopt;
+    std::string resolved = emu::DefaultHostRoot() + path.lexically_normal().string();
+    struct stat info {};
+    if (stat(resolved.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        access(resolved.c_str(), X_OK) != 0) {
+        return std::nullopt;
+    }
+    return resolved;
+}
+
+// Starts the tool with its standard input on /dev/null, its standard output on `output`, and
+// standard error shared with this process.
+bool Spawn(const std::string& tool, char* const* arguments, int output, pid_t* pid) {
+    std::vector<char*> argv = {const_cast<char*>(tool.c_str())};
+    for (char* const* a = arguments; a != nullptr && *a != nullptr; ++a) argv.push_back(*a);
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, output, 1);
+    int rc = posix_spawn(pid, tool.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0;
+}
+
+OSStatus RunWithoutStream(const std::string& tool, char* const* arguments) {
+    int devnull = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (devnull < 0) return errAuthorizationInternal;
+    pid_t pid = 0;
+    bool started = Spawn(tool, arguments, devnull, &pid);
+    close(devnull);
+    if (!started) return errAuthorizationToolExecuteFailure;
+    Reap(pid);
+    return errAuthorizationSuccess;
+}
+
+OSStatus RunWithStream(const std::string& tool, char* const* arguments, FILE** stream) {
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) return errAuthorizationInternal;
+    pid_t pid = 0;
+    bool started = Spawn(tool, arguments, pipeFds[1], &pid);
+    close(pipeFds[1]);
+    if (!started) {
+        close(pipeFds[0]);
+        return errAuthorizationToolExecuteFailure;
+    }
+    auto* cookie = new ToolStream{pipeFds[0], pid};
+    FILE* file =
+        fopencookie(cookie, "r", cookie_io_functions_t{ReadTool, nullptr, nullptr, CloseTool});
+    if (file == nullptr) {
+        CloseTool(cookie);
+        return errAuthorizationInternal;
+    }
+    *stream = file;
+    return errAuthorizationSuccess;
+}
+
+}  // namespace
+
+OSStatus AuthorizationCreate(const AuthorizationRights* /*rights*/,
+                             const AuthorizationEnvironment* /*environment*/,
+                             AuthorizationFlags flags, AuthorizationRef* authorization) {
+    if (authorization == nullptr)
+        return Record("create", flags, errAuthorizationInvalidPointer, "");
+    *authorization = new AuthorizationOpaqueRef;
+    LiveRefs().insert(*authorization);
+    return Record("create", flags, errAuthorizationSuccess, "");
+}
+
+OSStatus AuthorizationCopyRights(AuthorizationRef authorization, const AuthorizationRights* rights,
+                                 const AuthorizationEnvironment* environment,
+                                 AuthorizationFlags flags, AuthorizationRights** authorizedRights) {
+    std::string detail =
+        "environment=" + std::to_string(environment != nullptr ? environment->count : 0);
+    // No copy of the granted rights is handed out; the utility asks for none.
+    if (authorizedRights != nullptr) *authorizedRights = nullptr;
+    OSStatus status = errAuthorizationSuccess;
+    if (!IsLive(authorization)) {
+        status = errAuthorizationInvalidRef;
+    } else if (!ValidSet(rights)) {
+        status = errAuthorizationInvalidSet;
+    } else {
+        status = Grant(authorization, *rights, flags);
+    }
+    return Record("copy-rights", flags, status, detail);
+}
+
+OSStatus AuthorizationExecuteWithPrivileges(AuthorizationRef authorization, const char* pathToTool,
+                                            AuthorizationFlags options, char* const* arguments,
+                                            FILE** communicationsPipe) {
+    std::string detail = pathToTool != nullptr ? pathToTool : "";
+    if (communicationsPipe != nullptr) *communicationsPipe = nullptr;
+    if (!IsLive(authorization))
+        return Record("execute", options, errAuthorizationInvalidRef, detail);
+    if (pathToTool == nullptr)
+        return Record("execute", options, errAuthorizationInvalidPointer, detail);
+    if (authorization->rights.count(kAdminRight) == 0)
+        return Record("execute", options, errAuthorizationDenied, detail);
+    std::optional<std::string> tool = ResolveTool(pathToTool);
+    if (!tool) return Record("execute", options, errAuthorizationToolExecuteFailure, detail);
+    OSStatus status = communicationsPipe != nullptr
+                          ? RunWithStream(*tool, arguments, communicationsPipe)
+                          : RunWithoutStream(*tool, arguments);
+    return Record("execute", options, status, detail);
+}
+
+OSStatus AuthorizationFree(AuthorizationRef authorization, AuthorizationFlags flags) {
+    if (!IsLive(authorization)) return Record("free", flags, errAuthorizationInvalidRef, "");
+    LiveRefs().erase(authorization);
+    delete authorization;
+    return Record("free", flags, errAuthorizationSuccess, "");
+}
+
+const std::vector<AuthorizationCall>& AuthorizationCallJournal() {
+    return Journal();
+}
+
+void AuthorizationClearCallJournal() {
+    Journal().clear();
+}

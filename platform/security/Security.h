@@ -38,16 +38,18 @@ inline constexpr AuthorizationFlags kAuthorizationFlagExtendRights = 2;
 inline constexpr AuthorizationFlags kAuthorizationFlagDestroyRights = 8;
 
 inline constexpr OSStatus errAuthorizationSuccess = 0;
+inline constexpr OSStatus errAuthorizationInvalidSet = -60001;
 inline constexpr OSStatus errAuthorizationInvalidRef = -60002;
 inline constexpr OSStatus errAuthorizationDenied = -60005;
 inline constexpr OSStatus errAuthorizationCanceled = -60006;
 inline constexpr OSStatus errAuthorizationInteractionNotAllowed = -60007;
 inline constexpr OSStatus errAuthorizationInternal = -60008;
+inline constexpr OSStatus errAuthorizationInvalidPointer = -60009;
 inline constexpr OSStatus errAuthorizationToolExecuteFailure = -60031;
 
 OSStatus AuthorizationCreate(const AuthorizationRights* rights,
-                             const AuthorizationEnvironment* environment,
-                             AuthorizationFlags flags, AuthorizationRef* authorization);
+                             const AuthorizationEnvironment* environment, AuthorizationFlags flags,
+                             AuthorizationRef* authorization);
 OSStatus AuthorizationCopyRights(AuthorizationRef authorization, const AuthorizationRights* rights,
                                  const AuthorizationEnvironment* environment,
                                  AuthorizationFlags flags, AuthorizationRights** authorizedRights);

@@ -1,0 +1,24 @@
+// The default host that `sc820-host init` lays out: the card's normal SCSI driver loaded and
+// serving the card, no device on the card, one device on another controller, authorization
+// allowed, a plausible EEPROM configuration, factory settings and a sample BIOS in the flash.
+#pragma once
+
+#include <string>
+
+#include "emulator/HostState.h"
+
+namespace emu {
+
+// Kernel extensions and registry entries of the default host.
+HostState DefaultHostState();
+// The default EEPROM and factory records (308 bytes each) and flash image (64 KiB).
+std::string DefaultEepromRecord();
+std::string DefaultFactoryRecord();
+std::string DefaultFlashImage();
+
+// Lays out a default host at `root`, whose driver tools are links to `hostBinary`. Refuses an
+// existing host, or a directory with other contents, unless `force`; a forced init keeps the
+// system log. Throws HostError.
+void InitHost(const std::string& root, bool force, const std::string& hostBinary);
+
+}  // namespace emu

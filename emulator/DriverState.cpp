@@ -1,0 +1,136 @@
+#include "emulator/DriverState.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <QByteArrayView>
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <string>
+
+#include "emulator/HostError.h"
+
+namespace emu {
+
+namespace {
+
+constexpr char kMagic[8] = {'S', 'C', '8', '2', '0', 'D', 'R', 'V'};
+
+// One slot as stored, in host byte order.
+struct Slot {
+    char magic[8];
+    uint64_t sequence;
+    uint32_t readCursor;
+    uint32_t writeCursor;
+    uint32_t lastService;
+    uint32_t reserved;
+    uint64_t commands[kDataAcquirerNumCommands];
+    uint16_t checksum;  // over every byte before it
+    uint8_t pad[6];
+};
+static_assert(sizeof(Slot) == 88 && offsetof(Slot, checksum) == 80);
+constexpr size_t kFileSize = 2 * sizeof(Slot);
+
+uint16_t Checksum(const Slot& slot) {
+    return qChecksum(
+        QByteArrayView(reinterpret_cast<const char*>(&slot), offsetof(Slot, checksum)));
+}
+
+Slot MakeSlot(const DriverState& state, uint64_t sequence) {
+    Slot slot{};
+    std::memcpy(slot.magic, kMagic, sizeof kMagic);
+    slot.sequence = sequence;
+    slot.readCursor = state.readCursor;
+    slot.writeCursor = state.writeCursor;
+    slot.lastService = state.lastService;
+    for (size_t i = 0; i < state.commands.size(); ++i) slot.commands[i] = state.commands[i];
+    slot.checksum = Checksum(slot);
+    return slot;
+}
+
+bool Valid(const Slot& slot) {
+    return std::memcmp(slot.magic, kMagic, sizeof kMagic) == 0 && slot.checksum == Checksum(slot) &&
+           slot.readCursor < kFlashSweepChunks && slot.writeCursor < kFlashSweepChunks;
+}
+
+DriverState StateOf(const Slot& slot) {
+    DriverState state;
+    state.readCursor = slot.readCursor;
+    state.writeCursor = slot.writeCursor;
+    state.lastService = slot.lastService;
+    for (size_t i = 0; i < state.commands.size(); ++i) state.commands[i] = slot.commands[i];
+    return state;
+}
+
+}  // namespace
+
+DriverStateFile::~DriverStateFile() {
+    if (fd_ >= 0) close(fd_);
+}
+
+int DriverStateFile::openFile() {
+    if (fd_ >= 0) return fd_;
+    std::string path = paths_.driverStateFile();
+    fd_ = open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd_ < 0 && errno == EACCES) fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0 && errno == ENOENT) throw HostError(CorruptMessage(path, "the file is missing"));
+    if (fd_ < 0) throw HostError("cannot open " + path + ": " + std::strerror(errno));
+    return fd_;
+}
+
+DriverState DriverStateFile::load() {
+    std::string path = paths_.driverStateFile();
+    Slot pair[2];
+    char extra;
+    struct iovec parts[2] = {{pair, kFileSize}, {&extra, 1}};
+    ssize_t n;
+    do {
+        n = preadv(openFile(), parts, 2, 0);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) throw HostError("cannot read " + path + ": " + std::strerror(errno));
+    if (n != static_cast<ssize_t>(kFileSize)) {
+        struct stat info {};
+        fstat(fd_, &info);
+        throw HostError(CorruptMessage(
+            path, std::to_string(info.st_size) + " bytes, expected " + std::to_string(kFileSize)));
+    }
+    int current = -1;
+    for (int i = 0; i < 2; ++i) {
+        if (Valid(pair[i]) && (current < 0 || pair[i].sequence > pair[current].sequence))
+            current = i;
+    }
+    if (current < 0) throw HostError(CorruptMessage(path, "no valid slot"));
+    sequence_ = pair[current].sequence;
+    slot_ = current;
+    return StateOf(pair[current]);
+}
+
+void DriverStateFile::store(const DriverState& state) {
+    Slot slot = MakeSlot(state, sequence_ + 1);
+    int other = 1 - slot_;
+    ssize_t n;
+    do {
+        n = pwrite(openFile(), &slot, sizeof slot, static_cast<off_t>(other * sizeof(Slot)));
+    } while (n < 0 && errno == EINTR);
+    if (n != static_cast<ssize_t>(sizeof slot)) {
+        throw HostError("cannot write " + paths_.driverStateFile() + ": " +
+                        (n < 0 ? std::strerror(errno) : "short write"));
+    }
+    sequence_ = slot.sequence;
+    slot_ = other;
+}
+
+void DriverStateFile::reset(const DriverState& state) {
+    Slot pair[2] = {MakeSlot(state, 2), MakeSlot(state, 1)};
+    pair[1].magic[0] = '\0';  // only slot 0 holds the state
+    ReplaceFile(paths_.driverStateFile(),
+                std::string_view(reinterpret_cast<const char*>(pair), kFileSize),
+                Durability::durable);
+    sequence_ = 2;
+    slot_ = 0;
+}
+
+}  // namespace emu
