@@ -1,0 +1,19 @@
+// The busy pause must really count: an optimised-away loop would make the flash pause free.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "driverctl/Pause.h"
+
+namespace {
+
+TEST(BusyPause, FlashPauseTakesMeasurableTime) {
+    // 16,777,216 increments through memory cannot finish in under a millisecond on any
+    // machine this runs on; a loop the compiler removed would take microseconds.
+    const auto start = std::chrono::steady_clock::now();
+    BusyPause(kFlashPauseCount);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GT(elapsed, std::chrono::milliseconds(1));
+}
+
+}  // namespace
