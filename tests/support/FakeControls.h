@@ -50,7 +50,10 @@ class FakePopUp : public FakeControl<NSPopUpButton> {
 public:
     explicit FakePopUp(long tag = 0, int items = 16) : FakeControl(tag), items_(items) {}
     // Like a real list, any position is accepted; a position outside the items selects none.
-    void selectItemAtIndex(int index) override { selected = (index >= 0 && index < items_) ? index : -1; lastSelected = index; }
+    void selectItemAtIndex(int index) override {
+        selected = (index >= 0 && index < items_) ? index : -1;
+        lastSelected = index;
+    }
     int indexOfSelectedItem() override { return selected; }
     int numberOfItems() override { return items_; }
     int selected = -1;

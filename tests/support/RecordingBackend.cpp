@@ -2,7 +2,9 @@
 
 RecordingBackend::RecordingBackend() : previous_(NSApplicationSetBackend(this)) {}
 
-RecordingBackend::~RecordingBackend() { NSApplicationSetBackend(previous_); }
+RecordingBackend::~RecordingBackend() {
+    NSApplicationSetBackend(previous_);
+}
 
 std::vector<std::string> RecordingBackend::alertMessages() const {
     std::vector<std::string> messages;
@@ -18,9 +20,9 @@ int RecordingBackend::runAlert(const NSString& title, const NSString& message,
         answer = alertAnswers.front();
         alertAnswers.pop_front();
     }
-    alerts.push_back({title.UTF8String(), message.UTF8String(),
-                      defaultButton ? defaultButton : "", alternateButton ? alternateButton : "",
-                      otherButton ? otherButton : "", answer});
+    alerts.push_back({title.UTF8String(), message.UTF8String(), defaultButton ? defaultButton : "",
+                      alternateButton ? alternateButton : "", otherButton ? otherButton : "",
+                      answer});
     return answer;
 }
 

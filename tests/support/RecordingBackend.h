@@ -24,7 +24,7 @@ public:
     RecordingBackend();
     ~RecordingBackend() override;
 
-    std::deque<int> alertAnswers;  // an alert with no queued answer gets 1
+    std::deque<int> alertAnswers;          // an alert with no queued answer gets 1
     std::deque<std::string> panelChoices;  // "" means the user cancels the panel
     std::vector<ShownAlert> alerts;
     std::vector<std::string> panelDirectories;

@@ -1,6 +1,7 @@
 #include "tests/support/TempHost.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,8 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-
-#include <gtest/gtest.h>
 
 extern char** environ;
 
@@ -30,6 +29,19 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ignored);
 }
 
+std::vector<std::string> MergedEnvironment(const std::vector<std::string>& extra) {
+    auto nameOf = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
+    std::vector<std::string> merged;
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string entry(*e);
+        bool overridden = false;
+        for (const auto& x : extra) overridden |= nameOf(x) == nameOf(entry);
+        if (!overridden) merged.push_back(entry);
+    }
+    merged.insert(merged.end(), extra.begin(), extra.end());
+    return merged;
+}
+
 int RunProgram(const std::vector<std::string>& argv, std::string* output,
                const std::vector<std::string>& extraEnv) {
     int pipeFds[2];
@@ -42,9 +54,7 @@ int RunProgram(const std::vector<std::string>& argv, std::string* output,
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
-    std::vector<std::string> envStrings;
-    for (char** e = environ; *e != nullptr; ++e) envStrings.emplace_back(*e);
-    for (const auto& e : extraEnv) envStrings.push_back(e);
+    std::vector<std::string> envStrings = MergedEnvironment(extraEnv);
     std::vector<char*> env;
     for (auto& e : envStrings) env.push_back(e.data());
     env.push_back(nullptr);
@@ -115,6 +125,18 @@ std::string TempHost::hostOk(const std::vector<std::string>& args) const {
     for (const auto& a : args) joined += a + " ";
     EXPECT_EQ(rc, 0) << "sc820-host " << joined << "-> " << out;
     return out;
+}
+
+void TempHost::swapDrivers() const {
+    std::string out;
+    EXPECT_EQ(RunProgram({root_ + "/sbin/kextunload", "-m", "com.tavik.driver.ZolSC820"}, &out), 0)
+        << out;
+    EXPECT_EQ(
+        RunProgram({root_ + "/sbin/kextload",
+                    std::string(SC820_BUNDLE_DIR) + "/Contents/Resources/ZOL_SC820_DRVR_X.kext"},
+                   &out),
+        0)
+        << out;
 }
 
 std::vector<std::string> TempHost::logLines() const {

@@ -18,6 +18,9 @@ public:
     int host(const std::vector<std::string>& args, std::string* output = nullptr) const;
     // Runs the command and fails the current test when it does not exit 0.
     std::string hostOk(const std::vector<std::string>& args) const;
+    // Swaps the drivers as the utility's start-up would: unloads the card's normal driver and
+    // loads the utility's extension from the built bundle. Fails the test when either fails.
+    void swapDrivers() const;
     // The system log's entries (one per line).
     std::vector<std::string> logLines() const;
     // The `commands N0..N5` counts of `sc820-host status`.
@@ -41,6 +44,8 @@ private:
     std::string path_;
 };
 
+// The process environment with the given NAME=VALUE entries replacing or added to it.
+std::vector<std::string> MergedEnvironment(const std::vector<std::string>& extra);
 // Runs a program with arguments (no shell) and collects what it prints on both streams.
 int RunProgram(const std::vector<std::string>& argv, std::string* output,
                const std::vector<std::string>& extraEnv = {});

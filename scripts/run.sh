@@ -1,0 +1,15 @@
+#!/bin/sh
+# Builds the utility, creates the default emulated host on first use, and starts the utility
+# on the user's display.
+set -eu
+cd "$(dirname "$0")/.."
+if [ "$(id -u)" = 0 ]; then
+    scripts/setup.sh
+fi
+scripts/build.sh build
+host="build/sc820-host"
+root="${SC820_HOST_ROOT:-${XDG_STATE_HOME:-$HOME/.local/state}/sc820/host}"
+if [ ! -e "$root" ]; then
+    "$host" init
+fi
+exec "build/SC820 Utility/Contents/bin/sc820-utility" "$@"

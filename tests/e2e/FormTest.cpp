@@ -1,0 +1,145 @@
+// The configuration form end to end: closing stores, Cancel and OK do not, Default loads the
+// factory settings.
+#include <cstring>
+
+#include "app/Messages.h"
+#include "card/CommandCodes.h"
+#include "tests/e2e/Scenario.h"
+
+namespace {
+
+using Form = Scenario;
+
+std::string Bytes(const SCSIUTY_CFG& r) {
+    return std::string(reinterpret_cast<const char*>(&r), sizeof r);
+}
+
+SCSIUTY_CFG FactoryRecord(const TempHost& host, const TempDir& work) {
+    const std::string file = work.path() + "/factory.bin";
+    host.hostOk({"factory", "get", file});
+    SCSIUTY_CFG r{};
+    const std::string bytes = ReadFileBytes(file);
+    if (bytes.size() == sizeof r) std::memcpy(&r, bytes.data(), sizeof r);
+    return r;
+}
+
+TEST_F(Form, ClosingStoresTheEditedFormAndSaysSo) {
+    SCSIUTY_CFG expected = eeprom();
+    const RunResult r =
+        run("answer 1\n"
+            "select out_hostSCSIID 5\n"
+            "set out_parity_D 1\n"
+            "set out_parity_E 0\n"
+            "set tag:305 1\n"
+            "select tag:105 6\n"
+            "set tag:415 1\n"
+            "close\n"
+            "answer 1\n");
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(r.alertMessages(), (std::vector<std::string>{text(MSG_START), text(MSG_SUCCESS)}));
+    EXPECT_EQ(r.lastKind(), "terminate");
+    const SCSIUTY_CFG stored = eeprom();
+    EXPECT_EQ(stored.HA_ScsiID, 5);
+    EXPECT_EQ(stored.ParityEnable, 0);
+    EXPECT_EQ(stored.WideEnable[5], 1);
+    EXPECT_EQ(stored.SyncSpeed[5], SYNC_5MB);  // 10 MB/s on a wide target
+    EXPECT_EQ(stored.DisconnectEnable[15], 1);
+    // Everything the form does not edit came back unchanged.
+    expected.HA_ScsiID = stored.HA_ScsiID;
+    EXPECT_EQ(stored.Valid, expected.Valid);
+    EXPECT_EQ(stored.PcbVersion, expected.PcbVersion);
+    EXPECT_EQ(stored.Reserved1, expected.Reserved1);
+    EXPECT_EQ(stored.BootTargetID, expected.BootTargetID);
+}
+
+TEST_F(Form, ARecordWithEveryPassThroughByteSetComesBackBitForBit) {
+    SCSIUTY_CFG record;
+    auto* bytes = reinterpret_cast<uint8_t*>(&record);
+    for (size_t i = 0; i < sizeof record; ++i) bytes[i] = static_cast<uint8_t>(0xA5 ^ (i * 13));
+    // Form-representable values in the fields the form edits.
+    record.HA_ScsiID = 7;
+    record.ResetToSelTime = 2;
+    record.RQdelay = 1;
+    record.Burst = 0;
+    record.ParityEnable = 1;
+    record.TermMode = AUTO_TERM;
+    for (int i = 0; i < 16; ++i) {
+        record.SyncEnable[i] = i & 1;
+        record.WideEnable[i] = (i >> 1) & 1;
+        record.DisconnectEnable[i] = (i >> 2) & 1;
+        record.SyncSpeed[i] = static_cast<SYNC_SPEED>(1 + i % 7);
+    }
+    putEeprom(record);
+    const RunResult r = run("answer 1\nclose\nanswer 1\n");
+    EXPECT_EQ(r.alertMessages().back(), text(MSG_SUCCESS)) << r.output;
+    EXPECT_EQ(Bytes(eeprom()), Bytes(record));
+}
+
+TEST_F(Form, ARefusedStoreKeepsTheWindowAndLosesNothing) {
+    const SCSIUTY_CFG before = eeprom();
+    host.hostOk({"fault", "refuse-1", "on"});
+    const RunResult r =
+        run("answer 1\n"
+            "select out_hostSCSIID 2\n"
+            "close\n"
+            "answer 1\n"
+            "dump\n"
+            "close\n"
+            "answer 1\n"
+            "press cancel\n");
+    EXPECT_EQ(r.alertMessages(), (std::vector<std::string>{text(MSG_START), text(MSG_STOREFAIL),
+                                                           text(MSG_STOREFAIL)}));
+    EXPECT_EQ(r.control("out_hostSCSIID"), "2");  // the edit is still in the form
+    EXPECT_EQ(r.lastKind(), "terminate");
+    EXPECT_EQ(Bytes(eeprom()), Bytes(before));
+    EXPECT_EQ(host.commandCounts()[kSetEEPConfig], 2);
+}
+
+TEST_F(Form, OkDoesNothingAndCancelStoresNothing) {
+    const SCSIUTY_CFG before = eeprom();
+    const RunResult r = run("answer 1\nselect out_hostSCSIID 1\npress ok\ndump\npress cancel\n");
+    EXPECT_EQ(r.alertMessages(), std::vector<std::string>{text(MSG_START)});
+    EXPECT_EQ(r.control("out_hostSCSIID"), "1");
+    EXPECT_EQ(r.lastKind(), "terminate");
+    EXPECT_EQ(Bytes(eeprom()), Bytes(before));
+    EXPECT_EQ(host.commandCounts()[kSetEEPConfig], 0);
+    // Cancel leaves the utility's extension loaded.
+    EXPECT_NE(host.hostOk({"status"}).find("utility-services 1"), std::string::npos);
+}
+
+TEST_F(Form, DefaultThenCloseStoresFactorySettingsWithTheCardsBoardVersion) {
+    const SCSIUTY_CFG card = eeprom();
+    SCSIUTY_CFG expected = FactoryRecord(host, work);
+    expected.PcbVersion = card.PcbVersion;
+    const RunResult r = run("answer 1\npress default\ndump\nclose\nanswer 1\n");
+    EXPECT_EQ(r.alertMessages(), (std::vector<std::string>{text(MSG_START), text(MSG_SUCCESS)}));
+    EXPECT_EQ(r.control("out_hostSCSIID"), std::to_string(expected.HA_ScsiID));
+    EXPECT_EQ(Bytes(eeprom()), Bytes(expected));
+}
+
+TEST_F(Form, DefaultThenCancelStoresNothing) {
+    const SCSIUTY_CFG before = eeprom();
+    const RunResult r = run("answer 1\npress default\npress cancel\n");
+    EXPECT_EQ(r.lastKind(), "terminate");
+    EXPECT_EQ(Bytes(eeprom()), Bytes(before));
+    EXPECT_EQ(host.commandCounts()[kGetEEPDefault], 1);
+}
+
+TEST_F(Form, ARefusedDefaultKeepsTheUsersEdits) {
+    host.hostOk({"fault", "refuse-2", "on"});
+    const RunResult r =
+        run("answer 1\nselect out_hostSCSIID 3\npress default\nanswer 1\ndump\npress cancel\n");
+    EXPECT_EQ(r.alertMessages(),
+              (std::vector<std::string>{text(MSG_START), text(MSG_DEFAULTFAIL)}));
+    EXPECT_EQ(r.control("out_hostSCSIID"), "3");
+}
+
+TEST_F(Form, AScriptThatEndsWhileIdleQuitsWithoutStoring) {
+    const SCSIUTY_CFG before = eeprom();
+    const RunResult r = run("answer 1\nselect out_hostSCSIID 4\n");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.lastKind(), "end");
+    EXPECT_EQ(Bytes(eeprom()), Bytes(before));
+}
+
+}  // namespace

@@ -1,0 +1,137 @@
+#include "tests/e2e/Scenario.h"
+
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+
+#include "app/Messages.h"
+#include "platform/foundation/Foundation.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Unescape(const std::string& field) {
+    std::string out;
+    for (size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 1 < field.size()) {
+            const char next = field[++i];
+            out += next == 'n' ? '\n' : next == 'r' ? '\r' : next == 't' ? '\t' : next;
+        } else {
+            out += field[i];
+        }
+    }
+    return out;
+}
+
+std::vector<TranscriptLine> ParseTranscript(const std::string& text) {
+    std::vector<TranscriptLine> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        TranscriptLine parsed;
+        size_t start = 0;
+        while (true) {
+            const size_t tab = line.find('\t', start);
+            parsed.fields.push_back(Unescape(line.substr(start, tab - start)));
+            if (tab == std::string::npos) break;
+            start = tab + 1;
+        }
+        lines.push_back(parsed);
+    }
+    return lines;
+}
+
+}  // namespace
+
+std::vector<std::string> RunResult::alertMessages() const {
+    std::vector<std::string> messages;
+    for (const auto& l : transcript)
+        if (l.fields[0] == "alert" && l.fields.size() > 2) messages.push_back(l.fields[2]);
+    return messages;
+}
+
+std::string RunResult::control(const std::string& name) const {
+    std::string value = "<none>";
+    for (const auto& l : transcript)
+        if (l.fields[0] == "control" && l.fields.size() > 2 && l.fields[1] == name)
+            value = l.fields[2];
+    return value;
+}
+
+bool RunResult::has(const std::string& kind) const {
+    for (const auto& l : transcript)
+        if (l.fields[0] == kind) return true;
+    return false;
+}
+
+std::string RunResult::lastKind() const {
+    return transcript.empty() ? "" : transcript.back().fields[0];
+}
+
+void Scenario::SetUp() {
+    NSBundle::setMainBundlePathForTesting(SC820_BUNDLE_DIR);
+}
+
+RunResult Scenario::run(const std::string& script, const std::string& bundle,
+                        const std::vector<std::string>& extraEnv) {
+    const std::string scriptPath = work.path() + "/script.txt";
+    const std::string transcriptPath = work.path() + "/transcript.txt";
+    WriteFileBytes(scriptPath, script);
+    fs::remove(transcriptPath);
+    std::vector<std::string> env = {"SC820_HOST_ROOT=" + host.root(),
+                                    "SC820_AUTOMATION=" + scriptPath,
+                                    "SC820_TRANSCRIPT=" + transcriptPath,
+                                    "QT_QPA_PLATFORM=offscreen",
+                                    "LANG=en_US.UTF-8",
+                                    "LC_ALL=C.UTF-8",
+                                    "HOME=" + work.path()};
+    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+    RunResult result;
+    result.exitCode = RunProgram({bundle + "/Contents/bin/sc820-utility"}, &result.output, env);
+    result.transcript = ParseTranscript(ReadFileBytes(transcriptPath));
+    return result;
+}
+
+std::string Scenario::copyBundle(const std::string& name) {
+    const fs::path target = fs::path(work.path()) / name;
+    fs::create_directories(target.parent_path());
+    fs::copy(SC820_BUNDLE_DIR, target, fs::copy_options::recursive);
+    return target.string();
+}
+
+std::string Scenario::text(const char* key) {
+    return LocalizedMessage(key).UTF8String();
+}
+
+std::string Scenario::pathMessage(const std::string& bundlePath) {
+    return ComposedPathMessage(NSString(bundlePath)).UTF8String();
+}
+
+SCSIUTY_CFG Scenario::eeprom() const {
+    const std::string file = work.path() + "/eeprom-out.bin";
+    host.hostOk({"eeprom", "get", file});
+    SCSIUTY_CFG record{};
+    const std::string bytes = ReadFileBytes(file);
+    EXPECT_EQ(bytes.size(), sizeof record);
+    if (bytes.size() == sizeof record) std::memcpy(&record, bytes.data(), sizeof record);
+    return record;
+}
+
+void Scenario::putEeprom(const SCSIUTY_CFG& record) const {
+    const std::string file = work.path() + "/eeprom-in.bin";
+    WriteFileBytes(file, std::string(reinterpret_cast<const char*>(&record), sizeof record));
+    host.hostOk({"eeprom", "put", file});
+}
+
+std::string Scenario::flash() const {
+    const std::string file = work.path() + "/flash-out.bin";
+    host.hostOk({"flash", "get", file});
+    return ReadFileBytes(file);
+}
+
+std::string Scenario::kextstat() const {
+    std::string out;
+    RunProgram({host.root() + "/usr/sbin/kextstat"}, &out);
+    return out;
+}
