@@ -1,0 +1,208 @@
+// Erase and Write end to end, checked against the card's flash through the host tool.
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "app/Messages.h"
+#include "card/CommandCodes.h"
+#include "tests/e2e/Scenario.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using Flash = Scenario;
+
+std::string Image(size_t length, uint8_t seed) {
+    std::string image(length, '\0');
+    for (size_t i = 0; i < length; ++i) image[i] = static_cast<char>((i * 31 + seed) % 251 + 1);
+    return image;
+}
+
+// What the flash holds after a sweep wrote an image: the image followed by zero bytes, cut at
+// the flash's 64 KiB.
+std::string FlashAfterWrite(const std::string& image) {
+    std::string flash = image.substr(0, std::min<size_t>(image.size(), kFlashSize));
+    flash.resize(kFlashSize, '\0');
+    return flash;
+}
+
+const std::string kErased(kFlashSize, '\xFF');
+
+std::string WriteScript(const std::string& file) {
+    return "answer 1\npress write\nanswer 1\nchoose " + file +
+           "\nanswer 1\nanswer 1\ndump\npress cancel\n";
+}
+
+TEST_F(Flash, ImagesAreWrittenVerifiedAndEraseOnlyFromTheThreshold) {
+    struct Case {
+        size_t length;
+        int erases;
+    };
+    const Case cases[] = {{1, 0}, {4095, 0}, {4096, 1}, {65536, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.length);
+        host.hostOk({"init", "--force"});
+        const std::string image = Image(c.length, static_cast<uint8_t>(c.length));
+        const std::string file = work.path() + "/image.bin";
+        WriteFileBytes(file, image);
+        const RunResult r = run(WriteScript(file));
+        EXPECT_EQ(r.alertMessages(),
+                  (std::vector<std::string>{text(MSG_START), text(MSG_WRITE), text(MSG_WRITESTART),
+                                            text(MSG_WRITESUCCESS)}))
+            << r.output;
+        EXPECT_EQ(r.control("out_verSCSIBIOS"), "updated.");
+        EXPECT_EQ(flash(), FlashAfterWrite(image));
+        const auto counts = host.commandCounts();
+        EXPECT_EQ(counts[kEraseFlash], c.erases);
+        EXPECT_EQ(counts[kWriteFlash], 17);
+        // Start-up refresh, the read-back and the refresh afterwards.
+        EXPECT_EQ(counts[kReadFlash], 17 * 3);
+    }
+}
+
+TEST_F(Flash, ThePanelStartsInTheHomeFolder) {
+    const std::string file = work.path() + "/image.bin";
+    WriteFileBytes(file, Image(100, 1));
+    const RunResult r = run(WriteScript(file));
+    bool sawPanel = false;
+    for (const auto& l : r.transcript) {
+        if (l.fields[0] != "panel") continue;
+        sawPanel = true;
+        ASSERT_GE(l.fields.size(), 4u);
+        EXPECT_EQ(l.fields[1], work.path());
+        EXPECT_EQ(l.fields[3], file);
+    }
+    EXPECT_TRUE(sawPanel);
+}
+
+TEST_F(Flash, ImagesLongerThanTheReadBackAreComparedAgainstWhatWasRead) {
+    // Bytes 65,536 to 67,999 read back erased; bytes from 68,000 on were never read (zero).
+    std::string passes = Image(68001, 3);
+    std::fill(passes.begin() + kFlashSize, passes.begin() + 68000, '\xFF');
+    passes[68000] = '\0';
+    std::string fails = passes;
+    fails[68000] = '\x01';
+    const std::pair<std::string, bool> cases[] = {{passes, true}, {fails, false}};
+    for (const auto& [image, verified] : cases) {
+        host.hostOk({"init", "--force"});
+        const std::string file = work.path() + "/image.bin";
+        WriteFileBytes(file, image);
+        const RunResult r = run(WriteScript(file));
+        EXPECT_EQ(r.alertMessages().back(), text(verified ? MSG_WRITESUCCESS : MSG_WRITEFAIL));
+        EXPECT_EQ(flash(), verified ? FlashAfterWrite(image) : kErased);
+    }
+}
+
+TEST_F(Flash, ADifferenceInTheLastByteFailsAndLeavesTheFlashErased) {
+    std::string image = Image(65537, 9);
+    image.back() = '\x42';  // the 64 KiB flash cannot hold it
+    const std::string file = work.path() + "/image.bin";
+    WriteFileBytes(file, image);
+    const RunResult r = run(WriteScript(file));
+    EXPECT_EQ(r.alertMessages().back(), text(MSG_WRITEFAIL));
+    EXPECT_EQ(r.control("out_verSCSIBIOS"), "0");
+    EXPECT_EQ(flash(), kErased);
+    EXPECT_EQ(host.commandCounts()[kEraseFlash], 2);
+}
+
+TEST_F(Flash, RefusedWriteChunksFail) {
+    // Even an image that the flash already holds must not pass when the card refused to write.
+    const std::string before = flash();
+    const std::string file = work.path() + "/image.bin";
+    WriteFileBytes(file, before.substr(0, 1000));
+    host.hostOk({"fault", "refuse-5", "on"});
+    const RunResult r = run(WriteScript(file));
+    EXPECT_EQ(r.alertMessages().back(), text(MSG_WRITEFAIL));
+    EXPECT_EQ(r.control("out_verSCSIBIOS"), "0");
+    EXPECT_EQ(flash(), kErased);
+}
+
+TEST_F(Flash, RefusingAQuestionOrThePanel) {
+    struct Case {
+        const char* name;
+        std::string script;
+        int readSweeps;  // start-up, plus one when the window was refreshed
+    };
+    const std::string file = work.path() + "/image.bin";
+    WriteFileBytes(file, Image(5000, 4));
+    const Case cases[] = {
+        {"write refused", "answer 1\npress write\nanswer 0\npress cancel\n", 1},
+        {"panel cancelled", "answer 1\npress write\nanswer 1\nchoose-cancel\npress cancel\n", 2},
+        {"start refused",
+         "answer 1\npress write\nanswer 1\nchoose " + file + "\nanswer 0\npress cancel\n", 1},
+        {"erase refused", "answer 1\npress erase\nanswer 0\npress cancel\n", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        host.hostOk({"init", "--force"});
+        const std::string before = flash();
+        const RunResult r = run(c.script);
+        EXPECT_EQ(r.lastKind(), "terminate") << r.output;
+        EXPECT_EQ(flash(), before);
+        const auto counts = host.commandCounts();
+        EXPECT_EQ(counts[kReadFlash], 17 * c.readSweeps);
+        EXPECT_EQ(counts[kEraseFlash] + counts[kWriteFlash], 0);
+    }
+}
+
+TEST_F(Flash, EraseEmptiesTheFlashAndShowsZero) {
+    const RunResult r = run("answer 1\npress erase\nanswer 1\ndump\npress cancel\n");
+    EXPECT_EQ(r.alertMessages(), (std::vector<std::string>{text(MSG_START), text(MSG_ERASE)}));
+    EXPECT_EQ(r.control("out_verSCSIBIOS"), "0");
+    EXPECT_EQ(flash(), kErased);
+    EXPECT_EQ(host.commandCounts()[kReadFlash], 34);  // the window was refreshed
+}
+
+TEST_F(Flash, ARefusedEraseIsReported) {
+    const std::string before = flash();
+    host.hostOk({"fault", "refuse-3", "on"});
+    const RunResult r =
+        run("answer 1\ndump\npress erase\nanswer 1\nanswer 1\ndump\npress cancel\n");
+    EXPECT_EQ(r.alertMessages(),
+              (std::vector<std::string>{text(MSG_START), text(MSG_ERASE), text(MSG_ERASEFAIL)}));
+    EXPECT_NE(r.control("out_verSCSIBIOS"), "0");
+    EXPECT_EQ(flash(), before);
+}
+
+TEST_F(Flash, UnusableFilesAreRefusedBeforeTheFlashIsTouched) {
+    const std::string dir = work.path() + "/files";
+    fs::create_directories(dir + "/folder");
+    WriteFileBytes(dir + "/empty.bin", "");
+    WriteFileBytes(dir + "/toolarge.bin", std::string(69537, '\0'));
+    mkfifo((dir + "/fifo").c_str(), 0600);
+    {
+        // A sparse file of 8 GiB: reading it whole would exhaust memory.
+        std::FILE* f = std::fopen((dir + "/sparse.bin").c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        ASSERT_EQ(ftruncate(fileno(f), 8LL << 30), 0);
+        std::fclose(f);
+    }
+    fs::create_symlink(dir + "/missing", dir + "/dangling");
+    const char* names[] = {"empty.bin", "toolarge.bin", "fifo", "sparse.bin", "folder", "dangling"};
+    for (const char* name : names) {
+        SCOPED_TRACE(name);
+        host.hostOk({"init", "--force"});
+        const std::string before = flash();
+        const RunResult r = run(WriteScript(dir + "/" + name));
+        EXPECT_EQ(r.alertMessages().back(), text(MSG_FILEERROR)) << r.output;
+        EXPECT_EQ(flash(), before);
+        const auto counts = host.commandCounts();
+        EXPECT_EQ(counts[kEraseFlash] + counts[kWriteFlash], 0);
+    }
+}
+
+TEST_F(Flash, ASecondRunSeesWhatTheFirstWrote) {
+    const std::string first = work.path() + "/first.bin";
+    const std::string second = work.path() + "/second.bin";
+    WriteFileBytes(first, Image(30000, 5));
+    WriteFileBytes(second, Image(20000, 6));
+    RunResult r = run(WriteScript(first));
+    EXPECT_EQ(r.alertMessages().back(), text(MSG_WRITESUCCESS));
+    EXPECT_EQ(flash(), FlashAfterWrite(ReadFileBytes(first)));
+    r = run(WriteScript(second));
+    EXPECT_EQ(r.alertMessages().back(), text(MSG_WRITESUCCESS));
+    EXPECT_EQ(flash(), FlashAfterWrite(ReadFileBytes(second)));
+}
+
+}  // namespace
