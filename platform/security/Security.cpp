@@ -13,6 +13,8 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <map>
+#include <memory>
 #include <optional>
 #include <set>
 
@@ -31,8 +33,11 @@ namespace {
 
 constexpr const char kAdminRight[] = "system.privilege.admin";
 
-std::set<AuthorizationRef>& LiveRefs() {
-    static std::set<AuthorizationRef> live;
+// The service owns every reference it handed out until it is freed; a process that ends
+// while holding one (as the utility does when it quits without closing its window) leaves it
+// to the service, which lets it go with the process.
+std::map<AuthorizationRef, std::unique_ptr<AuthorizationOpaqueRef>>& LiveRefs() {
+    static std::map<AuthorizationRef, std::unique_ptr<AuthorizationOpaqueRef>> live;
     return live;
 }
 
@@ -198,8 +203,9 @@ OSStatus AuthorizationCreate(const AuthorizationRights* /*rights*/,
                              AuthorizationFlags flags, AuthorizationRef* authorization) {
     if (authorization == nullptr)
         return Record("create", flags, errAuthorizationInvalidPointer, "");
-    *authorization = new AuthorizationOpaqueRef;
-    LiveRefs().insert(*authorization);
+    auto ref = std::make_unique<AuthorizationOpaqueRef>();
+    *authorization = ref.get();
+    LiveRefs().emplace(*authorization, std::move(ref));
     return Record("create", flags, errAuthorizationSuccess, "");
 }
 
@@ -243,7 +249,6 @@ OSStatus AuthorizationExecuteWithPrivileges(AuthorizationRef authorization, cons
 OSStatus AuthorizationFree(AuthorizationRef authorization, AuthorizationFlags flags) {
     if (!IsLive(authorization)) return Record("free", flags, errAuthorizationInvalidRef, "");
     LiveRefs().erase(authorization);
-    delete authorization;
     return Record("free", flags, errAuthorizationSuccess, "");
 }
 

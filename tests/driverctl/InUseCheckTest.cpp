@@ -21,6 +21,7 @@ struct ClassNameCase {
     NSString className;
     bool matches;
 };
+void PrintTo(const ClassNameCase& c, std::ostream* os) { *os << c.name; }
 
 class ClassName : public ::testing::TestWithParam<ClassNameCase> {};
 
@@ -73,6 +74,7 @@ struct RegistryCase {
     std::vector<std::vector<std::string>> steps;  // {"foreign"} loads a foreign device
     int expected;
 };
+void PrintTo(const RegistryCase& c, std::ostream* os) { *os << c.name; }
 
 class InUseCheck : public ::testing::TestWithParam<RegistryCase> {};
 

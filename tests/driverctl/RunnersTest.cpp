@@ -17,6 +17,7 @@ struct CountCase {
     std::string command;
     int expected;
 };
+void PrintTo(const CountCase& c, std::ostream* os) { *os << c.name; }
 
 class ExecLogCount : public ::testing::TestWithParam<CountCase> {};
 

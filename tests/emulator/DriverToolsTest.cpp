@@ -127,7 +127,8 @@ TEST_F(DriverToolsTest, LoadRegistersTheClassesAndUnloadRemovesThem) {
     std::string out;
     ASSERT_EQ(RunTool(host, "kextload", {kext}, &out), 0) << out;
     EXPECT_THAT(out, HasSubstr("kextload: " + kext + " loaded as com.example.two (1.2)"));
-    const ListedExtension* loaded = Find(ParseListing(listing(), true), "com.example.two");
+    const std::vector<ListedExtension> listed = ParseListing(listing(), true);
+    const ListedExtension* loaded = Find(listed, "com.example.two");
     ASSERT_NE(loaded, nullptr);
     EXPECT_EQ(loaded->version, "1.2");
 

@@ -55,6 +55,8 @@ struct ListingCase {
     std::string listing;
     std::string expected;
 };
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const ListingCase& c, std::ostream* os) { *os << c.name; }
 
 class ListingTable : public BiosVersionTest, public ::testing::WithParamInterface<ListingCase> {};
 
