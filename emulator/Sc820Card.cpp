@@ -75,6 +75,18 @@ void Sc820Card::readChunk(uint32_t chunk, uint8_t* out) const {
 
 void Sc820Card::writeChunk(uint32_t chunk, const uint8_t* in) const {
     auto [offset, length] = ChunkSpan(chunk);
+    writeInPlace(offset, in, length);
+}
+
+// Erasing, like programming, works on the flash in place: a process killed meanwhile leaves a
+// partly erased flash, as the hardware would.
+void Sc820Card::eraseFlash() const {
+    const std::string erased(kFlashSize, static_cast<char>(kErasedByte));
+    writeInPlace(0, reinterpret_cast<const uint8_t*>(erased.data()), erased.size());
+}
+
+void Sc820Card::writeInPlace(off_t offset, const uint8_t* in, size_t length) const {
+    if (length == 0) return;
     int fd = openFlash(O_WRONLY);
     size_t done = 0;
     while (done < length) {

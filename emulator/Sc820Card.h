@@ -33,10 +33,11 @@ public:
     std::string readFlash() const { return ReadSizedFile(paths_.flashFile(), kFlashSize); }
     // Replaces the whole flash with an image of at most 64 KiB; the rest reads erased.
     void storeFlash(const std::string& image) const;
-    void eraseFlash() const { storeFlash(std::string()); }
+    void eraseFlash() const;
 
 private:
     int openFlash(int flags) const;
+    void writeInPlace(off_t offset, const uint8_t* in, size_t length) const;
     const HostPaths& paths_;
 };
 

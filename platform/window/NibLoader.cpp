@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QFile>
 #include <QUiLoader>
 #include <list>
@@ -47,7 +48,14 @@ std::unique_ptr<QWidget> LoadWindowDescription(const QString& path, QString* err
         *error = QStringLiteral("cannot open the window description ") + path;
         return nullptr;
     }
+    // The description uses standard widgets only. The loader would load every Designer
+    // custom-widget plugin of the library paths as it is made, pulling whole other frameworks
+    // into the process at start-up, so it is made while the library paths are empty.
+    const QStringList libraryPaths = QCoreApplication::libraryPaths();
+    QCoreApplication::setLibraryPaths({});
     QUiLoader loader;
+    QCoreApplication::setLibraryPaths(libraryPaths);
+    loader.clearPluginPaths();
     std::unique_ptr<QWidget> window(loader.load(&file));
     if (!window) {
         *error = QStringLiteral("cannot load the window description ") + path +
