@@ -21,7 +21,7 @@ typedef NSObject* id;
 class NSString {
 public:
     NSString() = default;
-    NSString(const char* utf8);  // NOLINT: implicit like a string literal
+    NSString(const char* utf8);         // NOLINT: implicit like a string literal
     NSString(const std::string& utf8);  // NOLINT
     explicit NSString(std::u16string units) : units_(std::move(units)) {}
 
@@ -67,8 +67,8 @@ public:
     // checked on the open descriptor before anything is read, so a FIFO or device never
     // blocks and a file larger than maxLength is never read into memory.
     static std::optional<NSData> dataWithContentsOfRegularFile(const NSString& path,
-                                                              size_t maxLength,
-                                                              ReadStatus* status);
+                                                               size_t maxLength,
+                                                               ReadStatus* status);
     size_t length() const { return bytes_.size(); }
     const uint8_t* bytes() const { return bytes_.data(); }
 

@@ -21,7 +21,9 @@ struct ClassNameCase {
     NSString className;
     bool matches;
 };
-void PrintTo(const ClassNameCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ClassNameCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ClassName : public ::testing::TestWithParam<ClassNameCase> {};
 
@@ -74,7 +76,9 @@ struct RegistryCase {
     std::vector<std::vector<std::string>> steps;  // {"foreign"} loads a foreign device
     int expected;
 };
-void PrintTo(const RegistryCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const RegistryCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class InUseCheck : public ::testing::TestWithParam<RegistryCase> {};
 

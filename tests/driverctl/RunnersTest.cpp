@@ -17,7 +17,9 @@ struct CountCase {
     std::string command;
     int expected;
 };
-void PrintTo(const CountCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const CountCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ExecLogCount : public ::testing::TestWithParam<CountCase> {};
 

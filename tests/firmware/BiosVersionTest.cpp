@@ -56,7 +56,9 @@ struct ListingCase {
     std::string expected;
 };
 // Names the case in test listings instead of dumping its bytes.
-void PrintTo(const ListingCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ListingCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ListingTable : public BiosVersionTest, public ::testing::WithParamInterface<ListingCase> {};
 
