@@ -7,7 +7,7 @@ if [ "$(id -u)" = 0 ]; then
     scripts/setup.sh
 fi
 scripts/build.sh build
-host="build/sc820-host"
+host="build/emulator/sc820-host"
 root="${SC820_HOST_ROOT:-${XDG_STATE_HOME:-$HOME/.local/state}/sc820/host}"
 if [ ! -e "$root" ]; then
     "$host" init
