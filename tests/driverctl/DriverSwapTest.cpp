@@ -2,16 +2,16 @@
 // the normal driver goes and the carried extension comes from wherever the bundle is.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "app/SC820Controller.h"
 #include "card/DriverNames.h"
 #include "tests/driverctl/HostTools.h"
 #include "tests/support/RecordingBackend.h"
 #include "tests/support/TempHost.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -21,102 +21,57 @@ bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-// Copies the carried extension into a bundle laid out at another place.
-std::string CopyBundleTo(const std::string& bundlePath) {
-    const std::string kext = bundlePath + kUtilityKextSubpath;
-    fs::create_directories(kext + "/Contents");
-    fs::copy_file(std::string(SC820_BUNDLE_DIR) + kUtilityKextInfoSubpath,
-                  kext + "/Contents/Info.plist");
-    return kext;
+// Swaps the drivers with the bundle at the given place and gives the host's status.
+std::string Swap(const TempHost& host, const std::string& bundle = SC820_BUNDLE_DIR) {
+    NSBundle::setMainBundlePathForTesting(bundle);
+    SC820Controller controller;
+    controller.acquireRights();
+    controller.swapDrivers();
+    NSBundle::setMainBundlePathForTesting(SC820_BUNDLE_DIR);
+    return host.hostOk({"status"});
 }
 
-class DriverSwap : public ::testing::Test {
-protected:
-    void SetUp() override { NSBundle::setMainBundlePathForTesting(SC820_BUNDLE_DIR); }
-    void TearDown() override { NSBundle::setMainBundlePathForTesting(SC820_BUNDLE_DIR); }
-    std::string swap() {
-        controller.acquireRights();
-        controller.swapDrivers();
-        return host.hostOk({"status"});
-    }
-
+// The bundle has moved to a folder whose name holds a space and characters outside ASCII: the
+// extension's path travels as UTF-8.
+TEST(DriverSwap, UnloadsTheNormalDriverThenLoadsTheUtilityDriverFromWhereverTheBundleIs) {
     TempHost host;
     RecordingBackend backend;
-    SC820Controller controller;
-};
-
-TEST_F(DriverSwap, UnloadsTheNormalDriverAndRegistersTheUtilityDriver) {
-    ASSERT_TRUE(Contains(host.hostOk({"status"}), kNormalDriverLine));
-    const std::string status = swap();
+    TempDir elsewhere;
+    const std::string moved = elsewhere.path() + "/Moved Utilit\xc3\xa9";
+    const std::string kext = moved + kUtilityKextSubpath;
+    std::filesystem::create_directories(kext + "/Contents");
+    std::filesystem::copy_file(std::string(SC820_BUNDLE_DIR) + kUtilityKextInfoSubpath,
+                               kext + "/Contents/Info.plist");
+    AuthorizationClearCallJournal();
+    const std::string status = Swap(host, moved);
     EXPECT_FALSE(Contains(status, kNormalDriverLine)) << status;
     EXPECT_TRUE(Contains(status, "utility-services 1\n")) << status;
     EXPECT_TRUE(backend.alerts.empty());
-}
-
-TEST_F(DriverSwap, RunsUnloadThenLoadWithTheAuthorization) {
-    AuthorizationClearCallJournal();
-    swap();
     std::vector<std::string> tools;
     for (const auto& call : AuthorizationCallJournal()) {
         if (call.operation == "execute") tools.push_back(call.detail);
     }
     EXPECT_EQ(tools, (std::vector<std::string>{"/sbin/kextunload", "/sbin/kextload"}));
-}
-
-TEST_F(DriverSwap, ToolOutputGoesToTheLog) {
-    swap();
-    const std::vector<std::string> texts = hosttools::LogTexts(host);
-    const std::string kextPath = std::string(SC820_BUNDLE_DIR) + kUtilityKextSubpath;
-    auto logged = [&](const std::string& text) {
-        return std::find(texts.begin(), texts.end(), text) != texts.end();
-    };
-    EXPECT_TRUE(logged(std::string("kextunload: ") + kSC820DriverBundleID + " unloaded\n"));
+    const auto texts = hosttools::LogTexts(host);
     EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [&](const std::string& t) {
-        return t.rfind("kextload: " + kextPath + " loaded as ", 0) == 0;
+        return t.rfind("kextload: " + kext + " loaded as ", 0) == 0;
     }));
 }
 
-TEST_F(DriverSwap, DeviceOnTheCardKeepsTheNormalDriverAndNothingIsShown) {
-    host.hostOk({"attach", "3"});
-    const std::string status = swap();
-    EXPECT_TRUE(Contains(status, kNormalDriverLine)) << status;
-    EXPECT_TRUE(Contains(status, "card-targets 3\n")) << status;
-    EXPECT_TRUE(backend.alerts.empty());
-    EXPECT_EQ(backend.terminateCount, 0);
-}
-
-TEST_F(DriverSwap, MovedBundleLoadsTheExtensionFromItsNewPlace) {
-    TempDir elsewhere;
-    // A folder name with a space and characters outside ASCII: the path travels as UTF-8.
-    const std::string moved = elsewhere.path() + "/Moved Utilit\xc3\xa9";
-    const std::string kext = CopyBundleTo(moved);
-    NSBundle::setMainBundlePathForTesting(moved);
-    const std::string status = swap();
-    EXPECT_TRUE(Contains(status, "utility-services 1\n")) << status;
-    bool loadedFromMoved = false;
-    for (const std::string& text : hosttools::LogTexts(host)) {
-        loadedFromMoved =
-            loadedFromMoved || text.rfind("kextload: " + kext + " loaded as ", 0) == 0;
+TEST(DriverSwap, DeviceOnTheCardOrRefusedRightsChangeNothingAndShowNothing) {
+    for (const auto& step : std::vector<std::vector<std::string>>{
+             {"attach", "3"}, {"auth", "deny"}, {"auth", "cancel"}}) {
+        SCOPED_TRACE(step.back());
+        TempHost host;
+        RecordingBackend backend;
+        host.hostOk(step);
+        const std::string status = Swap(host);
+        EXPECT_TRUE(Contains(status, kNormalDriverLine)) << status;
+        EXPECT_TRUE(step[0] == "attach" || Contains(status, "utility-services 0\n")) << status;
+        EXPECT_EQ(Contains(status, "card-targets 3\n"), step[0] == "attach") << status;
+        EXPECT_TRUE(backend.alerts.empty());
+        EXPECT_EQ(backend.terminateCount, 0);
     }
-    EXPECT_TRUE(loadedFromMoved);
 }
-
-class RefusedSwap : public ::testing::TestWithParam<const char*> {};
-
-TEST_P(RefusedSwap, ChangesNothingAndShowsNothing) {
-    TempHost host;
-    RecordingBackend backend;
-    NSBundle::setMainBundlePathForTesting(SC820_BUNDLE_DIR);
-    host.hostOk({"auth", GetParam()});
-    SC820Controller controller;
-    controller.acquireRights();
-    controller.swapDrivers();
-    const std::string status = host.hostOk({"status"});
-    EXPECT_TRUE(Contains(status, kNormalDriverLine)) << status;
-    EXPECT_TRUE(Contains(status, "utility-services 0\n")) << status;
-    EXPECT_TRUE(backend.alerts.empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(Policies, RefusedSwap, ::testing::Values("deny", "cancel"));
 
 }  // namespace

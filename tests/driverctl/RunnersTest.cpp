@@ -1,8 +1,9 @@
-// The counting runner against a real shell, and the privileged runner against the emulated
-// host's authorization service with small tools placed in the host root.
+// The counting runner against a real shell; the rights acquisition, freeing the authorization
+// and the privileged runner against the emulated host with small tools placed in its root.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/SC820Controller.h"
@@ -12,153 +13,90 @@
 
 namespace {
 
-struct CountCase {
-    const char* name;
-    std::string command;
-    int expected;
-};
-void PrintTo(const CountCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class ExecLogCount : public ::testing::TestWithParam<CountCase> {};
-
-TEST_P(ExecLogCount, CountsNewlinesOfBothStreams) {
+TEST(ExecLog, CountsNewlinesOfBothStreams) {
+    const std::pair<std::string, int> cases[] = {
+        {"seq 10", 10},
+        {"{ seq 9; printf ten; }", 9},
+        {"sh -c 'seq 10 >&2'", 10},
+        {"true", 0},
+        {"echo %s%n%x%%", 1},  // the command is an argument of the line's format, never the format
+        {"echo " + std::string(5000, 'x') + " | wc -c", 1},  // longer than any fixed buffer
+        {"seq 100000", 100000},
+    };
     SC820Controller controller;
-    EXPECT_EQ(controller.execLog(GetParam().command.c_str()), GetParam().expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Commands, ExecLogCount,
-    ::testing::Values(CountCase{"TenLines", "seq 10", 10},
-                      CountCase{"NineLinesAndAnUnterminatedTenth", "{ seq 9; printf ten; }", 9},
-                      CountCase{"OnlyStandardError", "sh -c 'seq 10 >&2'", 10},
-                      CountCase{"BothStreamsTogether", "sh -c 'seq 4; seq 6 >&2'", 10},
-                      CountCase{"EmptyOutput", "true", 0},
-                      CountCase{"EmptyLinesCount", "printf '\\n\\n\\n'", 3},
-                      CountCase{"NulBytesAreJustCharacters", "printf 'a\\000\\n\\000\\n'", 2},
-                      // The command is an argument of the line's format, never the format itself.
-                      CountCase{"PercentSignsInTheCommand", "echo %s%n%x%%", 1},
-                      CountCase{"LongOutput", "seq 100000", 100000}),
-    [](const auto& testCase) { return std::string(testCase.param.name); });
-
-TEST(ExecLog, UnknownCommandCountsTheShellsErrorLines) {
-    SC820Controller controller;
+    for (const auto& [command, lines] : cases) {
+        EXPECT_EQ(controller.execLog(command.c_str()), lines) << command.substr(0, 40);
+    }
     EXPECT_GE(controller.execLog("/nonexistent/sc820-no-such-tool"), 1);
 }
 
-TEST(ExecLog, QuotedPathWithSpacesRunsTheProgram) {
-    TempDir dir;
-    const std::string program = dir.path() + "/a folder/te st";
-    hosttools::InstallTool(dir.path(), "/a folder/te st", "seq 10");
-    SC820Controller controller;
-    EXPECT_EQ(controller.execLog(("\"" + program + "\"").c_str()), 10);
-}
+class RightsAcquisition : public ::testing::TestWithParam<const char*> {};
 
-TEST(ExecLog, CommandLongerThanAnyFixedBufferIsRunWhole) {
-    // 5,000 characters of command: the line is built in a block of exactly the needed size.
-    std::string command = "echo " + std::string(5000, 'x') + " | wc -c";
-    SC820Controller controller;
-    EXPECT_EQ(controller.execLog(command.c_str()), 1);
-}
-
-// The privileged runner logs every piece of a tool's output; it needs an authorization that
-// the host's policy granted.
-class AuthLog : public ::testing::Test {
-protected:
-    void SetUp() override {
-        controller.acquireRights();
-        logStart = host.logLines().size();
-    }
-    std::vector<std::string> newLogTexts() const {
-        std::vector<std::string> texts = hosttools::LogTexts(host);
-        texts.erase(texts.begin(), texts.begin() + static_cast<long>(logStart));
-        return texts;
-    }
-    int run(const char* tool, std::vector<const char*> arguments = {}) {
-        std::vector<char*> argv;
-        for (const char* a : arguments) argv.push_back(const_cast<char*>(a));
-        argv.push_back(nullptr);
-        return controller.authLog(tool, argv.data());
-    }
-
-    TempHost host;
-    RecordingBackend backend;
-    SC820Controller controller;
-    size_t logStart = 0;
-};
-
-TEST_F(AuthLog, ThreeLinesGiveThreeEntriesWithTheirNewlines) {
-    hosttools::InstallPrintingTool(host.root(), "/usr/sbin/three", "one\ntwo\nthree\n");
-    EXPECT_EQ(run("/usr/sbin/three"), 1);
-    EXPECT_EQ(newLogTexts(), (std::vector<std::string>{"one\n", "two\n", "three\n"}));
-    EXPECT_TRUE(backend.alerts.empty());
-}
-
-TEST_F(AuthLog, LongLineIsLoggedInPiecesOf1023Characters) {
-    hosttools::InstallPrintingTool(host.root(), "/usr/sbin/long", std::string(3000, 'a') + "\n");
-    EXPECT_EQ(run("/usr/sbin/long"), 1);
-    const std::vector<std::string> texts = newLogTexts();
-    ASSERT_EQ(texts.size(), 3u);
-    EXPECT_EQ(texts[0], std::string(1023, 'a'));
-    EXPECT_EQ(texts[1], std::string(1023, 'a'));
-    EXPECT_EQ(texts[2], std::string(954, 'a') + "\n");
-}
-
-TEST_F(AuthLog, ArgumentsReachTheToolInOrder) {
-    hosttools::InstallTool(host.root(), "/sbin/echoargs",
-                           "for a in \"$@\"; do echo \"[$a]\"; done");
-    EXPECT_EQ(run("/sbin/echoargs", {"-m", "two words", "%s%n"}), 1);
-    EXPECT_EQ(newLogTexts(), (std::vector<std::string>{"[-m]\n", "[two words]\n", "[%s%n]\n"}));
-}
-
-TEST_F(AuthLog, OutputIsLoggedAsTextNeverAsFormat) {
-    hosttools::InstallPrintingTool(host.root(), "/usr/sbin/percent", "%s %n %x\n");
-    EXPECT_EQ(run("/usr/sbin/percent"), 1);
-    EXPECT_EQ(newLogTexts(), (std::vector<std::string>{"%s %n %x\n"}));
-}
-
-TEST_F(AuthLog, LastLineWithoutNewlineIsLoggedToo) {
-    hosttools::InstallPrintingTool(host.root(), "/usr/sbin/unterminated", "a\nb");
-    EXPECT_EQ(run("/usr/sbin/unterminated"), 1);
-    EXPECT_EQ(newLogTexts(), (std::vector<std::string>{"a\n", "b"}));
-}
-
-TEST_F(AuthLog, NulByteEndsWhatThePieceShowsButReadingGoesOn) {
-    hosttools::InstallPrintingTool(host.root(), "/usr/sbin/nul",
-                                   std::string("ab\0cd\n", 6) + "\xc3\xa9\xff\n");
-    EXPECT_EQ(run("/usr/sbin/nul"), 1);
-    EXPECT_EQ(newLogTexts(), (std::vector<std::string>{"ab", "\xc3\xa9\xff\n"}));
-}
-
-TEST_F(AuthLog, SilentToolIsStartedAndLogsNothing) {
-    hosttools::InstallTool(host.root(), "/usr/sbin/silent", "exit 7");
-    EXPECT_EQ(run("/usr/sbin/silent"), 1);
-    EXPECT_TRUE(newLogTexts().empty());
-}
-
-TEST_F(AuthLog, MissingToolGivesZeroAndLogsNothing) {
-    EXPECT_EQ(run("/usr/sbin/sc820-no-such-tool"), 0);
-    EXPECT_TRUE(newLogTexts().empty());
-    EXPECT_TRUE(backend.alerts.empty());
-}
-
-class AuthLogRefused : public ::testing::TestWithParam<const char*> {};
-
-TEST_P(AuthLogRefused, GivesZeroAndLogsNothing) {
+TEST_P(RightsAcquisition, MakesTheThreeCallsInOrderAndOnlyGrantedRightsStartTools) {
     TempHost host;
     RecordingBackend backend;
     host.hostOk({"auth", GetParam()});
     hosttools::InstallPrintingTool(host.root(), "/usr/sbin/three", "one\ntwo\nthree\n");
+    AuthorizationClearCallJournal();
     SC820Controller controller;
     controller.acquireRights();
-    const size_t logStart = host.logLines().size();
+
+    const auto& journal = AuthorizationCallJournal();
+    ASSERT_EQ(journal.size(), 3u);
+    EXPECT_EQ(journal[0].operation, "create");
+    EXPECT_EQ(journal[0].flags, kAuthorizationFlagDefaults);
+    EXPECT_EQ(journal[1].operation, "copy-rights");
+    EXPECT_EQ(journal[1].flags,
+              kAuthorizationFlagInteractionAllowed | kAuthorizationFlagExtendRights);
+    EXPECT_EQ(journal[1].detail.find("environment=2"), std::string::npos);
+    EXPECT_EQ(journal[2].operation, "copy-rights");
+    EXPECT_EQ(journal[2].flags, kAuthorizationFlagExtendRights);
+    EXPECT_NE(journal[2].detail.find("environment=2"), std::string::npos) << journal[2].detail;
+    EXPECT_NE(controller.mAuthRef, nullptr);
+    // Refused rights, or a missing tool with granted ones, give 0 and log nothing.
+    const size_t from = host.logLines().size();
     char* noArguments[] = {nullptr};
-    EXPECT_EQ(controller.authLog("/usr/sbin/three", noArguments), 0);
-    EXPECT_EQ(host.logLines().size(), logStart);
+    const bool granted = GetParam() == std::string("allow");
+    EXPECT_EQ(
+        controller.authLog(granted ? "/usr/sbin/no-such-tool" : "/usr/sbin/three", noArguments), 0);
+    EXPECT_EQ(host.logLines().size(), from);
     EXPECT_TRUE(backend.alerts.empty());
+    EXPECT_EQ(backend.terminateCount, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Policies, AuthLogRefused, ::testing::Values("deny", "cancel"));
+INSTANTIATE_TEST_SUITE_P(Policies, RightsAcquisition, ::testing::Values("allow", "deny", "cancel"));
+
+TEST(AuthLog, LogsEveryPieceOfTheToolsOutputAsTextUntilTheRightsAreFreed) {
+    const std::string a3000(3000, 'a'), a1023(1023, 'a'), a954(954, 'a');
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
+        {"one\ntwo\nthree\n", {"one\n", "two\n", "three\n"}},
+        {a3000 + "\n", {a1023, a1023, a954 + "\n"}},
+        {"%s %n %x\n", {"%s %n %x\n"}},
+        {"a\nb", {"a\n", "b"}},
+        {std::string("ab\0cd\n", 6) + "\xc3\xa9\xff\n", {"ab", "\xc3\xa9\xff\n"}},
+        {"", {}},  // a silent tool is started and logs nothing
+    };
+    TempHost host;
+    RecordingBackend backend;
+    SC820Controller controller;
+    controller.acquireRights();
+    char* noArguments[] = {nullptr};
+    for (const auto& [output, texts] : cases) {
+        SCOPED_TRACE(output.substr(0, 20));
+        hosttools::InstallPrintingTool(host.root(), "/usr/sbin/tool", output);
+        const size_t from = host.logLines().size();
+        EXPECT_EQ(controller.authLog("/usr/sbin/tool", noArguments), 1);
+        EXPECT_EQ(hosttools::LogTexts(host, from), texts);
+    }
+    EXPECT_TRUE(backend.alerts.empty());
+    AuthorizationClearCallJournal();
+    controller.freeAuthorization();
+    const auto& journal = AuthorizationCallJournal();
+    ASSERT_EQ(journal.size(), 1u);
+    EXPECT_EQ(journal[0].operation, "free");
+    EXPECT_EQ(journal[0].flags, kAuthorizationFlagDestroyRights);
+    EXPECT_EQ(journal[0].status, errAuthorizationSuccess);
+    EXPECT_EQ(controller.authLog("/usr/sbin/tool", noArguments), 0);
+}
 
 }  // namespace

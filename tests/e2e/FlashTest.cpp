@@ -61,21 +61,6 @@ TEST_F(Flash, ImagesAreWrittenVerifiedAndEraseOnlyFromTheThreshold) {
     }
 }
 
-TEST_F(Flash, ThePanelStartsInTheHomeFolder) {
-    const std::string file = work.path() + "/image.bin";
-    WriteFileBytes(file, Image(100, 1));
-    const RunResult r = run(WriteScript(file));
-    bool sawPanel = false;
-    for (const auto& l : r.transcript) {
-        if (l.fields[0] != "panel") continue;
-        sawPanel = true;
-        ASSERT_GE(l.fields.size(), 4u);
-        EXPECT_EQ(l.fields[1], work.path());
-        EXPECT_EQ(l.fields[3], file);
-    }
-    EXPECT_TRUE(sawPanel);
-}
-
 TEST_F(Flash, ImagesLongerThanTheReadBackAreComparedAgainstWhatWasRead) {
     // Bytes 65,536 to 67,999 read back erased; bytes from 68,000 on were never read (zero).
     std::string passes = Image(68001, 3);
@@ -94,28 +79,30 @@ TEST_F(Flash, ImagesLongerThanTheReadBackAreComparedAgainstWhatWasRead) {
     }
 }
 
-TEST_F(Flash, ADifferenceInTheLastByteFailsAndLeavesTheFlashErased) {
-    std::string image = Image(65537, 9);
-    image.back() = '\x42';  // the 64 KiB flash cannot hold it
+TEST_F(Flash, FailedWritesLeaveTheFlashErasedAndShowZero) {
+    // A difference in the very last byte (the 64 KiB flash cannot hold byte 65,536), and
+    // refused write chunks even for an image that the flash already holds.
+    std::string tooLong = Image(65537, 9);
+    tooLong.back() = '\x42';
+    const std::pair<std::string, const char*> cases[] = {{tooLong, nullptr},
+                                                         {flash().substr(0, 1000), "refuse-5"}};
     const std::string file = work.path() + "/image.bin";
-    WriteFileBytes(file, image);
-    const RunResult r = run(WriteScript(file));
-    EXPECT_EQ(r.alertMessages().back(), text(MSG_WRITEFAIL));
-    EXPECT_EQ(r.control("out_verSCSIBIOS"), "0");
-    EXPECT_EQ(flash(), kErased);
-    EXPECT_EQ(host.commandCounts()[kEraseFlash], 2);
-}
-
-TEST_F(Flash, RefusedWriteChunksFail) {
-    // Even an image that the flash already holds must not pass when the card refused to write.
-    const std::string before = flash();
-    const std::string file = work.path() + "/image.bin";
-    WriteFileBytes(file, before.substr(0, 1000));
-    host.hostOk({"fault", "refuse-5", "on"});
-    const RunResult r = run(WriteScript(file));
-    EXPECT_EQ(r.alertMessages().back(), text(MSG_WRITEFAIL));
-    EXPECT_EQ(r.control("out_verSCSIBIOS"), "0");
-    EXPECT_EQ(flash(), kErased);
+    for (const auto& [image, fault] : cases) {
+        host.hostOk({"init", "--force"});
+        if (fault != nullptr) host.hostOk({"fault", fault, "on"});
+        WriteFileBytes(file, image);
+        const RunResult r = run(WriteScript(file));
+        EXPECT_EQ(r.alertMessages().back(), text(MSG_WRITEFAIL));
+        EXPECT_EQ(r.control("out_verSCSIBIOS"), "0");
+        EXPECT_EQ(flash(), kErased);
+        // The panel started in the home folder and returned the chosen file.
+        bool sawPanel = false;
+        for (const auto& l : r.transcript) {
+            if (l.fields[0] != "panel") continue;
+            sawPanel = l.fields.size() >= 4 && l.fields[1] == work.path() && l.fields[3] == file;
+        }
+        EXPECT_TRUE(sawPanel);
+    }
 }
 
 TEST_F(Flash, RefusingAQuestionOrThePanel) {
@@ -146,19 +133,17 @@ TEST_F(Flash, RefusingAQuestionOrThePanel) {
     }
 }
 
-TEST_F(Flash, EraseEmptiesTheFlashAndShowsZero) {
-    const RunResult r = run("answer 1\npress erase\nanswer 1\ndump\npress cancel\n");
+TEST_F(Flash, EraseEmptiesTheFlashOrReportsTheRefusal) {
+    const std::string before = flash();
+    RunResult r = run("answer 1\npress erase\nanswer 1\ndump\npress cancel\n");
     EXPECT_EQ(r.alertMessages(), (std::vector<std::string>{text(MSG_START), text(MSG_ERASE)}));
     EXPECT_EQ(r.control("out_verSCSIBIOS"), "0");
     EXPECT_EQ(flash(), kErased);
     EXPECT_EQ(host.commandCounts()[kReadFlash], 34);  // the window was refreshed
-}
 
-TEST_F(Flash, ARefusedEraseIsReported) {
-    const std::string before = flash();
+    host.hostOk({"init", "--force"});
     host.hostOk({"fault", "refuse-3", "on"});
-    const RunResult r =
-        run("answer 1\ndump\npress erase\nanswer 1\nanswer 1\ndump\npress cancel\n");
+    r = run("answer 1\npress erase\nanswer 1\nanswer 1\ndump\npress cancel\n");
     EXPECT_EQ(r.alertMessages(),
               (std::vector<std::string>{text(MSG_START), text(MSG_ERASE), text(MSG_ERASEFAIL)}));
     EXPECT_NE(r.control("out_verSCSIBIOS"), "0");

@@ -52,29 +52,6 @@ TEST_F(Form, ClosingStoresTheEditedFormAndSaysSo) {
     EXPECT_EQ(stored.BootTargetID, expected.BootTargetID);
 }
 
-TEST_F(Form, ARecordWithEveryPassThroughByteSetComesBackBitForBit) {
-    SCSIUTY_CFG record;
-    auto* bytes = reinterpret_cast<uint8_t*>(&record);
-    for (size_t i = 0; i < sizeof record; ++i) bytes[i] = static_cast<uint8_t>(0xA5 ^ (i * 13));
-    // Form-representable values in the fields the form edits.
-    record.HA_ScsiID = 7;
-    record.ResetToSelTime = 2;
-    record.RQdelay = 1;
-    record.Burst = 0;
-    record.ParityEnable = 1;
-    record.TermMode = AUTO_TERM;
-    for (int i = 0; i < 16; ++i) {
-        record.SyncEnable[i] = i & 1;
-        record.WideEnable[i] = (i >> 1) & 1;
-        record.DisconnectEnable[i] = (i >> 2) & 1;
-        record.SyncSpeed[i] = static_cast<SYNC_SPEED>(1 + i % 7);
-    }
-    putEeprom(record);
-    const RunResult r = run("answer 1\nclose\nanswer 1\n");
-    EXPECT_EQ(r.alertMessages().back(), text(MSG_SUCCESS)) << r.output;
-    EXPECT_EQ(Bytes(eeprom()), Bytes(record));
-}
-
 TEST_F(Form, ARefusedStoreKeepsTheWindowAndLosesNothing) {
     const SCSIUTY_CFG before = eeprom();
     host.hostOk({"fault", "refuse-1", "on"});

@@ -1,7 +1,8 @@
-// Helpers for tests that work on an emulated host: kernel extension bundles, distinctive
-// records, and the facts of `sc820-host status`.
+// Helpers for tests on an emulated host: the driver tools, distinctive records and the facts of
+// `sc820-host status`.
 #pragma once
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -9,29 +10,29 @@
 
 namespace testhost {
 
-// Identifier, version and class of the utility driver extension used by these tests.
-inline constexpr const char kUtilityKextID[] = "com.tavik.iokit.sc820utl";
-inline constexpr const char kUtilityKextVersion[] = "2.1.0";
-
-// Writes DIR/NAME with a Contents/Info.plist declaring the identifier, version and one
-// personality per class; returns the bundle's path.
-std::string WriteKext(const std::string& dir, const std::string& name,
-                      const std::string& identifier, const std::string& version,
-                      const std::vector<std::string>& classes);
-
-// Runs a driver tool of the host (ROOT/sbin/NAME or ROOT/usr/sbin/NAME) and returns its exit
-// status.
-int RunTool(const TempHost& host, const std::string& tool, const std::vector<std::string>& args,
-            std::string* output = nullptr);
-
-// Swaps drivers as the utility does: unloads the card's SCSI driver and loads a utility driver
-// extension (written into `scratch`). Fails the test when a step fails.
-void SwapInUtilityDriver(const TempHost& host, const std::string& scratch);
+// Runs ROOT/sbin/NAME or ROOT/usr/sbin/NAME and returns its exit status.
+inline int RunTool(const TempHost& host, const std::string& tool,
+                   const std::vector<std::string>& args, std::string* output = nullptr) {
+    bool inSbin = tool == "kextload" || tool == "kextunload";
+    std::vector<std::string> argv = {host.root() + (inSbin ? "/sbin/" : "/usr/sbin/") + tool};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProgram(argv, output);
+}
 
 // 308 bytes that differ from each other and from the default records, padding included.
-std::string PatternRecord(int seed);
+inline std::string PatternRecord(int seed) {
+    std::string record(308, '\0');
+    for (size_t i = 0; i < record.size(); ++i)
+        record[i] = static_cast<char>((i * 7 + 13 * seed + 1) & 0xFF);
+    return record;
+}
 
 // The rest of the status line that starts with `key` and a space ("" when there is none).
-std::string StatusFact(const TempHost& host, const std::string& key);
+inline std::string StatusFact(const TempHost& host, const std::string& key) {
+    std::istringstream in(host.hostOk({"status"}));
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(key + " ", 0) == 0) return line.substr(key.size() + 1);
+    return "";
+}
 
 }  // namespace testhost

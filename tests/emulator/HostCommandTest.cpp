@@ -1,10 +1,11 @@
-// The sc820-host admin command: its forms, its failures and what each verb does to the host.
+// The sc820-host admin command: wrong forms and failures, what verbs do to the host, and how
+// unusable host files are reported and left as they are.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,188 +24,63 @@ using Words = std::vector<std::string>;
 class HostCommandTest : public testing::Test {
 protected:
     std::string file(const std::string& name, const std::string& bytes) {
-        std::string path = scratch.path() + "/" + name;
-        WriteFileBytes(path, bytes);
-        return path;
+        WriteFileBytes(scratch.path() + "/" + name, bytes);
+        return scratch.path() + "/" + name;
+    }
+    std::string db(const char* name) {
+        return ReadFileBytes(host.root() + "/var/db/sc820/" + name);
     }
     TempHost host;
     TempDir scratch;
 };
 
-TEST_F(HostCommandTest, WrongFormsPrintUsageAndExit2) {
-    const std::vector<Words> forms = {
-        {},
-        {"bogus"},
-        {"--root"},
-        {"init", "--now"},
-        {"init", "--force", "again"},
-        {"status", "all"},
-        {"log", "tail"},
-        {"eeprom"},
-        {"eeprom", "show", "extra"},
-        {"eeprom", "get"},
-        {"eeprom", "put"},
-        {"eeprom", "dump", "file"},
-        {"factory", "show"},
-        {"factory", "get"},
-        {"factory", "put", "a", "b"},
-        {"flash"},
-        {"flash", "erase", "now"},
-        {"flash", "get"},
-        {"flash", "show"},
-        {"attach"},
-        {"attach", "16"},
-        {"attach", "-1"},
-        {"attach", "x"},
-        {"attach", "1", "2"},
-        {"detach"},
-        {"detach", "99"},
-        {"auth"},
-        {"auth", "maybe"},
-        {"auth", "allow", "deny"},
-        {"fault", "master-port"},
-        {"fault", "nonsense", "on"},
-        {"fault", "refuse-6", "on"},
-        {"fault", "open", "yes"},
-    };
-    std::string before = host.hostOk({"status"});
-    for (const auto& form : forms) {
-        std::string out;
-        std::string joined;
-        for (const auto& w : form) joined += w + " ";
-        EXPECT_EQ(host.host(form, &out), 2) << joined;
-        EXPECT_THAT(out, HasSubstr("usage: sc820-host")) << joined;
-    }
-    EXPECT_EQ(host.hostOk({"status"}), before);
-}
-
-struct FailingCase {
-    Words setup;
-    Words command;
-    std::string message;
+struct CommandCase {
+    std::string command;  // words; "@NAME" is the scratch file NAME
+    int status;
+    const char* message;
 };
 
-TEST_F(HostCommandTest, FailingOperationsSayWhyAndExit1) {
-    const std::string record307 = file("r307", std::string(307, 'x'));
-    const std::string record309 = file("r309", std::string(309, 'x'));
-    const std::string empty = file("empty", "");
-    const std::string tooBig = file("big", std::string(kFlashSize + 1, 'x'));
-    const std::vector<FailingCase> cases = {
-        {{}, {"init"}, "already exists"},
-        {{}, {"eeprom", "put", record307}, "307 bytes; a record holds 308"},
-        {{}, {"eeprom", "put", record309}, "309 bytes; a record holds 308"},
-        {{}, {"factory", "put", empty}, "0 bytes; a record holds 308"},
-        {{}, {"factory", "put", record309}, "309 bytes"},
-        {{}, {"eeprom", "put", scratch.path() + "/missing"}, "no such file"},
-        {{}, {"flash", "put", tooBig}, "65537 bytes; the flash holds 65536"},
-        {{}, {"detach", "5"}, "no device with target 5"},
-        {{"attach", "4"}, {"attach", "4"}, "already attached"},
+// Each wrong form exits 2 with the usage and each failing operation exits 1 with one line;
+// neither changes the host. A row exiting 0 prepares the next.
+TEST_F(HostCommandTest, WrongFormsExit2AndFailingOperationsExit1ChangingNothing) {
+    file("r307", std::string(307, 'x'));
+    file("r309", std::string(309, 'x'));
+    file("empty", "");
+    file("big", std::string(kFlashSize + 1, 'x'));
+    std::vector<CommandCase> cases = {
+        {"init", 1, "already exists"},
+        {"eeprom put @r307", 1, "307 bytes; a record holds 308"},
+        {"eeprom put @r309", 1, "309 bytes; a record holds 308"},
+        {"factory put @empty", 1, "0 bytes; a record holds 308"},
+        {"eeprom put @missing", 1, "no such file"},
+        {"flash put @big", 1, "65537 bytes; the flash holds 65536"},
+        {"detach 5", 1, "no device with target 5"},
+        {"attach 4", 0, ""},
+        {"attach 4", 1, "already attached"},
     };
+    std::istringstream wrongForms(
+        ";bogus;--root;init --now;status all;eeprom;eeprom show extra;eeprom get;"
+        "factory show;factory put a b;flash erase now;attach 16;attach -1;attach x;"
+        "attach 1 2;detach 99;auth maybe;fault master-port;fault nonsense on;"
+        "fault refuse-6 on;fault open yes;");
+    for (std::string form; std::getline(wrongForms, form, ';');)
+        cases.push_back({form, 2, "usage: sc820-host"});
     for (const auto& c : cases) {
-        TempHost fresh;
-        if (!c.setup.empty()) fresh.hostOk(c.setup);
-        std::string eeprom = ReadFileBytes(fresh.root() + "/var/db/sc820/eeprom.bin");
-        std::string flash = ReadFileBytes(fresh.root() + "/var/db/sc820/flash.bin");
+        Words words;
+        std::istringstream in(c.command);
+        for (std::string w; in >> w;)
+            words.push_back(w[0] == '@' ? scratch.path() + "/" + w.substr(1) : w);
+        std::string before = host.hostOk({"status"}) + db("eeprom.bin") + db("flash.bin");
         std::string out;
-        EXPECT_EQ(fresh.host(c.command, &out), 1) << c.command[0];
-        EXPECT_THAT(out, HasSubstr(c.message));
-        EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << "one line: " << out;
-        EXPECT_EQ(ReadFileBytes(fresh.root() + "/var/db/sc820/eeprom.bin"), eeprom);
-        EXPECT_EQ(ReadFileBytes(fresh.root() + "/var/db/sc820/flash.bin"), flash);
+        EXPECT_EQ(host.host(words, &out), c.status) << c.command;
+        EXPECT_THAT(out, HasSubstr(c.message)) << c.command;
+        if (c.status == 0) continue;
+        if (c.status == 1) {
+            EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+        }
+        EXPECT_EQ(host.hostOk({"status"}) + db("eeprom.bin") + db("flash.bin"), before)
+            << c.command;
     }
-}
-
-TEST_F(HostCommandTest, EveryVerbOnAMissingHostNamesItAndExits1) {
-    const std::string missing = scratch.path() + "/nohost";
-    const std::string record = file("record", PatternRecord(1));
-    const std::vector<Words> verbs = {
-        {"status"},
-        {"log"},
-        {"eeprom", "show"},
-        {"eeprom", "get", scratch.path() + "/x"},
-        {"eeprom", "put", record},
-        {"factory", "put", record},
-        {"flash", "erase"},
-        {"attach", "1"},
-        {"auth", "deny"},
-        {"fault", "open", "on"},
-    };
-    for (const auto& verb : verbs) {
-        Words argv = {SC820_HOST_BINARY, "--root", missing};
-        argv.insert(argv.end(), verb.begin(), verb.end());
-        std::string out;
-        EXPECT_EQ(RunProgram(argv, &out), 1) << verb[0];
-        EXPECT_THAT(out, HasSubstr("no emulated host at " + missing + ": run sc820-host init"));
-    }
-    EXPECT_FALSE(std::filesystem::exists(missing)) << "a failed command made the host's folder";
-}
-
-TEST_F(HostCommandTest, InitRefusesAFolderWithOtherContentsButForceMakesAHostThere) {
-    std::string dir = scratch.path() + "/busy";
-    std::filesystem::create_directories(dir);
-    WriteFileBytes(dir + "/notes.txt", "mine");
-    Words argv = {SC820_HOST_BINARY, "--root", dir, "init"};
-    std::string out;
-    EXPECT_EQ(RunProgram(argv, &out), 1);
-    EXPECT_THAT(out, HasSubstr("is not empty"));
-    argv.push_back("--force");
-    EXPECT_EQ(RunProgram(argv, &out), 0) << out;
-    EXPECT_EQ(ReadFileBytes(dir + "/notes.txt"), "mine");
-}
-
-TEST_F(HostCommandTest, InitForceResetsTheHostButKeepsTheSystemLog) {
-    std::string defaults = ReadFileBytes(host.root() + "/var/db/sc820/eeprom.bin");
-    host.hostOk({"eeprom", "put", file("record", PatternRecord(2))});
-    host.hostOk({"auth", "deny"});
-    host.hostOk({"fault", "open", "on"});
-    host.hostOk({"attach", "6"});
-    WriteFileBytes(host.root() + "/var/log/system.log", "earlier entry\n");
-    std::filesystem::create_symlink(SC820_HOST_BINARY, host.root() + "/usr/sbin/kmodstat");
-
-    host.hostOk({"init", "--force"});
-    EXPECT_EQ(ReadFileBytes(host.root() + "/var/db/sc820/eeprom.bin"), defaults);
-    EXPECT_EQ(StatusFact(host, "auth"), "allow");
-    EXPECT_EQ(StatusFact(host, "faults"), "none");
-    EXPECT_EQ(StatusFact(host, "card-targets"), "none");
-    EXPECT_EQ(ReadFileBytes(host.root() + "/var/log/system.log"), "earlier entry\n");
-    EXPECT_FALSE(std::filesystem::exists(
-        std::filesystem::symlink_status(host.root() + "/usr/sbin/kmodstat")));
-}
-
-TEST_F(HostCommandTest, DefaultHostServesTheCardWithItsNormalDriver) {
-    const std::vector<std::pair<std::string, std::string>> facts = {
-        {"auth", "allow"},         {"faults", "none"},
-        {"utility-services", "0"}, {"card-targets", "none"},
-        {"other-targets", "2"},    {"commands", "0 0 0 0 0 0"},
-        {"last-service", "none"},  {"flash-cursors", "read 0 write 0"},
-    };
-    for (const auto& [key, value] : facts) EXPECT_EQ(StatusFact(host, key), value) << key;
-    EXPECT_THAT(host.hostOk({"status"}),
-                HasSubstr("extension com.tavik.driver.ZolSC820 (3.1.4)\n"));
-    EXPECT_EQ(ReadFileBytes(host.root() + "/var/log/system.log"), "");
-    for (const char* tool : {"/sbin/kextload", "/sbin/kextunload", "/usr/sbin/kextstat"}) {
-        EXPECT_EQ(std::filesystem::read_symlink(host.root() + tool),
-                  std::filesystem::path(SC820_HOST_BINARY))
-            << tool;
-    }
-    EXPECT_FALSE(std::filesystem::exists(host.root() + "/usr/sbin/kmodstat"));
-}
-
-TEST_F(HostCommandTest, DefaultRecordsDifferButShareTheBoardVersion) {
-    std::string eeprom = ReadFileBytes(host.root() + "/var/db/sc820/eeprom.bin");
-    std::string factory = ReadFileBytes(host.root() + "/var/db/sc820/factory.bin");
-    ASSERT_EQ(eeprom.size(), 308u);
-    ASSERT_EQ(factory.size(), 308u);
-    EXPECT_NE(eeprom, factory);
-    // Version 1.20: integer digits in the low byte of the host-order value, fraction in the high.
-    uint16_t version = 0x2001;
-    std::string bytes(reinterpret_cast<const char*>(&version), 2);
-    EXPECT_EQ(eeprom.substr(290, 2), bytes);
-    EXPECT_EQ(factory.substr(290, 2), bytes);
-    std::string flash = ReadFileBytes(host.root() + "/var/db/sc820/flash.bin");
-    ASSERT_EQ(flash.size(), kFlashSize);
-    EXPECT_EQ(flash.substr(0, 2), "\x55\xAA");
-    EXPECT_EQ(flash.substr(32768), std::string(32768, '\xFF'));
 }
 
 TEST_F(HostCommandTest, RecordsRoundTripThroughGetAndPutByteForByte) {
@@ -217,126 +93,101 @@ TEST_F(HostCommandTest, RecordsRoundTripThroughGetAndPutByteForByte) {
     }
 }
 
-TEST_F(HostCommandTest, EepromShowDecodesEveryFieldAtItsOffset) {
-    std::string record(308, '\0');
-    auto put32 = [&](size_t offset, uint32_t v) { std::memcpy(&record[offset], &v, 4); };
-    auto put16 = [&](size_t offset, uint16_t v) { std::memcpy(&record[offset], &v, 2); };
-    put32(0, 0x11223344);
-    record[4] = 9;     // HA_ScsiID
-    record[5] = 5;     // BootTargetID
-    record[6] = 0x6a;  // pad0
-    record[7] = 0x7b;
-    put32(8, 2);      // BiosEnable
-    put32(12, 3);     // BootCDROM
-    put32(16, 4);     // RemovalHD
-    record[20] = 6;   // ResetToSelTime
-    record[21] = 12;  // Targets
-    record[22] = 0x01;
-    record[23] = 0x02;
-    put32(24, 7);            // ParityEnable
-    put32(28, 2);            // TermMode
-    put32(32 + 4 * 15, 21);  // SyncEnable[15]
-    put32(96 + 4 * 1, 22);   // WideEnable[1]
-    put32(160 + 4 * 9, 23);  // DisconnectEnable[9]
-    put32(224 + 4 * 15, 7);  // SyncSpeed[15]
-    record[288] = 0x5e;      // Reserved0
-    record[289] = 0x33;      // pad2
-    put16(290, 0x0100);  // PcbVersion: integer digits 00 in the low byte, fraction 01 in the high
-    record[292] = 8;     // PcbRevision
-    record[293] = 0x0a;  // pad3
-    record[294] = 0x0b;
-    record[295] = 0x0c;
-    put32(296, 0xcafef00d);  // Reserved1
-    put32(300, 1);           // Burst
-    record[304] = 4;         // RQdelay
-    record[305] = 0x0d;      // pad4
-    record[306] = 0x0e;
-    record[307] = 0x0f;
-    host.hostOk({"eeprom", "put", file("record", record)});
-    std::string shown = host.hostOk({"eeprom", "show"});
-    const std::vector<std::string> lines = {
-        "Valid 287454020\n",
-        "HA_ScsiID 9\n",
-        "BootTargetID 5\n",
-        "pad0 6a 7b\n",
-        "BiosEnable 2\n",
-        "BootCDROM 3\n",
-        "RemovalHD 4\n",
-        "ResetToSelTime 6\n",
-        "Targets 12\n",
-        "pad1 01 02\n",
-        "ParityEnable 7\n",
-        "TermMode 2 ENABLE_LOWTERM\n",
-        "SyncEnable[14] 0\n",
-        "SyncEnable[15] 21\n",
-        "WideEnable[1] 22\n",
-        "DisconnectEnable[9] 23\n",
-        "SyncSpeed[15] 7 SYNC_5MB\n",
-        "SyncSpeed[0] 0 SYNC_RESERVED\n",
-        "Reserved0 0x5e\n",
-        "pad2 33\n",
-        "PcbVersion 0.01 (0x0100)\n",
-        "PcbRevision 8\n",
-        "pad3 0a 0b 0c\n",
-        "Reserved1 0xcafef00d\n",
-        "Burst 1\n",
-        "RQdelay 4\n",
-        "pad4 0d 0e 0f\n",
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+    size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    if (at != std::string::npos) text.replace(at, from.size(), to);
+    return text;
+}
+
+struct Damage {
+    const char* name;
+    std::string (*damage)(const std::string& original);
+    const char* reason;
+};
+
+TEST(StateFileTest, CorruptStateIsReportedByEveryVerbAndNeverReplaced) {
+    const std::vector<Damage> damages = {
+        {"not json", [](const std::string&) { return std::string("{not json"); }, "is corrupt: "},
+        {"truncated", [](const std::string& s) { return s.substr(0, s.size() / 2); },
+         "is corrupt: "},
+        {"array", [](const std::string&) { return std::string("[]"); },
+         "is corrupt: the file is not an object"},
+        {"no faults", [](const std::string& s) { return Replaced(s, "\"faults\"", "\"fault\""); },
+         "is corrupt: missing \"faults\""},
+        {"dangling parent",
+         [](const std::string& s) { return Replaced(s, "\"parent\": 6", "\"parent\": 99"); },
+         "has no parent 99"},
+        {"bad card entry",
+         [](const std::string& s) { return Replaced(s, "\"cardEntry\": 3", "\"cardEntry\": 3.5"); },
+         "\"cardEntry\" is not an integer"},
+        {"bad policy",
+         [](const std::string& s) {
+             return Replaced(s, "\"auth\": \"allow\"", "\"auth\": \"ask\"");
+         },
+         "\"auth\" is not allow, deny or cancel"},
     };
-    for (const auto& line : lines) EXPECT_THAT(shown, HasSubstr(line));
-    EXPECT_EQ(std::count(shown.begin(), shown.end(), '\n'), 21 + 4 * 16);
-}
+    for (const auto& damage : damages) {
+        TempHost host;
+        std::string path = host.root() + "/var/db/sc820/state.json";
+        std::string broken = damage.damage(ReadFileBytes(path));
+        WriteFileBytes(path, broken);
+        for (const Words& verb : {Words{"status"}, Words{"auth", "deny"}, Words{"attach", "1"},
+                                  Words{"flash", "erase"}}) {
+            std::string out;
+            EXPECT_EQ(host.host(verb, &out), 1) << damage.name << " " << verb[0];
+            EXPECT_THAT(out, HasSubstr(path + " is corrupt: ")) << damage.name;
+            EXPECT_THAT(out, HasSubstr(damage.reason)) << damage.name;
+        }
+        std::string out;
+        EXPECT_EQ(testhost::RunTool(host, "kextstat", {}, &out), 1) << damage.name;
+        EXPECT_THAT(out, HasSubstr("is corrupt: "));
+        EXPECT_EQ(ReadFileBytes(path), broken) << damage.name << ": the state was replaced";
 
-TEST_F(HostCommandTest, FlashPutFillsTheRestWithErasedBytesAndEraseClearsAll) {
-    std::string image = "BIOS" + std::string(96, '\x01');
-    host.hostOk({"flash", "put", file("image", image)});
-    std::string out = scratch.path() + "/flash.out";
-    host.hostOk({"flash", "get", out});
-    std::string flash = ReadFileBytes(out);
-    ASSERT_EQ(flash.size(), kFlashSize);
-    EXPECT_EQ(flash.substr(0, 100), image);
-    EXPECT_EQ(flash.substr(100), std::string(kFlashSize - 100, '\xFF'));
-
-    host.hostOk({"flash", "put", file("full", std::string(kFlashSize, '\x5a'))});
-    host.hostOk({"flash", "get", out});
-    EXPECT_EQ(ReadFileBytes(out), std::string(kFlashSize, '\x5a'));
-
-    host.hostOk({"flash", "erase"});
-    host.hostOk({"flash", "get", out});
-    EXPECT_EQ(ReadFileBytes(out), std::string(kFlashSize, '\xFF'));
-}
-
-TEST_F(HostCommandTest, AttachDetachAuthAndFaultsShowInStatus) {
-    host.hostOk({"attach", "0"});
-    host.hostOk({"attach", "15"});
-    EXPECT_EQ(StatusFact(host, "card-targets"), "0 15");
-    host.hostOk({"detach", "0"});
-    EXPECT_EQ(StatusFact(host, "card-targets"), "15");
-    EXPECT_EQ(StatusFact(host, "other-targets"), "2");
-
-    for (const char* policy : {"deny", "cancel", "allow"}) {
-        host.hostOk({"auth", policy});
-        EXPECT_EQ(StatusFact(host, "auth"), policy);
+        host.hostOk({"init", "--force"});
+        EXPECT_EQ(StatusFact(host, "auth"), "allow") << damage.name;
+        std::filesystem::remove(path);
+        EXPECT_EQ(host.host({"status"}, &out), 1);
+        EXPECT_THAT(out, HasSubstr("no emulated host at " + host.root()));
     }
-    host.hostOk({"fault", "refuse-5", "on"});
-    host.hostOk({"fault", "master-port", "on"});
-    host.hostOk({"fault", "master-port", "on"});
-    EXPECT_EQ(StatusFact(host, "faults"), "master-port refuse-5");
-    host.hostOk({"fault", "master-port", "off"});
-    host.hostOk({"fault", "search", "off"});
-    EXPECT_EQ(StatusFact(host, "faults"), "refuse-5");
 }
 
-TEST_F(HostCommandTest, AttachNeedsTheCardDriverLoaded) {
-    ASSERT_EQ(testhost::RunTool(host, "kextunload", {"-m", "com.tavik.driver.ZolSC820"}), 0);
-    std::string out;
-    EXPECT_EQ(host.host({"attach", "3"}, &out), 1);
-    EXPECT_THAT(out, HasSubstr("com.tavik.driver.ZolSC820 is not loaded"));
-}
+struct RecordDamage {
+    const char* file;
+    Words verb;
+    size_t size;  // the damaged file's size; npos removes it
+    const char* reason;
+};
 
-TEST_F(HostCommandTest, LogPrintsTheSystemLog) {
-    WriteFileBytes(host.root() + "/var/log/system.log", "one\ntwo\n");
-    EXPECT_EQ(host.hostOk({"log"}), "one\ntwo\n");
+TEST(StateFileTest, RecordsAndFlashOfTheWrongSizeAreReportedNotReplaced) {
+    TempDir scratch;
+    const std::string out = scratch.path() + "/out";
+    const std::vector<RecordDamage> cases = {
+        {"eeprom.bin", {"eeprom", "show"}, 200, "200 bytes, expected 308"},
+        {"eeprom.bin", {"eeprom", "get", out}, 309, "309 bytes, expected 308"},
+        {"factory.bin", {"factory", "get", out}, std::string::npos, "the file is missing"},
+        {"flash.bin", {"flash", "get", out}, 1000, "1000 bytes, expected 65536"},
+        {"flash.bin", {"flash", "get", out}, 65537, "65537 bytes, expected 65536"},
+    };
+    for (const auto& c : cases) {
+        TempHost host;
+        std::string path = host.root() + "/var/db/sc820/" + c.file;
+        std::string damaged;
+        if (c.size == std::string::npos) {
+            std::filesystem::remove(path);
+        } else {
+            damaged = ReadFileBytes(path);
+            damaged.resize(c.size, '\x42');
+            WriteFileBytes(path, damaged);
+        }
+        std::string output;
+        EXPECT_EQ(host.host(c.verb, &output), 1) << c.file;
+        EXPECT_THAT(output, HasSubstr(path + " is corrupt: " + c.reason));
+        EXPECT_FALSE(std::filesystem::exists(out)) << "wrote a file from a corrupt " << c.file;
+        if (c.size != std::string::npos) {
+            EXPECT_EQ(ReadFileBytes(path), damaged);
+        }
+    }
 }
 
 }  // namespace

@@ -14,104 +14,61 @@
 
 namespace {
 
-const std::string kSearchText = std::string(kSC820DriverBundleID) + " (";
+const std::string kDriver = kSC820DriverBundleID;
+const std::string kSearchText = kDriver + " (";
 constexpr const char kKmodstat[] = "/usr/sbin/kmodstat";
 constexpr const char kKextstat[] = "/usr/sbin/kextstat";
+const std::string kHeader =
+    "Index Refs Address    Size       Wired      Name (Version) <Linked Against>\n";
 
-std::string ListingLine(const std::string& identifier, const std::string& version) {
+std::string Line(const std::string& identifier, const std::string& version) {
     return "   42    0 0x5e000    0x3000     0x2000     " + identifier + " (" + version +
            ") <7 5 4 3>\n";
 }
 
-const std::string kHeader =
-    "Index Refs Address    Size       Wired      Name (Version) <Linked Against>\n";
-const std::string kOtherDriver = ListingLine("com.example.driver.Other", "3.4");
-
-class BiosVersionTest : public ::testing::Test {
+class BiosVersion : public ::testing::Test {
 protected:
     void SetUp() override { controller.acquireRights(); }
-    std::string read(const std::string& searchText = kSearchText) {
-        logStart = host.logLines().size();
-        return controller.getBiosVersion(searchText.c_str()).UTF8String();
-    }
-    std::vector<std::string> newLogTexts() const {
-        std::vector<std::string> texts = hosttools::LogTexts(host);
-        texts.erase(texts.begin(), texts.begin() + static_cast<long>(logStart));
-        return texts;
-    }
-    std::string marker() const { return host.root() + "/kextstat-ran"; }
-    void replaceKextstatByMarker() {
-        hosttools::InstallTool(host.root(), kKextstat, "touch '" + marker() + "'");
-    }
+    std::string read() { return controller.getBiosVersion(kSearchText.c_str()).UTF8String(); }
 
     TempHost host;
     RecordingBackend backend;
     SC820Controller controller;
-    size_t logStart = 0;
 };
 
-struct ListingCase {
-    const char* name;
-    std::string listing;
-    std::string expected;
-};
-// Names the case in test listings instead of dumping its bytes.
-void PrintTo(const ListingCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class ListingTable : public BiosVersionTest, public ::testing::WithParamInterface<ListingCase> {};
-
-TEST_P(ListingTable, GivesTheVersionOfTheFirstMatchingLine) {
-    hosttools::InstallPrintingTool(host.root(), kKmodstat, GetParam().listing);
-    EXPECT_EQ(read(), GetParam().expected);
+TEST_F(BiosVersion, GivesTheVersionOfTheFirstMatchingLine) {
+    const std::string other = Line("com.example.driver.Other", "3.4");
+    const struct {
+        const char* name;
+        std::string listing, version;
+    } cases[] = {
+        {"first match", kHeader + other + Line(kDriver, "1.0") + Line(kDriver, "2.0"), "1.0"},
+        {"longer identifier", kHeader + Line(kDriver + "X", "9.9") + Line(kDriver, "1.1"), "1.1"},
+        {"only longer identifier", kHeader + Line(kDriver + "X", "9.9"), "0"},
+        {"other case", Line("com.tavik.driver.ZOLSC820", "1.0"), "0"},
+        {"empty parentheses", Line(kDriver, ""), ""},
+        {"not listed", kHeader + other, "0"},
+        {"over 255", kDriver + " (" + std::string(300, 'v') + ")\n", std::string(255, 'v')},
+        {"no ')'", kDriver + " (1.2.3 <4 5>\nnext)\n", "1.2.3 <4 5>"},
+        {"no ')' over 255", kDriver + " (" + std::string(600, 'w') + "\n", std::string(255, 'w')},
+        {"no final newline", "   1 " + kDriver + " (5.6)", "5.6"},
+        {"long lines before",
+         std::string(600, 'a') + "\n" + std::string(1500, 'b') + "\n" + Line(kDriver, "3.1"),
+         "3.1"},
+        // A piece holds at most 511 characters: the tail of a long line is a piece of its own.
+        {"match in a tail", std::string(520, 'y') + " " + kDriver + " (8.1)\n", "8.1"},
+        {"NUL before", std::string("\0", 1) + Line(kDriver, "6.6") + Line(kDriver, "6.7"), "6.7"},
+        {"NUL after", kDriver + " (4.4)" + std::string("\0tail (9)", 9) + "\n", "4.4"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        hosttools::InstallPrintingTool(host.root(), kKmodstat, c.listing);
+        EXPECT_EQ(read(), c.version);
+    }
     EXPECT_TRUE(backend.alerts.empty());
 }
 
-const std::string kDriver = kSC820DriverBundleID;
-
-INSTANTIATE_TEST_SUITE_P(
-    Listings, ListingTable,
-    ::testing::Values(
-        ListingCase{"Normal", kHeader + kOtherDriver + ListingLine(kDriver, "1.2.3"), "1.2.3"},
-        ListingCase{"FirstMatchCounts",
-                    kHeader + ListingLine(kDriver, "1.0") + ListingLine(kDriver, "2.0"), "1.0"},
-        ListingCase{"LongerIdentifierDoesNotMatch",
-                    kHeader + ListingLine(kDriver + "X", "9.9") + ListingLine(kDriver, "1.1"),
-                    "1.1"},
-        ListingCase{"OnlyLongerIdentifier", kHeader + ListingLine(kDriver + "X", "9.9"), "0"},
-        ListingCase{"OtherCase", ListingLine("com.tavik.driver.ZOLSC820", "1.0"), "0"},
-        ListingCase{"EmptyParentheses", ListingLine(kDriver, ""), ""},
-        ListingCase{"DriverNotListed", kHeader + kOtherDriver, "0"},
-        ListingCase{"EmptyListing", "", "0"},
-        ListingCase{"FirstParenthesisOfTheLine", "note (x) " + kDriver + " (1.0)\n", "x"},
-        ListingCase{"NoFinalNewline", "   1 " + kDriver + " (5.6)", "5.6"},
-        ListingCase{"MoreThan255CharactersBetween", kDriver + " (" + std::string(300, 'v') + ")\n",
-                    std::string(255, 'v')},
-        ListingCase{"Exactly255CharactersBetween", kDriver + " (" + std::string(255, 'v') + ")\n",
-                    std::string(255, 'v')},
-        ListingCase{"NoClosingParenthesisTakesTheRestOfTheLine", kDriver + " (1.2.3 <4 5>\nnext)\n",
-                    "1.2.3 <4 5>"},
-        ListingCase{"NoClosingParenthesisNoNewline", kDriver + " (7.7", "7.7"},
-        ListingCase{"NoClosingParenthesisLongLine", kDriver + " (" + std::string(600, 'w') + "\n",
-                    std::string(255, 'w')},
-        ListingCase{"LinesLongerThanAPieceBeforeTheMatch",
-                    std::string(600, 'a') + "\n" + std::string(1500, 'b') + "\n" +
-                        ListingLine(kDriver, "3.1"),
-                    "3.1"},
-        // A piece holds at most 511 characters: the tail of a long line is a piece of its own.
-        ListingCase{"MatchInTheTailOfALongLine", std::string(520, 'y') + " " + kDriver + " (8.1)\n",
-                    "8.1"},
-        ListingCase{"Utf8Version", ListingLine(kDriver, "1.0-\xce\xb2"), "1.0-\xce\xb2"},
-        ListingCase{
-            "NulByteBeforeTheName",
-            std::string("\0", 1) + ListingLine(kDriver, "6.6") + ListingLine(kDriver, "6.7"),
-            "6.7"},
-        ListingCase{"NulByteAfterTheVersion",
-                    kDriver + " (4.4)" + std::string("\0tail (9)", 9) + "\n", "4.4"}),
-    [](const auto& testCase) { return std::string(testCase.param.name); });
-
-TEST_F(BiosVersionTest, BytesOutsideAsciiNeverBreakTheReading) {
+TEST_F(BiosVersion, BytesOutsideAsciiNeverBreakTheReading) {
     std::string noise;
     for (int b = 1; b < 256; ++b) noise += static_cast<char>(b);
     hosttools::InstallPrintingTool(host.root(), kKmodstat,
@@ -122,77 +79,47 @@ TEST_F(BiosVersionTest, BytesOutsideAsciiNeverBreakTheReading) {
     EXPECT_EQ(version.substr(version.size() - 2), " 1");
 }
 
-TEST_F(BiosVersionTest, EmptySearchTextNeverMatches) {
-    hosttools::InstallPrintingTool(host.root(), kKmodstat, ListingLine(kDriver, "1.0"));
-    EXPECT_EQ(read(""), "0");
-}
-
-TEST_F(BiosVersionTest, LogsEveryPieceUpToTheMatchAndTheVersion) {
-    hosttools::InstallPrintingTool(host.root(), kKmodstat,
-                                   kHeader + ListingLine(kDriver, "1.2") + kOtherDriver);
-    EXPECT_EQ(read(), "1.2");
-    EXPECT_EQ(newLogTexts(),
-              (std::vector<std::string>{kHeader, ListingLine(kDriver, "1.2"), "1.2"}));
-}
-
-TEST_F(BiosVersionTest, StopsReadingAtTheMatch) {
-    // The rest of a long listing is neither read nor logged, and the tool does not hold up the
-    // reading once its pipe is closed.
+TEST_F(BiosVersion, LogsEveryPieceUpToTheMatchAndTheVersionThenStopsReading) {
+    // The rest of a long listing is neither read nor logged, and does not hold up the reading.
     hosttools::InstallTool(host.root(), kKmodstat,
-                           "printf '%s' '" + ListingLine(kDriver, "2.2") + "'; seq 2000000");
+                           "printf '%s' '" + kHeader + Line(kDriver, "2.2") + "'; seq 2000000");
+    const size_t from = host.logLines().size();
     EXPECT_EQ(read(), "2.2");
-    EXPECT_EQ(newLogTexts().size(), 2u);
+    EXPECT_EQ(hosttools::LogTexts(host, from),
+              (std::vector<std::string>{kHeader, Line(kDriver, "2.2"), "2.2"}));
 }
 
-TEST_F(BiosVersionTest, KmodstatPresentMeansKextstatNeverRuns) {
-    hosttools::InstallPrintingTool(host.root(), kKmodstat, ListingLine(kDriver, "1.5"));
-    replaceKextstatByMarker();
+TEST_F(BiosVersion, KmodstatIsPreferredKextstatRunsOnlyWhenItIsMissing) {
+    const std::string marker = host.root() + "/kextstat-ran";
+    hosttools::InstallTool(host.root(), kKextstat, "touch '" + marker + "'");
+    hosttools::InstallPrintingTool(host.root(), kKmodstat, Line(kDriver, "1.5"));
     EXPECT_EQ(read(), "1.5");
-    EXPECT_FALSE(std::filesystem::exists(marker()));
-}
-
-TEST_F(BiosVersionTest, KmodstatThatPrintsNothingStillKeepsKextstatFromRunning) {
-    hosttools::InstallTool(host.root(), kKmodstat, "exit 1");
-    replaceKextstatByMarker();
+    hosttools::InstallTool(host.root(), kKmodstat, "exit 1");  // prints nothing
     EXPECT_EQ(read(), "0");
-    EXPECT_FALSE(std::filesystem::exists(marker()));
-}
+    EXPECT_FALSE(std::filesystem::exists(marker));
 
-TEST_F(BiosVersionTest, KextstatRunsWhenKmodstatIsMissing) {
     hosttools::RemoveTool(host.root(), kKmodstat);
-    hosttools::InstallPrintingTool(host.root(), kKextstat, ListingLine(kDriver, "0.9"));
+    hosttools::InstallPrintingTool(host.root(), kKextstat, Line(kDriver, "0.9"));
     EXPECT_EQ(read(), "0.9");
-}
-
-TEST_F(BiosVersionTest, NeitherToolGivesZero) {
-    hosttools::RemoveTool(host.root(), kKmodstat);
     hosttools::RemoveTool(host.root(), kKextstat);
-    EXPECT_EQ(read(), "0");
-    EXPECT_TRUE(newLogTexts().empty());
+    const size_t from = host.logLines().size();
+    EXPECT_EQ(read(), "0");  // neither tool
+    EXPECT_TRUE(hosttools::LogTexts(host, from).empty());
     EXPECT_TRUE(backend.alerts.empty());
 }
 
-TEST_F(BiosVersionTest, DefaultHostGivesTheNormalDriversVersion) {
-    const std::string status = host.hostOk({"status"});
-    const std::string version = read();
-    EXPECT_NE(version, "0");
-    EXPECT_NE(status.find("extension " + kDriver + " (" + version + ")\n"), std::string::npos)
-        << status;
+TEST(BiosVersionRefused, RefusedRightsGiveZero) {
+    for (const char* policy : {"deny", "cancel"}) {
+        SCOPED_TRACE(policy);
+        TempHost host;
+        RecordingBackend backend;
+        host.hostOk({"auth", policy});
+        hosttools::InstallPrintingTool(host.root(), kKmodstat, Line(kDriver, "1.0"));
+        SC820Controller controller;
+        controller.acquireRights();
+        EXPECT_EQ(controller.getBiosVersion(kSearchText.c_str()).UTF8String(), "0");
+        EXPECT_TRUE(backend.alerts.empty());
+    }
 }
-
-class RefusedAuthorization : public ::testing::TestWithParam<const char*> {};
-
-TEST_P(RefusedAuthorization, GivesZero) {
-    TempHost host;
-    RecordingBackend backend;
-    host.hostOk({"auth", GetParam()});
-    hosttools::InstallPrintingTool(host.root(), kKmodstat, ListingLine(kDriver, "1.0"));
-    SC820Controller controller;
-    controller.acquireRights();
-    EXPECT_EQ(controller.getBiosVersion(kSearchText.c_str()).UTF8String(), "0");
-    EXPECT_TRUE(backend.alerts.empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(Policies, RefusedAuthorization, ::testing::Values("deny", "cancel"));
 
 }  // namespace

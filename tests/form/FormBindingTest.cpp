@@ -4,8 +4,6 @@
 #include <filesystem>
 #include <functional>
 
-#include "app/Messages.h"
-#include "card/CommandCodes.h"
 #include "card/DriverNames.h"
 #include "tests/form/FormFixture.h"
 
@@ -146,16 +144,6 @@ TEST_F(FormTest, CircuitBoardVersionText) {
     }
 }
 
-TEST_F(FormTest, VersionFieldsComeFromTheBundle) {
-    controller.setConfigWindow();
-    const auto info = NSBundle::mainBundle().infoDictionary();
-    ASSERT_NE(info, nullptr);
-    EXPECT_EQ(controls.verUtility->value, info->objectForKey(kBundleVersionKey)->UTF8String());
-    EXPECT_FALSE(controls.verUtility->value.empty());
-    EXPECT_FALSE(controls.verKext->value.empty());
-    EXPECT_NE(controls.verKext->value, "---");
-}
-
 TEST_F(FormTest, MissingOrMalformedExtensionInfoShowsDashes) {
     TempDir bundle;
     const std::string kextInfo = bundle.path() + kUtilityKextInfoSubpath;
@@ -189,19 +177,6 @@ TEST_F(FormTest, EditedWidthDecidesTheStoredSpeed) {
     EXPECT_EQ(controller.eep_config_buf.SyncSpeed[1], SYNC_8MB);
 }
 
-TEST_F(FormTest, TerminatorButtonsReadFirstOnAndKeepModeWhenNoneIsOn) {
-    controller.eep_config_buf = DistinctiveRecord();
-    controller.eep_config_buf.TermMode = ENABLE_LOWTERM;
-    for (auto* b : controls.term) b->value = 0;
-    controller.getConfigWindow();
-    EXPECT_EQ(controller.eep_config_buf.TermMode, ENABLE_LOWTERM);
-
-    controls.term[2]->value = 1;
-    controls.term[3]->value = 1;
-    controller.getConfigWindow();
-    EXPECT_EQ(controller.eep_config_buf.TermMode, ENABLE_TERM);
-}
-
 TEST_F(FormTest, OnlyTheEnabledButtonOfAPairIsRead) {
     controls.burstE->value = 0;
     controls.burstD->value = 0;
@@ -227,47 +202,6 @@ TEST_F(FormTest, MissingPerTargetControlsAreSkippedAndReadAsOffAtPositionZero) {
     EXPECT_EQ(controller.eep_config_buf.SyncEnable[3], 0);
     EXPECT_EQ(controller.eep_config_buf.WideEnable[3], 0);
     EXPECT_EQ(controller.eep_config_buf.SyncSpeed[3], SYNC_20MB);
-}
-
-TEST_F(FormTest, EachRefreshReadsOneFlashSweep) {
-    const auto before = host.commandCounts();
-    controller.setConfigWindow();
-    const auto after = host.commandCounts();
-    ASSERT_EQ(after.size(), 6u);
-    EXPECT_EQ(after[kReadFlash] - before[kReadFlash], 17);
-    EXPECT_EQ(after[kWriteFlash], before[kWriteFlash]);
-}
-
-TEST_F(FormTest, DefaultLoadsFactorySettingsAndKeepsTheCardsBoardVersion) {
-    ASSERT_EQ(controller.doGetEEPConfig(), 1);
-    controller.eep_config_buf.PcbVersion = 0x3412;
-    controller.act_default(nullptr);
-
-    TempDir dir;
-    host.hostOk({"factory", "get", dir.path() + "/f.bin"});
-    SCSIUTY_CFG factory;
-    const std::string bytes = ReadFileBytes(dir.path() + "/f.bin");
-    ASSERT_EQ(bytes.size(), sizeof factory);
-    std::memcpy(&factory, bytes.data(), sizeof factory);
-    factory.PcbVersion = 0x3412;
-    EXPECT_EQ(RecordBytes(controller.eep_config_buf), RecordBytes(factory));
-    EXPECT_EQ(controls.verPcb->value, "12.34");
-    EXPECT_EQ(controls.hostId->selected, factory.HA_ScsiID);
-    EXPECT_TRUE(backend.alerts.empty());
-}
-
-TEST_F(FormTest, RefusedDefaultKeepsRecordAndEditsAndSaysSo) {
-    ASSERT_EQ(controller.doGetEEPConfig(), 1);
-    controller.setConfigWindow();
-    const SCSIUTY_CFG before = controller.eep_config_buf;
-    controls.hostId->selected = 2;  // an unsaved edit
-    host.hostOk({"fault", "refuse-2", "on"});
-
-    controller.act_default(nullptr);
-    ASSERT_EQ(backend.alerts.size(), 1u);
-    EXPECT_EQ(backend.alerts[0].message, LocalizedMessage(MSG_DEFAULTFAIL).UTF8String());
-    EXPECT_EQ(RecordBytes(controller.eep_config_buf), RecordBytes(before));
-    EXPECT_EQ(controls.hostId->selected, 2);
 }
 
 }  // namespace

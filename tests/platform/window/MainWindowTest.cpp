@@ -1,33 +1,37 @@
-// The main window description as the utility relies on it: the outlets by object name, the
-// 64 per-target controls found by tag from the container of the host SCSI ID list, the lists'
-// items, the exclusive button groups, and the buttons' actions.
+// The main window description as the utility relies on it, and the automation engine acting
+// on it in-process.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QRadioButton>
 #include <map>
 #include <memory>
 #include <set>
+#include <sstream>
+#include <tuple>
 
+#include "platform/window/Automation.h"
 #include "platform/window/NibLoader.h"
 #include "platform/window/QtControls.h"
-#include "tests/platform/window/QtTestApp.h"
+#include "tests/support/TempHost.h"
 
 namespace {
-
-const char* const kRates[] = {"40 MB/s",   "26.6 MB/s", "20 MB/s", "16 MB/s",
-                              "13.3 MB/s", "11.4 MB/s", "10 MB/s", "8 MB/s",
-                              "6.6 MB/s",  "5.7 MB/s",  "5 MB/s"};
 
 class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        QtTestApp();
+        static int argc = 1;
+        static char name[] = "window_tests";
+        static char* argv[] = {name, nullptr};
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        static QApplication* app = new QApplication(argc, argv);  // one per process, kept
+        ASSERT_NE(app, nullptr);
         QString error;
         window_ = LoadWindowDescription(kMainWindowDescription, &error);
         ASSERT_TRUE(window_) << error.toStdString();
@@ -36,6 +40,7 @@ protected:
     T* child(const char* name) {
         return window_->findChild<T*>(QString::fromLatin1(name));
     }
+    NSButton* button(QWidget* widget) { return dynamic_cast<NSButton*>(NSViewForWidget(widget)); }
     NSView* container() { return NSViewForWidget(child("out_hostSCSIID"))->superview(); }
 
     std::unique_ptr<QWidget> window_;
@@ -44,85 +49,49 @@ protected:
 TEST_F(MainWindowTest, EveryOutletIsAWidgetOfItsKind) {
     EXPECT_EQ(window_->objectName(), "out_window");
     EXPECT_EQ(window_->property("nibOwner").toString(), "SC820Controller");
-    const char* lists[] = {"out_hostSCSIID", "out_resetRecoveringTime", "out_requestSenseDelay"};
-    const char* radios[] = {"out_burstTransfer_E",   "out_burstTransfer_D",
-                            "out_parity_E",          "out_parity_D",
-                            "out_SCSITerminators_0", "out_SCSITerminators_1",
-                            "out_SCSITerminators_2", "out_SCSITerminators_3"};
-    const char* fields[] = {"out_verSCSIConfigration", "out_verConfigurateionDriver",
-                            "out_verSCSIBIOS", "out_verPCB"};
-    for (const char* name : lists) {
-        EXPECT_NE(dynamic_cast<NSPopUpButton*>(NSOutletObjectForWidget(child(name))), nullptr)
-            << name;
-    }
-    for (const char* name : radios) {
-        EXPECT_NE(child<QRadioButton>(name), nullptr) << name;
-        EXPECT_NE(dynamic_cast<NSButton*>(NSOutletObjectForWidget(child(name))), nullptr) << name;
-    }
-    for (const char* name : fields) {
+    EXPECT_NE(dynamic_cast<NSWindow*>(NSOutletObjectForWidget(window_.get())), nullptr);
+    for (const char* name : {"out_verSCSIConfigration", "out_verConfigurateionDriver",
+                             "out_verSCSIBIOS", "out_verPCB"}) {
         auto* edit = child<QLineEdit>(name);
         ASSERT_NE(edit, nullptr) << name;
         EXPECT_TRUE(edit->isReadOnly()) << name;
         EXPECT_NE(dynamic_cast<NSTextField*>(NSOutletObjectForWidget(edit)), nullptr) << name;
     }
-    EXPECT_NE(child<QPushButton>("out_erase"), nullptr);
-    EXPECT_NE(child<QPushButton>("out_write"), nullptr);
-    EXPECT_NE(dynamic_cast<NSWindow*>(NSOutletObjectForWidget(window_.get())), nullptr);
-}
-
-TEST_F(MainWindowTest, PasswordDialogIsAHiddenWindowOfItsOwn) {
+    // The password dialog is a hidden window of its own.
     auto* dialog = child<QDialog>("dlgPassword");
     ASSERT_NE(dialog, nullptr);
-    EXPECT_TRUE(dialog->isWindow());
     window_->show();
+    EXPECT_TRUE(dialog->isWindow());
     EXPECT_FALSE(dialog->isVisible());
-    EXPECT_NE(dynamic_cast<NSWindow*>(NSOutletObjectForWidget(dialog)), nullptr);
-    auto* password = child<QLineEdit>("txtPassword");
-    ASSERT_NE(password, nullptr);
-    EXPECT_EQ(password->echoMode(), QLineEdit::Password);
-    EXPECT_EQ(password->window(), dialog);
+    EXPECT_EQ(child<QLineEdit>("txtPassword")->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(child<QLineEdit>("txtPassword")->window(), dialog);
 }
 
-TEST_F(MainWindowTest, ButtonsSendTheirActions) {
-    std::map<std::string, int> actions;
-    for (QAbstractButton* button : window_->findChildren<QAbstractButton*>()) {
-        QString action = button->property("action").toString();
-        if (!action.isEmpty()) ++actions[action.toStdString()];
-    }
-    std::map<std::string, int> expected = {
-        {"act_default:", 1}, {"act_erase:", 1}, {"act_write:", 1}, {"act_ok:", 1},
-        {"act_cancel:", 1},  {"dlgOk:", 1},     {"dlgCancel:", 1}};
-    EXPECT_EQ(actions, expected);
-    EXPECT_EQ(child("out_erase")->property("action").toString(), "act_erase:");
-    EXPECT_EQ(child("out_write")->property("action").toString(), "act_write:");
-}
-
-TEST_F(MainWindowTest, PerTargetControlsAreFoundByTagInTheContainer) {
+TEST_F(MainWindowTest, PerTargetControlsAreFoundOnceByTagInTheContainer) {
+    const char* const rates[] = {"40 MB/s",   "26.6 MB/s", "20 MB/s", "16 MB/s",
+                                 "13.3 MB/s", "11.4 MB/s", "10 MB/s", "8 MB/s",
+                                 "6.6 MB/s",  "5.7 MB/s",  "5 MB/s"};
     NSView* box = container();
     ASSERT_NE(box, nullptr);
-    struct Base {
-        long tag;
-        bool list;
-    };
-    const Base bases[] = {{100, true}, {200, false}, {300, false}, {400, false}};
     std::set<NSView*> found;
-    for (const Base& base : bases) {
+    for (long tag : {100, 200, 300, 400}) {
         for (long i = 0; i < 16; ++i) {
-            long tag = base.tag + i;
-            NSView* view = box->viewWithTag(tag);
-            ASSERT_NE(view, nullptr) << tag;
-            EXPECT_EQ(view->tag(), tag);
-            EXPECT_EQ(view->superview(), box) << tag;
-            EXPECT_TRUE(found.insert(view).second) << tag;
-            if (base.list) {
-                EXPECT_NE(dynamic_cast<NSPopUpButton*>(view), nullptr) << tag;
-            } else {
-                EXPECT_NE(dynamic_cast<NSButton*>(view), nullptr) << tag;
-                EXPECT_NE(qobject_cast<QCheckBox*>(WidgetForObject(view)), nullptr) << tag;
+            NSView* view = box->viewWithTag(tag + i);
+            ASSERT_NE(view, nullptr) << tag + i;
+            EXPECT_EQ(view->tag(), tag + i);
+            EXPECT_EQ(view->superview(), box) << tag + i;
+            EXPECT_TRUE(found.insert(view).second) << tag + i;
+            if (tag != 100) {
+                EXPECT_NE(dynamic_cast<NSButton*>(view), nullptr) << tag + i;
+                EXPECT_NE(qobject_cast<QCheckBox*>(WidgetForObject(view)), nullptr) << tag + i;
+                continue;
             }
+            ASSERT_NE(dynamic_cast<NSPopUpButton*>(view), nullptr) << tag + i;
+            auto* items = qobject_cast<QComboBox*>(WidgetForObject(view));
+            ASSERT_EQ(items->count(), 11) << i;
+            for (int k = 0; k < 11; ++k) EXPECT_EQ(items->itemText(k), rates[k]) << i << " " << k;
         }
     }
-    EXPECT_EQ(found.size(), 64u);
     // Nothing else in the window carries a tag, and no tag is carried twice.
     std::map<long, int> tags;
     for (QWidget* widget : window_->findChildren<QWidget*>()) {
@@ -131,33 +100,17 @@ TEST_F(MainWindowTest, PerTargetControlsAreFoundByTagInTheContainer) {
     EXPECT_EQ(tags.size(), 64u);
     for (const auto& [tag, count] : tags) EXPECT_EQ(count, 1) << tag;
     EXPECT_EQ(box->viewWithTag(116), nullptr);
-    EXPECT_EQ(box->viewWithTag(99), nullptr);
-}
-
-TEST_F(MainWindowTest, ListItems) {
     auto* host = child<QComboBox>("out_hostSCSIID");
     ASSERT_EQ(host->count(), 16);
     for (int i = 0; i < 16; ++i) EXPECT_EQ(host->itemText(i), QString::number(i));
-    EXPECT_GE(child<QComboBox>("out_resetRecoveringTime")->count(), 8);
-    EXPECT_GE(child<QComboBox>("out_requestSenseDelay")->count(), 8);
-    for (long i = 0; i < 16; ++i) {
-        auto* rates = qobject_cast<QComboBox*>(WidgetWithTag(window_.get(), 100 + i));
-        ASSERT_NE(rates, nullptr);
-        ASSERT_EQ(rates->count(), 11) << i;
-        for (int k = 0; k < 11; ++k) EXPECT_EQ(rates->itemText(k), kRates[k]) << i << " " << k;
+    // Selecting outside a list's items selects none.
+    auto* list = dynamic_cast<NSPopUpButton*>(box->viewWithTag(100));
+    for (const auto& [index, selected] :
+         {std::pair{3, 3}, {-1, -1}, {10, 10}, {11, -1}, {-7, -1}}) {
+        list->selectItemAtIndex(5);
+        list->selectItemAtIndex(index);
+        EXPECT_EQ(list->indexOfSelectedItem(), selected) << index;
     }
-}
-
-TEST_F(MainWindowTest, TerminatorButtonsSayWhatTheyMean) {
-    struct Case {
-        const char* name;
-        const char* text;
-    };
-    const Case cases[] = {{"out_SCSITerminators_0", "Automatic"},
-                          {"out_SCSITerminators_1", "High byte only"},
-                          {"out_SCSITerminators_2", "On (low and high byte)"},
-                          {"out_SCSITerminators_3", "Off"}};
-    for (const Case& c : cases) EXPECT_EQ(child<QRadioButton>(c.name)->text(), c.text);
 }
 
 // Each pair or group is exclusive on its own: turning one on turns off only its partners.
@@ -183,8 +136,8 @@ TEST_F(MainWindowTest, GroupsAreExclusiveSeparately) {
 }
 
 TEST_F(MainWindowTest, SetStateTurnsAnExclusiveButtonOff) {
-    auto* enabled = dynamic_cast<NSButton*>(NSViewForWidget(child("out_parity_E")));
-    auto* disabled = dynamic_cast<NSButton*>(NSViewForWidget(child("out_parity_D")));
+    NSButton* enabled = button(child("out_parity_E"));
+    NSButton* disabled = button(child("out_parity_D"));
     enabled->setState(1);
     EXPECT_EQ(enabled->state(), 1);
     EXPECT_EQ(disabled->state(), 0);
@@ -195,42 +148,174 @@ TEST_F(MainWindowTest, SetStateTurnsAnExclusiveButtonOff) {
     disabled->setState(1);
     enabled->setState(1);
     EXPECT_EQ(disabled->state(), 0);
-    // Check boxes follow the same calls.
-    auto* sync = dynamic_cast<NSButton*>(container()->viewWithTag(207));
-    sync->setState(1);
-    EXPECT_EQ(sync->state(), 1);
-    sync->setState(0);
-    EXPECT_EQ(sync->state(), 0);
 }
 
-TEST_F(MainWindowTest, SelectItemAtIndexOutsideTheItemsSelectsNone) {
-    auto* list = dynamic_cast<NSPopUpButton*>(container()->viewWithTag(100));
-    struct Case {
-        int index;
-        int selected;
-    };
-    const Case cases[] = {{3, 3}, {-1, -1}, {10, 10}, {11, -1}, {0, 0}, {500, -1}, {-7, -1}};
-    for (const Case& c : cases) {
-        list->selectItemAtIndex(5);
-        list->selectItemAtIndex(c.index);
-        EXPECT_EQ(list->indexOfSelectedItem(), c.selected) << c.index;
+// The automation engine over the main window, writing its transcript to a file; the exit it
+// is given throws, so that a test sees the status.
+struct Exited {
+    int status;
+};
+
+class AutomationTest : public MainWindowTest {
+protected:
+    void start(const std::string& text) {
+        std::string error;
+        auto script = AutomationScript::parse(text, &error);
+        ASSERT_TRUE(script.has_value()) << error;
+        path_ = dir_.path() + "/transcript";
+        auto transcript = std::make_unique<Transcript>(
+            ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600), true);
+        automation_ = std::make_unique<Automation>(std::move(*script), std::move(transcript),
+                                                   [](int status) { throw Exited{status}; });
+        automation_->attach(window_.get(), {"out_window", "out_hostSCSIID", "out_parity_E",
+                                            "out_parity_D", "out_verPCB", "dlgPassword"});
     }
-    EXPECT_EQ(list->numberOfItems(), 11);
+    std::vector<std::string> lines() const {
+        std::istringstream in(ReadFileBytes(path_));
+        std::vector<std::string> out;
+        for (std::string line; std::getline(in, line);) out.push_back(line);
+        return out;
+    }
+    // Runs idle steps until the script ends the run; returns the exit status.
+    int runToEnd() {
+        try {
+            for (int i = 0; i < 100; ++i) automation_->runIdleStep();
+        } catch (const Exited& exited) {
+            return exited.status;
+        }
+        ADD_FAILURE() << "the script did not end the run";
+        return -1;
+    }
+
+    TempDir dir_;
+    std::string path_;
+    std::unique_ptr<Automation> automation_;
+};
+
+TEST_F(AutomationTest, QuestionsTakeTheAnswerAndAreRecorded) {
+    start("answer 1\nanswer 0\nanswer 7\nchoose /images/bios.rom\nchoose-cancel\nchoose a.rom\n");
+    EXPECT_EQ(automation_->answerAlert("SC820 Utility", "Erase?", "OK", "Cancel"), 1);
+    EXPECT_EQ(automation_->answerAlert("SC820 Utility", "Erase?", "OK", "Cancel"), 0);
+    EXPECT_EQ(automation_->answerAlert("SC820 Utility", "100% done %s %n\r\r/x", "OK", nullptr), 7);
+    std::string chosen;
+    EXPECT_EQ(automation_->answerPanel("/home/op", &chosen), 1);
+    EXPECT_EQ(chosen, "/images/bios.rom");
+    EXPECT_EQ(automation_->answerPanel("/home/op", &chosen), 0);
+    EXPECT_EQ(automation_->answerPanel("/home/op", &chosen), 1);
+    EXPECT_EQ(chosen, "/home/op/a.rom");
+    EXPECT_EQ(lines(), (std::vector<std::string>{
+                           "alert\tSC820 Utility\tErase?\tOK\tCancel\t1",
+                           "alert\tSC820 Utility\tErase?\tOK\tCancel\t0",
+                           "alert\tSC820 Utility\t100% done %s %n\\r\\r/x\tOK\t\t7",
+                           "panel\t/home/op\t1\t/images/bios.rom",
+                           "panel\t/home/op\t0\t",
+                           "panel\t/home/op\t1\t/home/op/a.rom",
+                       }));
 }
 
-TEST_F(MainWindowTest, TextFieldHoldsUnicodeText) {
-    auto* field = dynamic_cast<NSTextField*>(NSViewForWidget(child("out_verSCSIBIOS")));
-    NSString text("updated. \xC3\xBC \xF0\x9D\x84\x9E 100%");
-    field->setStringValue(text);
-    EXPECT_EQ(field->stringValue(), text);
-    EXPECT_EQ(child<QLineEdit>("out_verSCSIBIOS")->text().toStdString(), text.UTF8String());
+TEST_F(AutomationTest, QuestionsThatTheScriptDoesNotAnswerEndWithStatus3) {
+    const std::tuple<const char*, bool, const char*> cases[] = {
+        {"", false, "script ended while an alert is open: Start?"},
+        {"press ok\n", false, "line 1 (press ok): an alert is open and needs an answer: Start?"},
+        {"choose /x\n", false, "line 1 (choose /x): an alert is open"},
+        {"", true, "script ended while an open panel is open in /home/op"},
+        {"answer 1\n", true, "line 1 (answer 1): an open panel is open"},
+    };
+    for (const auto& [script, panel, error] : cases) {
+        start(script);
+        int status = 0;
+        try {
+            std::string chosen;
+            panel ? automation_->answerPanel("/home/op", &chosen)
+                  : automation_->answerAlert("SC820 Utility", "Start?", "OK", "Cancel");
+        } catch (const Exited& exited) {
+            status = exited.status;
+        }
+        EXPECT_EQ(status, 3) << script;
+        ASSERT_EQ(lines().size(), 1u) << script;
+        EXPECT_EQ(lines()[0].rfind(std::string("error\t") + error, 0), 0u) << lines()[0];
+    }
 }
 
-TEST_F(MainWindowTest, WindowsHaveNoSuperview) {
-    EXPECT_EQ(NSViewForWidget(window_.get())->superview(), nullptr);
-    EXPECT_EQ(NSViewForWidget(child("dlgPassword"))->superview(), nullptr);
-    // The password dialog's controls are not part of the main window's views.
-    EXPECT_EQ(NSViewForWidget(window_.get())->viewWithTag(0), NSViewForWidget(window_.get()));
+TEST_F(AutomationTest, RunningOutWhileIdleEndsAndEndIsRecordedOnce) {
+    start("");
+    EXPECT_EQ(runToEnd(), 0);
+    EXPECT_EQ(lines(), std::vector<std::string>{"end"});
+    start("");
+    automation_->recordTerminate();
+    automation_->recordEnd();  // the run already ended
+    EXPECT_EQ(lines(), std::vector<std::string>{"terminate"});
+}
+
+TEST_F(AutomationTest, IdleStepsActOnTheControls) {
+    start(
+        "select out_hostSCSIID 7\nselect tag:105 10\nselect tag:106 -1\n"
+        "set out_parity_D 1\nset tag:203 1\ndump\n");
+    auto* parityE = child<QRadioButton>("out_parity_E");
+    parityE->setChecked(true);
+    child<QComboBox>("out_hostSCSIID")->setCurrentIndex(0);
+    qobject_cast<QComboBox*>(WidgetWithTag(window_.get(), 106))->setCurrentIndex(3);
+    auto* field = dynamic_cast<NSTextField*>(NSViewForWidget(child("out_verPCB")));
+    field->setStringValue(NSString("1.20\tx\\y"));
+    EXPECT_EQ(runToEnd(), 0);
+
+    EXPECT_EQ(child<QComboBox>("out_hostSCSIID")->currentIndex(), 7);
+    EXPECT_FALSE(parityE->isChecked());  // the user's click turns the partner off
+    std::vector<std::string> out = lines();
+    ASSERT_EQ(out.size(), 4u + 64u + 1u);
+    EXPECT_EQ(out[0], "control\tout_hostSCSIID\t7");
+    EXPECT_EQ(out[1], "control\tout_parity_E\t0");
+    EXPECT_EQ(out[2], "control\tout_parity_D\t1");
+    EXPECT_EQ(out[3], "control\tout_verPCB\t1.20\\tx\\\\y");
+    // Tagged controls follow in tag order.
+    EXPECT_EQ(out[4], "control\ttag:100\t0");  // a new list shows its first item
+    EXPECT_EQ(out[4 + 5], "control\ttag:105\t10");
+    EXPECT_EQ(out[4 + 6], "control\ttag:106\t-1");
+    EXPECT_EQ(out[4 + 16 + 3], "control\ttag:203\t1");
+    EXPECT_EQ(out[4 + 63], "control\ttag:415\t0");
+    EXPECT_EQ(out.back(), "end");
+}
+
+TEST_F(AutomationTest, EachActionHasOneButtonThatPressClicks) {
+    std::string clicked;
+    std::map<std::string, int> actions;
+    for (QAbstractButton* button : window_->findChildren<QAbstractButton*>()) {
+        QString action = button->property("action").toString();
+        if (!action.isEmpty()) ++actions[action.toStdString()];
+        QObject::connect(button, &QAbstractButton::clicked, button, [&clicked, button] {
+            clicked = button->property("action").toString().toStdString();
+        });
+    }
+    for (const char* name : {"default", "erase", "write", "ok", "cancel"}) {
+        start(std::string("press ") + name + "\n");
+        EXPECT_EQ(runToEnd(), 0);
+        EXPECT_EQ(clicked, std::string("act_") + name + ":");
+    }
+    std::map<std::string, int> expected = {
+        {"act_default:", 1}, {"act_erase:", 1}, {"act_write:", 1}, {"act_ok:", 1},
+        {"act_cancel:", 1},  {"dlgOk:", 1},     {"dlgCancel:", 1}};
+    EXPECT_EQ(actions, expected);
+}
+
+TEST_F(AutomationTest, IdleStepsThatCannotBeDoneEndWithStatus3) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"answer 1\n", "line 1 (answer 1): no alert or open panel is open"},
+        {"choose-cancel\n", "line 1 (choose-cancel): no alert or open panel is open"},
+        {"select out_nothing 1\n", "line 1 (select out_nothing 1): no control out_nothing"},
+        {"select tag:999 1\n", "line 1 (select tag:999 1): no control tag:999"},
+        {"select out_parity_E 1\n",
+         "line 1 (select out_parity_E 1): out_parity_E is not a pop-up list"},
+        {"set out_hostSCSIID 1\n", "line 1 (set out_hostSCSIID 1): out_hostSCSIID is not a button"},
+        {"dump\nset tag:100 1\n", "line 2 (set tag:100 1): tag:100 is not a button"},
+        {"press erase\n", "line 1 (press erase): the button is disabled"},
+    };
+    child("out_erase")->setEnabled(false);
+    for (const auto& [script, error] : cases) {
+        start(script);
+        EXPECT_EQ(runToEnd(), 3) << script;
+        ASSERT_FALSE(lines().empty());
+        EXPECT_EQ(lines().back(), std::string("error\t") + error);
+    }
 }
 
 }  // namespace
