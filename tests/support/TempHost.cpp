@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -43,7 +44,7 @@ std::vector<std::string> MergedEnvironment(const std::vector<std::string>& extra
 }
 
 int RunProgram(const std::vector<std::string>& argv, std::string* output,
-               const std::vector<std::string>& extraEnv) {
+               const std::vector<std::string>& extraEnv, long* peakKib) {
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
     posix_spawn_file_actions_t actions;
@@ -72,7 +73,9 @@ int RunProgram(const std::vector<std::string>& argv, std::string* output,
     if (output != nullptr) *output = collected;
     if (rc != 0) return -1;
     int status = 0;
-    waitpid(pid, &status, 0);
+    struct rusage usage {};
+    wait4(pid, &status, 0, &usage);
+    if (peakKib != nullptr) *peakKib = usage.ru_maxrss;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 

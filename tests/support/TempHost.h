@@ -46,8 +46,9 @@ private:
 
 // The process environment with the given NAME=VALUE entries replacing or added to it.
 std::vector<std::string> MergedEnvironment(const std::vector<std::string>& extra);
-// Runs a program with arguments (no shell) and collects what it prints on both streams.
+// Runs a program with arguments (no shell) and collects what it prints on both streams;
+// peakKib, when given, receives the program's peak resident memory.
 int RunProgram(const std::vector<std::string>& argv, std::string* output,
-               const std::vector<std::string>& extraEnv = {});
+               const std::vector<std::string>& extraEnv = {}, long* peakKib = nullptr);
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
