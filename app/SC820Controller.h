@@ -102,6 +102,8 @@ private:
     NSView* containerView_ = nullptr;
     bool passesPathTest();
     void bindTaggedControls();
+    // Write's answer to an image that did not verify (firmware/).
+    void eraseAfterFailedWrite();
     // One command round trip on a fresh connection (card/).
     int sendStructureIn(int selector, void* structure, uint32_t size);
     int sendStructureOut(int selector, void* structure, uint32_t size);
