@@ -98,9 +98,11 @@ public:
         WriteFileBytes(dir_ + "/image-a.bin", imageA_);
         WriteFileBytes(dir_ + "/image-b.bin", imageB_);
         WriteFileBytes(dir_ + "/eeprom-b.bin", eepromB_);
-        WriteFileBytes(dir_ + "/close.txt", "answer 1\nselect out_hostSCSIID 5\nclose\nanswer 1\n");
-        WriteFileBytes(dir_ + "/write.txt", "answer 1\npress write\nanswer 1\nchoose " + dir_ +
-                                                "/image-b.bin\nanswer 1\nanswer 1\npress cancel\n");
+        WriteFileBytes(dir_ + "/close.txt",
+                       "answer 1\nselect out_hostSCSIID 5\ndump\nclose\nanswer 1\n");
+        WriteFileBytes(dir_ + "/write.txt",
+                       "answer 1\npress write\nanswer 1\nchoose " + dir_ +
+                           "/image-b.bin\nanswer 1\nanswer 1\ndump\npress cancel\n");
         WriteFileBytes(dir_ + "/start.txt", "answer 1\ndump\npress cancel\n");
     }
 
@@ -109,8 +111,21 @@ public:
         for (Operation operation : kOperations) {
             prepare(operation);
             auto start = Clock::now();
-            int status = finish(startOperation(operation));
+            pid_t pid = startOperation(operation);
+            Micros markerAt{0};
+            int status = 0;
+            if (IsUtility(operation)) {
+                // Never killed: the delay outlasts the run. Notes when the marker showed.
+                killAfter(pid, Marker(operation), std::chrono::seconds(600), &markerAt);
+            } else {
+                status = finish(pid);
+            }
             usual_[operation] = std::chrono::duration_cast<Micros>(Clock::now() - start);
+            tail_[operation] = usual_[operation] - markerAt;
+            if (operation == Operation::write &&
+                ReadFileBytes(dir_ + "/transcript.txt").find("updated.") == std::string::npos) {
+                status = -1;
+            }
             if (status != 0) {
                 std::cerr << Name(operation) << " does not run to its end (status " << status
                           << ")\n";
@@ -126,13 +141,19 @@ public:
         return true;
     }
 
+    // A quarter of the kills fall anywhere in the run (start-up and the driver swap included);
+    // the rest fall in the utility's critical part, from the transcript line that comes just
+    // before it (the dump before the close, the Write's last confirmation) to the end.
     void round(Operation operation, std::mt19937& random) {
         Counts& c = counts_[operation];
         ++c.rounds;
         prepare(operation);
-        std::uniform_int_distribution<long> delay(0, usual_[operation].count());
+        const bool anywhere =
+            !IsUtility(operation) || std::uniform_int_distribution<int>(0, 3)(random) == 0;
+        const Micros span = anywhere ? usual_[operation] : tail_[operation];
+        const Micros delay(std::uniform_int_distribution<long>(0, span.count())(random));
         pid_t pid = startOperation(operation);
-        if (killAfter(pid, Micros(delay(random)))) ++c.killed;
+        if (killAfter(pid, anywhere ? nullptr : Marker(operation), delay)) ++c.killed;
         judge(operation, c);
         if (!nextStartWorks()) ++c.badStarts;
     }
@@ -145,9 +166,10 @@ public:
             const Counts& c = found->second;
             std::printf(
                 "%-15s rounds %4d  killed %4d  old %4d  new %4d  mixed %4d  torn %d  "
-                "failed-starts %d  (usual %.1f ms)\n",
+                "failed-starts %d  (run %.1f ms, critical part %.1f ms)\n",
                 Name(operation), c.rounds, c.killed, c.oldState, c.newState, c.mixed, c.torn,
-                c.badStarts, static_cast<double>(usual_.at(operation).count()) / 1000.0);
+                c.badStarts, static_cast<double>(usual_.at(operation).count()) / 1000.0,
+                static_cast<double>(tail_.at(operation).count()) / 1000.0);
             clean = clean && c.torn == 0 && c.badStarts == 0;
         }
         return clean;
@@ -211,13 +233,41 @@ private:
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
 
-    // Kills the process when it is still running after `delay`; true when it was killed.
-    static bool killAfter(pid_t pid, Micros delay) {
-        const auto deadline = Clock::now() + delay;
+    static bool IsUtility(Operation operation) {
+        return operation == Operation::storeAtClose || operation == Operation::write;
+    }
+
+    // The transcript text that shows the utility has reached its critical part.
+    static const char* Marker(Operation operation) {
+        return operation == Operation::storeAtClose ? "control\t" : "\t1\nalert\t";
+    }
+    bool markerSeen(const char* marker) const {
+        const std::string text = ReadFileBytes(dir_ + "/transcript.txt");
+        // The Write's last confirmation is the third alert.
+        if (std::strcmp(marker, "control\t") != 0) return CountOf(text, "alert\t") >= 3;
+        return text.find(marker) != std::string::npos;
+    }
+    static size_t CountOf(const std::string& text, const std::string& part) {
+        size_t count = 0;
+        for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+            ++count;
+        return count;
+    }
+
+    // Kills the process when it is still running `delay` after the marker appeared in its
+    // transcript (after its start when there is no marker); true when it was killed.
+    bool killAfter(pid_t pid, const char* marker, Micros delay, Micros* markerAt = nullptr) const {
+        const auto start = Clock::now();
+        auto deadline = marker == nullptr ? start + delay : Clock::time_point::max();
         int status = 0;
         while (Clock::now() < deadline) {
             if (waitpid(pid, &status, WNOHANG) == pid) return false;
-            std::this_thread::sleep_for(Micros(200));
+            if (marker != nullptr && deadline == Clock::time_point::max() && markerSeen(marker)) {
+                if (markerAt != nullptr)
+                    *markerAt = std::chrono::duration_cast<Micros>(Clock::now() - start);
+                deadline = Clock::now() + delay;
+            }
+            std::this_thread::sleep_for(Micros(100));
         }
         kill(pid, SIGKILL);
         waitpid(pid, &status, 0);
@@ -319,6 +369,7 @@ private:
     const std::string eepromB_ = Pattern(sizeof(SCSIUTY_CFG), 4);
     std::string eepromAfterClose_;
     std::map<Operation, Micros> usual_;
+    std::map<Operation, Micros> tail_;  // from the marker to the end
     std::map<Operation, Counts> counts_;
 };
 
