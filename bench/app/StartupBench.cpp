@@ -1,63 +1,275 @@
-// Start-up of the real program, offscreen, against a fresh emulated host: through to the
-// last question (answered Cancel), and through to the first display (then Cancel), side by
-// side with a bare Qt program that opens an empty window and quits. Reports wall time per run
-// and each run's peak resident memory (counter "peak_kib").
-#include <benchmark/benchmark.h>
+// Start-up, measured two ways in one run, offscreen, each utility run against a freshly
+// initialised emulated host (the re-initialisation is not timed):
+//
+// - the whole start-up of the real program through the driver swap to the first display (the
+//   automation answers the last question with OK and then presses Cancel), side by side with a
+//   bare Qt program that opens an empty window and quits; wall time and peak resident memory;
+// - the same start-up split into its phases. This program runs itself as a child
+//   (`--phases`) that does what the program's entry and `awakeFromNib` do, step by step, on
+//   the real main window and the real controller against the real host, and prints a
+//   monotonic-clock timestamp after each step. The parent takes the time just before it starts
+//   the child and when the child has exited, so process start and exit are covered too.
+//
+// The three kinds of run are interleaved round by round so that the load of the shared machine
+// hits them alike. Usage: startup_bench [--rounds N]
 #include <unistd.h>
 
-#include <algorithm>
+#include <QApplication>
+#include <QWidget>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "app/SC820Controller.h"
+#include "bench/support/PairedRuns.h"
+#include "card/DriverNames.h"
+#include "driverctl/Pause.h"
+#include "platform/window/NibLoader.h"
+#include "platform/window/QtBackend.h"
 #include "tests/support/TempHost.h"
 
 namespace {
 
-// Each run starts from the default host, made outside the timed region; the host's files are
-// flushed to disk first so that their write-back does not land inside a run.
-void RunUtility(benchmark::State& state, const std::string& script) {
-    TempHost host;
-    TempDir work;
-    WriteFileBytes(work.path() + "/script", script);
-    const std::vector<std::string> env = {
-        "QT_QPA_PLATFORM=offscreen", "SC820_HOST_ROOT=" + host.root(),
-        "SC820_AUTOMATION=" + work.path() + "/script", "SC820_TRANSCRIPT=" + work.path() + "/t"};
-    long peak = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        host.hostOk({"init", "--force"});
-        sync();
-        state.ResumeTiming();
-        long runPeak = 0;
-        if (RunProgram({SC820_UTILITY_BINARY}, nullptr, env, &runPeak) != 0)
-            state.SkipWithError("the utility failed");
-        peak = std::max(peak, runPeak);
+// The phases, in the order the child reaches them; each ends at the mark of its name.
+struct Phase {
+    const char* mark;
+    const char* what;
+};
+constexpr Phase kPhases[] = {
+    {"qt", "process start and Qt"},
+    {"window", "window load (description to widgets, owner, show)"},
+    {"in-use", "in-use check"},
+    {"path", "path test (shell running test)"},
+    {"rights", "rights (with its two pauses)"},
+    {"version", "version reading (status tool)"},
+    {"swap", "driver swap (kextunload, kextload)"},
+    {"pause", "pause after the swap"},
+    {"read", "first read"},
+    {"display", "first display (tag binding, form, paint)"},
+};
+
+long long MonotonicNanos() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void Mark(const char* name) {
+    std::printf("mark %s %lld\n", name, MonotonicNanos());
+}
+
+int Fail(const char* what) {
+    std::printf("error %s\n", what);
+    return 1;
+}
+
+// --- The child: the program's start-up, one step at a time. ---
+
+int RunPhases(int argc, char** argv) {
+    NSBundle::setMainBundlePathForTesting(SC820_BUNDLE_DIR);
+    QApplication application(argc, argv);
+    // The parent gives an empty automation script: any alert ends the child with an error.
+    Automation* automation = QtBackend::shared().automation();
+    Mark("qt");
+
+    QString error;
+    std::unique_ptr<QWidget> window = LoadWindowDescription(kMainWindowDescription, &error);
+    std::unique_ptr<NibOwner> owner =
+        window ? NibOwner::instantiate(window.get(), &error) : nullptr;
+    if (!owner) return Fail(error.toStdString().c_str());
+    if (automation != nullptr) automation->attach(window.get(), owner->connectedOutlets());
+    window->show();
+    Mark("window");
+
+    auto* controller = dynamic_cast<SC820Controller*>(owner->object());
+    if (controller == nullptr || controller->out_hostSCSIID == nullptr) {
+        return Fail("the window's owner is not connected");
     }
-    state.counters["peak_kib"] = static_cast<double>(peak);
-}
+    NSView* container = controller->out_hostSCSIID->superview();
+    if (controller->canUnloadDriver() == 0) return Fail("a device on the card is in use");
+    Mark("in-use");
 
-void BM_StartupToLastQuestion(benchmark::State& state) {
-    RunUtility(state, "answer 0\n");
-}
-void BM_StartupToFirstDisplay(benchmark::State& state) {
-    RunUtility(state, "answer 1\npress cancel\n");
-}
+    const std::string test = "\"" + std::string(NSBundle::mainBundle().bundlePath().UTF8String()) +
+                             "/Contents/Resources/test\"";
+    if (controller->execLog(test.c_str()) != 10) return Fail("the path test failed");
+    Mark("path");
 
-void BM_BareQtWindow(benchmark::State& state) {
-    long peak = 0;
-    for (auto _ : state) {
-        long runPeak = 0;
-        if (RunProgram({SC820_BARE_WINDOW}, nullptr, {"QT_QPA_PLATFORM=offscreen"}, &runPeak) != 0)
-            state.SkipWithError("the bare program failed");
-        peak = std::max(peak, runPeak);
+    controller->acquireRights();
+    Mark("rights");
+
+    const std::string searchText = std::string(kSC820DriverBundleID) + " (";
+    controller->out_verSCSIBIOS->setStringValue(controller->getBiosVersion(searchText.c_str()));
+    Mark("version");
+
+    controller->swapDrivers();
+    Mark("swap");
+    BusyPause(kStartupPauseCount);
+    Mark("pause");
+
+    if (controller->doGetEEPConfig() != 1) return Fail("the first read was refused");
+    Mark("read");
+
+    // The same 64 look-ups by tag as the start-up's binding, into the same slots.
+    for (int i = 0; i < kSCSITargetCount; ++i) {
+        controller->out_maxTransfer[i] =
+            dynamic_cast<NSPopUpButton*>(container->viewWithTag(MaxTransferID + i));
+        controller->out_syncTransfer[i] =
+            dynamic_cast<NSButton*>(container->viewWithTag(SyncTransferID + i));
+        controller->out_wideTransfer[i] =
+            dynamic_cast<NSButton*>(container->viewWithTag(WideTransferID + i));
+        controller->out_disconnect[i] =
+            dynamic_cast<NSButton*>(container->viewWithTag(DisconnectID + i));
     }
-    state.counters["peak_kib"] = static_cast<double>(peak);
+    controller->setConfigWindow();
+    QApplication::processEvents();  // the window is exposed and painted
+    Mark("display");
+    std::fflush(stdout);
+    return 0;
 }
 
-BENCHMARK(BM_BareQtWindow)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_StartupToLastQuestion)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_StartupToFirstDisplay)->Unit(benchmark::kMillisecond)->UseRealTime();
+// --- The parent. ---
+
+struct PhaseRun {
+    std::map<std::string, long long> marks;
+    long long start = 0;
+    long long end = 0;
+};
+
+std::vector<std::string> UtilityEnvironment(const TempHost& host, const TempDir& work,
+                                            const std::string& script) {
+    return {"QT_QPA_PLATFORM=offscreen", "SC820_HOST_ROOT=" + host.root(),
+            "SC820_AUTOMATION=" + work.path() + "/" + script,
+            "SC820_TRANSCRIPT=" + work.path() + "/transcript"};
+}
+
+void ResetHost(const TempHost& host) {
+    host.hostOk({"init", "--force"});
+    sync();  // the host's files are written back before, not during, the timed run
+}
+
+void Die(const std::string& what, const std::string& output) {
+    std::fprintf(stderr, "startup_bench: %s\n%s\n", what.c_str(), output.c_str());
+    std::exit(1);
+}
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--phases") == 0) return RunPhases(argc, argv);
+
+    const int rounds = RoundsArgument(argc, argv, 21);
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    TempHost host;
+    TempDir work;
+    WriteFileBytes(work.path() + "/to-first-display", "answer 1\npress cancel\n");
+    WriteFileBytes(work.path() + "/no-answers", "");
+    const std::string loadBefore = MachineLoad();
+
+    std::vector<double> barePeak, utilityPeak;
+    std::vector<PhaseRun> phaseRuns;
+    const std::vector<Side> sides = {
+        [&] {
+            long peak = 0;
+            std::string out;
+            Stopwatch clock;
+            if (RunProgram({SC820_BARE_WINDOW}, &out, {"QT_QPA_PLATFORM=offscreen"}, &peak) != 0)
+                Die("the bare program failed", out);
+            const double seconds = clock.seconds();
+            barePeak.push_back(static_cast<double>(peak));
+            return seconds;
+        },
+        [&] {
+            ResetHost(host);
+            long peak = 0;
+            std::string out;
+            Stopwatch clock;
+            if (RunProgram({SC820_UTILITY_BINARY}, &out,
+                           UtilityEnvironment(host, work, "to-first-display"), &peak) != 0)
+                Die("the utility failed", out + ReadFileBytes(work.path() + "/transcript"));
+            const double seconds = clock.seconds();
+            if (ReadFileBytes(work.path() + "/transcript").find("terminate") == std::string::npos)
+                Die("the utility did not reach the first display", out);
+            utilityPeak.push_back(static_cast<double>(peak));
+            return seconds;
+        },
+        [&] {
+            ResetHost(host);
+            PhaseRun run;
+            std::string out;
+            run.start = MonotonicNanos();
+            const int status =
+                RunProgram({self, "--phases"}, &out, UtilityEnvironment(host, work, "no-answers"));
+            run.end = MonotonicNanos();
+            if (status != 0) Die("the phase run failed", out);
+            std::istringstream lines(out);
+            std::string word, name;
+            long long nanos = 0;
+            while (lines >> word) {
+                if (word == "mark" && lines >> name >> nanos) run.marks[name] = nanos;
+            }
+            phaseRuns.push_back(run);
+            return (run.end - run.start) / 1e9;
+        },
+    };
+    const auto results = RunInterleaved(sides, rounds);
+    const std::string loadAfter = MachineLoad();
+
+    std::printf("startup_bench: %d rounds, offscreen; %s before, %s after\n", rounds,
+                loadBefore.c_str(), loadAfter.c_str());
+
+    // Phase medians: each phase from the previous mark (the first from the child's start).
+    const double phaseWhole = Median(results[2]);
+    auto share = [phaseWhole](double seconds) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%.0f%%", 100 * seconds / phaseWhole);
+        return std::string(text);
+    };
+    std::vector<TableRow> phaseRows;
+    double phaseSum = 0;
+    const char* previous = nullptr;
+    for (const Phase& phase : kPhases) {
+        std::vector<double> durations;
+        for (const PhaseRun& run : phaseRuns) {
+            const long long from = previous != nullptr ? run.marks.at(previous) : run.start;
+            durations.push_back((run.marks.at(phase.mark) - from) / 1e9);
+        }
+        phaseSum += Median(durations);
+        phaseRows.push_back(
+            {phase.what, FormatSeconds(Median(durations)), share(Median(durations))});
+        previous = phase.mark;
+    }
+    std::vector<double> exits;
+    for (const PhaseRun& run : phaseRuns)
+        exits.push_back((run.end - run.marks.at("display")) / 1e9);
+    phaseSum += Median(exits);
+    phaseRows.push_back({"exit (teardown to the parent's wait)", FormatSeconds(Median(exits)),
+                         share(Median(exits))});
+    phaseRows.push_back({"sum of the phase medians", FormatSeconds(phaseSum), share(phaseSum)});
+    phaseRows.push_back({"the phase run, whole", FormatSeconds(phaseWhole), "100%"});
+    PrintTable(
+        "Start-up phases (the child runs the start-up step by step; medians over the rounds)",
+        {"phase", "median", "share"}, phaseRows);
+
+    char bareKib[32], utilityKib[32];
+    std::snprintf(bareKib, sizeof bareKib, "%.0f KiB", Median(barePeak));
+    std::snprintf(utilityKib, sizeof utilityKib, "%.0f KiB", Median(utilityPeak));
+    PrintTable(
+        "Start-up beside a bare Qt window (interleaved, medians, ratio = median of the pairs)",
+        {"what", "utility", "bare window", "ratio", "target"},
+        {{"start-up through the driver swap to the first display",
+          FormatSeconds(Median(results[1])), FormatSeconds(Median(results[0])),
+          FormatRatio(MedianRatio(results[1], results[0])), "≤ 1.5×"},
+         {"peak memory, same pair", utilityKib, bareKib,
+          FormatRatio(MedianRatio(utilityPeak, barePeak)), "≤ 1.3×"},
+         {"the phase run, whole (a check of the step-by-step child)", FormatSeconds(phaseWhole),
+          FormatSeconds(Median(results[0])), FormatRatio(MedianRatio(results[2], results[0])),
+          ""}});
+    return 0;
+}

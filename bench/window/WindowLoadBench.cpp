@@ -1,0 +1,213 @@
+// The main window built two ways from the same description, resources/MainWindow.ui: loaded
+// at run time (QUiLoader, as the program does today, through the window layer's loader) and
+// compiled ahead by uic into this program; beside an empty window as the yardstick.
+//
+// Two measurements, each interleaved round by round (usage: window_load_bench [--rounds N]):
+// - warm, in one process: building the window (and, separately, building, showing and
+//   painting it) again and again, which leaves out one-time costs;
+// - cold, one process per build: what a program start pays, from the moment the application
+//   object exists to the painted window, and the whole process, start to exit.
+// Before measuring, the program checks that both builds give the same widgets, with the same
+// classes, object names and `tag`, `action` and `nibOwner` properties.
+#include <QApplication>
+#include <QLayout>
+#include <QWidget>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bench/support/PairedRuns.h"
+#include "platform/window/NibLoader.h"
+#include "tests/support/TempHost.h"
+#include "ui_MainWindow.h"
+
+namespace {
+
+using Builder = std::function<std::unique_ptr<QWidget>()>;
+
+std::unique_ptr<QWidget> BuildEmpty() {
+    auto window = std::make_unique<QWidget>();
+    window->resize(900, 700);
+    return window;
+}
+
+std::unique_ptr<QWidget> BuildLoaded() {
+    QString error;
+    std::unique_ptr<QWidget> window = LoadWindowDescription(kMainWindowDescription, &error);
+    if (!window) {
+        std::fprintf(stderr, "window_load_bench: %s\n", error.toStdString().c_str());
+        std::exit(1);
+    }
+    return window;
+}
+
+std::unique_ptr<QWidget> BuildCompiled() {
+    auto window = std::make_unique<QWidget>();
+    Ui::MainWindow ui;
+    ui.setupUi(window.get());
+    return window;
+}
+
+const std::vector<std::pair<const char*, Builder>> kBuilders = {
+    {"empty", BuildEmpty}, {"loader", BuildLoaded}, {"uic", BuildCompiled}};
+
+Builder BuilderNamed(const std::string& name) {
+    for (const auto& [known, builder] : kBuilders) {
+        if (name == known) return builder;
+    }
+    std::fprintf(stderr, "window_load_bench: no builder %s\n", name.c_str());
+    std::exit(2);
+}
+
+// One line per widget and layout: class, object name and the properties the window layer
+// reads, sorted, so that two builds of the same description compare equal.
+std::set<std::string> Fingerprint(QWidget* window) {
+    std::set<std::string> lines;
+    auto describe = [&lines](QObject* object) {
+        std::ostringstream line;
+        line << object->metaObject()->className() << " " << object->objectName().toStdString();
+        for (const char* property : {"tag", "action", "nibOwner"}) {
+            const QVariant value = object->property(property);
+            if (value.isValid()) line << " " << property << "=" << value.toString().toStdString();
+        }
+        if (auto* widget = qobject_cast<QWidget*>(object)) {
+            line << " title=" << widget->windowTitle().toStdString();
+        }
+        lines.insert(line.str());
+    };
+    describe(window);
+    for (QWidget* widget : window->findChildren<QWidget*>()) describe(widget);
+    for (QLayout* layout : window->findChildren<QLayout*>()) describe(layout);
+    return lines;
+}
+
+void ShowAndPaint(QWidget* window) {
+    window->show();
+    QApplication::processEvents();
+}
+
+long long MonotonicNanos() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The child of the cold measurement: one build, shown and painted, then exit.
+int RunChild(int argc, char** argv, const std::string& builder) {
+    QApplication application(argc, argv);
+    const long long start = MonotonicNanos();
+    std::unique_ptr<QWidget> window = BuilderNamed(builder)();
+    ShowAndPaint(window.get());
+    std::printf("window %lld\n", MonotonicNanos() - start);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 2 && std::strcmp(argv[1], "--child") == 0) return RunChild(argc, argv, argv[2]);
+    const int rounds = RoundsArgument(argc, argv, 31);
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    const std::string loadBefore = MachineLoad();
+
+    std::vector<double> warmCreate[3], warmShown[3];
+    size_t widgets = 0;
+    {
+        QApplication application(argc, argv);
+        const std::unique_ptr<QWidget> loaded = BuildLoaded();
+        const std::unique_ptr<QWidget> compiled = BuildCompiled();
+        const std::set<std::string> loadedPrint = Fingerprint(loaded.get());
+        if (loadedPrint != Fingerprint(compiled.get())) {
+            std::fprintf(stderr, "window_load_bench: uic and the loader build different windows\n");
+            for (const std::string& line : loadedPrint)
+                std::fprintf(stderr, "  %s\n", line.c_str());
+            return 1;
+        }
+        widgets = loaded->findChildren<QWidget*>().size() + 1;
+
+        std::vector<Side> sides;
+        for (const auto& entry : kBuilders) {
+            const Builder build = entry.second;
+            sides.push_back([build] {
+                Stopwatch clock;
+                std::unique_ptr<QWidget> window = build();
+                const double seconds = clock.seconds();
+                return seconds;  // the window is destroyed outside the timed part
+            });
+        }
+        for (const auto& entry : kBuilders) {
+            const Builder build = entry.second;
+            sides.push_back([build] {
+                Stopwatch clock;
+                std::unique_ptr<QWidget> window = build();
+                ShowAndPaint(window.get());
+                return clock.seconds();
+            });
+        }
+        const auto results = RunInterleaved(sides, rounds);
+        for (int b = 0; b < 3; ++b) {
+            warmCreate[b] = results[b];
+            warmShown[b] = results[3 + b];
+        }
+    }
+
+    std::vector<double> coldWindow[3];
+    std::vector<Side> coldSides;
+    for (int b = 0; b < 3; ++b) {
+        const std::string name = kBuilders[b].first;
+        coldSides.push_back([&, b, name] {
+            std::string out;
+            Stopwatch clock;
+            if (RunProgram({self, "--child", name}, &out, {"QT_QPA_PLATFORM=offscreen"}) != 0) {
+                std::fprintf(stderr, "window_load_bench: the %s child failed\n%s", name.c_str(),
+                             out.c_str());
+                std::exit(1);
+            }
+            const double seconds = clock.seconds();
+            // Qt's own warnings share the stream; the child's figure is its "window" line.
+            std::istringstream lines(out);
+            std::string line;
+            long long nanos = -1;
+            while (std::getline(lines, line)) std::sscanf(line.c_str(), "window %lld", &nanos);
+            if (nanos < 0) {
+                std::fprintf(stderr, "window_load_bench: no figure from the %s child\n%s",
+                             name.c_str(), out.c_str());
+                std::exit(1);
+            }
+            coldWindow[b].push_back(nanos / 1e9);
+            return seconds;
+        });
+    }
+    const auto cold = RunInterleaved(coldSides, rounds);
+
+    std::printf(
+        "window_load_bench: %d rounds, %zu widgets in the main window; %s before, %s after\n",
+        rounds, widgets, loadBefore.c_str(), MachineLoad().c_str());
+    std::printf("uic and the loader build the same widgets and properties: yes\n");
+    auto row = [](const char* what, const std::vector<double>& measured,
+                  const std::vector<double>& reference) {
+        return TableRow{what, FormatSeconds(Median(measured)), FormatSeconds(Median(reference)),
+                        FormatRatio(MedianRatio(measured, reference))};
+    };
+    PrintTable(
+        "Main window: loader and uic beside an empty window (interleaved, medians, ratio of pairs)",
+        {"what", "first", "second", "ratio"},
+        {row("warm, build: loader vs empty", warmCreate[1], warmCreate[0]),
+         row("warm, build: uic vs empty", warmCreate[2], warmCreate[0]),
+         row("warm, build: loader vs uic", warmCreate[1], warmCreate[2]),
+         row("warm, build, show, paint: loader vs empty", warmShown[1], warmShown[0]),
+         row("warm, build, show, paint: uic vs empty", warmShown[2], warmShown[0]),
+         row("cold, build, show, paint: loader vs empty", coldWindow[1], coldWindow[0]),
+         row("cold, build, show, paint: uic vs empty", coldWindow[2], coldWindow[0]),
+         row("cold, build, show, paint: loader vs uic", coldWindow[1], coldWindow[2]),
+         row("cold, whole process: loader vs empty", cold[1], cold[0]),
+         row("cold, whole process: uic vs empty", cold[2], cold[0])});
+    return 0;
+}
