@@ -4,35 +4,25 @@
 // - the whole start-up of the real program through the driver swap to the first display (the
 //   automation answers the last question with OK and then presses Cancel), side by side with a
 //   bare Qt program that opens an empty window and quits; wall time and peak resident memory;
-// - the same start-up split into its phases. This program runs itself as a child
-//   (`--phases`) that does what the program's entry and `awakeFromNib` do, step by step, on
-//   the real main window and the real controller against the real host, and prints a
-//   monotonic-clock timestamp after each step. The parent takes the time just before it starts
-//   the child and when the child has exited, so process start and exit are covered too.
+// - the same start-up split into its phases: the child program startup_phases (linked like the
+//   utility) does what the program's entry and `awakeFromNib` do, step by step, on the real
+//   main window and the real controller against the real host, and prints a monotonic-clock
+//   timestamp after each step. This program takes the time just before it starts the child and
+//   when the child has exited, so process start and exit are covered too.
 //
 // The three kinds of run are interleaved round by round so that the load of the shared machine
 // hits them alike. Usage: startup_bench [--rounds N]
 #include <unistd.h>
 
-#include <QApplication>
-#include <QWidget>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <filesystem>
 #include <map>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "app/SC820Controller.h"
 #include "bench/support/PairedRuns.h"
-#include "card/DriverNames.h"
-#include "driverctl/Pause.h"
-#include "platform/window/NibLoader.h"
-#include "platform/window/QtBackend.h"
 #include "tests/support/TempHost.h"
 
 namespace {
@@ -43,8 +33,10 @@ struct Phase {
     const char* what;
 };
 constexpr Phase kPhases[] = {
-    {"qt", "process start and Qt"},
-    {"window", "window load (description to widgets, owner, show)"},
+    {"main", "process start and Qt: exec, libraries, to main"},
+    {"qt", "process start and Qt: the application object"},
+    {"loaded", "window load: description to widgets"},
+    {"window", "window load: owner connected, window shown"},
     {"in-use", "in-use check"},
     {"path", "path test (shell running test)"},
     {"rights", "rights (with its two pauses)"},
@@ -52,7 +44,9 @@ constexpr Phase kPhases[] = {
     {"swap", "driver swap (kextunload, kextload)"},
     {"pause", "pause after the swap"},
     {"read", "first read"},
-    {"display", "first display (tag binding, form, paint)"},
+    {"bind", "tag binding (64 look-ups)"},
+    {"form", "first display: the form filled (with its read sweep)"},
+    {"display", "first display: the window painted"},
 };
 
 long long MonotonicNanos() {
@@ -60,81 +54,6 @@ long long MonotonicNanos() {
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
-
-void Mark(const char* name) {
-    std::printf("mark %s %lld\n", name, MonotonicNanos());
-}
-
-int Fail(const char* what) {
-    std::printf("error %s\n", what);
-    return 1;
-}
-
-// --- The child: the program's start-up, one step at a time. ---
-
-int RunPhases(int argc, char** argv) {
-    NSBundle::setMainBundlePathForTesting(SC820_BUNDLE_DIR);
-    QApplication application(argc, argv);
-    // The parent gives an empty automation script: any alert ends the child with an error.
-    Automation* automation = QtBackend::shared().automation();
-    Mark("qt");
-
-    QString error;
-    std::unique_ptr<QWidget> window = LoadWindowDescription(kMainWindowDescription, &error);
-    std::unique_ptr<NibOwner> owner =
-        window ? NibOwner::instantiate(window.get(), &error) : nullptr;
-    if (!owner) return Fail(error.toStdString().c_str());
-    if (automation != nullptr) automation->attach(window.get(), owner->connectedOutlets());
-    window->show();
-    Mark("window");
-
-    auto* controller = dynamic_cast<SC820Controller*>(owner->object());
-    if (controller == nullptr || controller->out_hostSCSIID == nullptr) {
-        return Fail("the window's owner is not connected");
-    }
-    NSView* container = controller->out_hostSCSIID->superview();
-    if (controller->canUnloadDriver() == 0) return Fail("a device on the card is in use");
-    Mark("in-use");
-
-    const std::string test = "\"" + std::string(NSBundle::mainBundle().bundlePath().UTF8String()) +
-                             "/Contents/Resources/test\"";
-    if (controller->execLog(test.c_str()) != 10) return Fail("the path test failed");
-    Mark("path");
-
-    controller->acquireRights();
-    Mark("rights");
-
-    const std::string searchText = std::string(kSC820DriverBundleID) + " (";
-    controller->out_verSCSIBIOS->setStringValue(controller->getBiosVersion(searchText.c_str()));
-    Mark("version");
-
-    controller->swapDrivers();
-    Mark("swap");
-    BusyPause(kStartupPauseCount);
-    Mark("pause");
-
-    if (controller->doGetEEPConfig() != 1) return Fail("the first read was refused");
-    Mark("read");
-
-    // The same 64 look-ups by tag as the start-up's binding, into the same slots.
-    for (int i = 0; i < kSCSITargetCount; ++i) {
-        controller->out_maxTransfer[i] =
-            dynamic_cast<NSPopUpButton*>(container->viewWithTag(MaxTransferID + i));
-        controller->out_syncTransfer[i] =
-            dynamic_cast<NSButton*>(container->viewWithTag(SyncTransferID + i));
-        controller->out_wideTransfer[i] =
-            dynamic_cast<NSButton*>(container->viewWithTag(WideTransferID + i));
-        controller->out_disconnect[i] =
-            dynamic_cast<NSButton*>(container->viewWithTag(DisconnectID + i));
-    }
-    controller->setConfigWindow();
-    QApplication::processEvents();  // the window is exposed and painted
-    Mark("display");
-    std::fflush(stdout);
-    return 0;
-}
-
-// --- The parent. ---
 
 struct PhaseRun {
     std::map<std::string, long long> marks;
@@ -162,10 +81,7 @@ void Die(const std::string& what, const std::string& output) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1 && std::strcmp(argv[1], "--phases") == 0) return RunPhases(argc, argv);
-
     const int rounds = RoundsArgument(argc, argv, 21);
-    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
     TempHost host;
     TempDir work;
     WriteFileBytes(work.path() + "/to-first-display", "answer 1\npress cancel\n");
@@ -204,8 +120,8 @@ int main(int argc, char** argv) {
             PhaseRun run;
             std::string out;
             run.start = MonotonicNanos();
-            const int status =
-                RunProgram({self, "--phases"}, &out, UtilityEnvironment(host, work, "no-answers"));
+            const int status = RunProgram({SC820_STARTUP_PHASES}, &out,
+                                          UtilityEnvironment(host, work, "no-answers"));
             run.end = MonotonicNanos();
             if (status != 0) Die("the phase run failed", out);
             std::istringstream lines(out);
