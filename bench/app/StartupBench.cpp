@@ -2,15 +2,17 @@
 // initialised emulated host (the re-initialisation is not timed):
 //
 // - the whole start-up of the real program through the driver swap to the first display (the
-//   automation answers the last question with OK and then presses Cancel), side by side with a
-//   bare Qt program that opens an empty window and quits; wall time and peak resident memory;
+//   automation answers the last question with OK, presses OK, which does nothing, so that the
+//   window is painted, then presses Cancel), side by side with a bare Qt program that opens an
+//   empty window and quits; wall time and peak resident memory. Before measuring, one untimed
+//   run of each checks that its window is really painted;
 // - the same start-up split into its phases: the child program startup_phases (linked like the
 //   utility) does what the program's entry and `awakeFromNib` do, step by step, on the real
 //   main window and the real controller against the real host, and prints a monotonic-clock
 //   timestamp after each step. This program takes the time just before it starts the child and
 //   when the child has exited, so process start and exit are covered too.
 //
-// The three kinds of run are interleaved round by round so that the load of the shared machine
+// All kinds of run are interleaved round by round so that the load of the shared machine
 // hits them alike. Usage: startup_bench [--rounds N]
 #include <unistd.h>
 
@@ -78,43 +80,76 @@ void Die(const std::string& what, const std::string& output) {
     std::exit(1);
 }
 
+// Qt reports each backing-store flush under this logging category; a window that was never
+// flushed was never shown to anyone.
+const char kPaintLogging[] = "QT_LOGGING_RULES=qt.widgets.painting=true";
+
+// Runs a program once, untimed, and tells whether its main window was painted.
+bool Paints(const std::string& program, std::vector<std::string> env) {
+    env.push_back(kPaintLogging);
+    std::string out;
+    RunProgram({program}, &out, env);
+    return out.find("Syncing QRegion") != std::string::npos;
+}
+
+// One run of the utility with the given script: its wall time; its peak memory into *peaks.
+double RunUtility(const TempHost& host, const TempDir& work, const std::string& script,
+                  std::vector<double>* peaks) {
+    ResetHost(host);
+    long peak = 0;
+    std::string out;
+    Stopwatch clock;
+    const int status =
+        RunProgram({SC820_UTILITY_BINARY}, &out, UtilityEnvironment(host, work, script), &peak);
+    const double seconds = clock.seconds();
+    if (status != 0) Die("the utility failed", out + ReadFileBytes(work.path() + "/transcript"));
+    if (ReadFileBytes(work.path() + "/transcript").find("terminate") == std::string::npos)
+        Die("the utility did not reach the first display", out);
+    peaks->push_back(static_cast<double>(peak));
+    return seconds;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const int rounds = RoundsArgument(argc, argv, 21);
     TempHost host;
     TempDir work;
-    WriteFileBytes(work.path() + "/to-first-display", "answer 1\npress cancel\n");
+    // Cancel ends the program at once. Pressed on the event loop's first turn it ends the
+    // program before the window is painted; OK does nothing, and the turn it takes lets the
+    // window system paint the window first.
+    WriteFileBytes(work.path() + "/to-first-display", "answer 1\npress ok\npress cancel\n");
+    WriteFileBytes(work.path() + "/cancel-at-once", "answer 1\npress cancel\n");
     WriteFileBytes(work.path() + "/no-answers", "");
-    const std::string loadBefore = MachineLoad();
 
-    std::vector<double> barePeak, utilityPeak;
+    // Every side that claims a first display must have painted its window.
+    const std::vector<std::string> offscreen = {"QT_QPA_PLATFORM=offscreen"};
+    if (!Paints(SC820_BARE_WINDOW, offscreen)) Die("the bare window was not painted", "");
+    ResetHost(host);
+    if (!Paints(SC820_UTILITY_BINARY, UtilityEnvironment(host, work, "to-first-display")))
+        Die("the utility's window was not painted", "");
+    ResetHost(host);
+    if (!Paints(SC820_STARTUP_PHASES, UtilityEnvironment(host, work, "no-answers")))
+        Die("the phase run's window was not painted", "");
+    ResetHost(host);
+    const bool cancelAtOncePaints =
+        Paints(SC820_UTILITY_BINARY, UtilityEnvironment(host, work, "cancel-at-once"));
+
+    const std::string loadBefore = MachineLoad();
+    std::vector<double> barePeak, utilityPeak, cancelAtOncePeak;
     std::vector<PhaseRun> phaseRuns;
     const std::vector<Side> sides = {
         [&] {
             long peak = 0;
             std::string out;
             Stopwatch clock;
-            if (RunProgram({SC820_BARE_WINDOW}, &out, {"QT_QPA_PLATFORM=offscreen"}, &peak) != 0)
-                Die("the bare program failed", out);
+            const int status = RunProgram({SC820_BARE_WINDOW}, &out, offscreen, &peak);
             const double seconds = clock.seconds();
+            if (status != 0) Die("the bare program failed", out);
             barePeak.push_back(static_cast<double>(peak));
             return seconds;
         },
-        [&] {
-            ResetHost(host);
-            long peak = 0;
-            std::string out;
-            Stopwatch clock;
-            if (RunProgram({SC820_UTILITY_BINARY}, &out,
-                           UtilityEnvironment(host, work, "to-first-display"), &peak) != 0)
-                Die("the utility failed", out + ReadFileBytes(work.path() + "/transcript"));
-            const double seconds = clock.seconds();
-            if (ReadFileBytes(work.path() + "/transcript").find("terminate") == std::string::npos)
-                Die("the utility did not reach the first display", out);
-            utilityPeak.push_back(static_cast<double>(peak));
-            return seconds;
-        },
+        [&] { return RunUtility(host, work, "to-first-display", &utilityPeak); },
         [&] {
             ResetHost(host);
             PhaseRun run;
@@ -133,6 +168,7 @@ int main(int argc, char** argv) {
             phaseRuns.push_back(run);
             return (run.end - run.start) / 1e9;
         },
+        [&] { return RunUtility(host, work, "cancel-at-once", &cancelAtOncePeak); },
     };
     const auto results = RunInterleaved(sides, rounds);
     const std::string loadAfter = MachineLoad();
@@ -173,19 +209,26 @@ int main(int argc, char** argv) {
         "Start-up phases (the child runs the start-up step by step; medians over the rounds)",
         {"phase", "median", "share"}, phaseRows);
 
-    char bareKib[32], utilityKib[32];
-    std::snprintf(bareKib, sizeof bareKib, "%.0f KiB", Median(barePeak));
-    std::snprintf(utilityKib, sizeof utilityKib, "%.0f KiB", Median(utilityPeak));
+    auto KiB = [](double kib) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.0f KiB", kib);
+        return std::string(text);
+    };
     PrintTable(
         "Start-up beside a bare Qt window (interleaved, medians, ratio = median of the pairs)",
         {"what", "utility", "bare window", "ratio", "target"},
-        {{"start-up through the driver swap to the first display",
+        {{"start-up through the driver swap to the first display (painted)",
           FormatSeconds(Median(results[1])), FormatSeconds(Median(results[0])),
           FormatRatio(MedianRatio(results[1], results[0])), "≤ 1.5×"},
-         {"peak memory, same pair", utilityKib, bareKib,
+         {"peak memory, same pair", KiB(Median(utilityPeak)), KiB(Median(barePeak)),
           FormatRatio(MedianRatio(utilityPeak, barePeak)), "≤ 1.3×"},
          {"the phase run, whole (a check of the step-by-step child)", FormatSeconds(phaseWhole),
-          FormatSeconds(Median(results[0])), FormatRatio(MedianRatio(results[2], results[0])),
-          ""}});
+          FormatSeconds(Median(results[0])), FormatRatio(MedianRatio(results[2], results[0])), ""},
+         {std::string("Cancel on the event loop's first turn (window painted: ") +
+              (cancelAtOncePaints ? "yes" : "no") + ")",
+          FormatSeconds(Median(results[3])), FormatSeconds(Median(results[0])),
+          FormatRatio(MedianRatio(results[3], results[0])), ""},
+         {"peak memory, same pair", KiB(Median(cancelAtOncePeak)), KiB(Median(barePeak)),
+          FormatRatio(MedianRatio(cancelAtOncePeak, barePeak)), ""}});
     return 0;
 }
