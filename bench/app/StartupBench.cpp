@@ -16,7 +16,6 @@
 // hits them alike. Usage: startup_bench [--rounds N]
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -24,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/app/Marks.h"
 #include "bench/support/PairedRuns.h"
 #include "tests/support/TempHost.h"
 
@@ -51,12 +51,6 @@ constexpr Phase kPhases[] = {
     {"display", "first display: the window painted"},
 };
 
-long long MonotonicNanos() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 struct PhaseRun {
     std::map<std::string, long long> marks;
     long long start = 0;
@@ -78,6 +72,39 @@ void ResetHost(const TempHost& host) {
 void Die(const std::string& what, const std::string& output) {
     std::fprintf(stderr, "startup_bench: %s\n%s\n", what.c_str(), output.c_str());
     std::exit(1);
+}
+
+// Runs a child that prints marks; the time just before it starts and after it has exited.
+PhaseRun RunMarked(const std::string& program, const std::vector<std::string>& env) {
+    PhaseRun run;
+    std::string out;
+    run.start = MonotonicNanos();
+    const int status = RunProgram({program}, &out, env);
+    run.end = MonotonicNanos();
+    if (status != 0) Die(program + " failed", out);
+    std::istringstream lines(out);
+    std::string word, name;
+    long long nanos = 0;
+    while (lines >> word) {
+        if (word == "mark" && lines >> name >> nanos) run.marks[name] = nanos;
+    }
+    return run;
+}
+
+// The median over the runs of the time from one mark to the next; null stands for the
+// child's start (as `from`) or its exit (as `to`).
+double PhaseMedian(const std::vector<PhaseRun>& runs, const char* from, const char* to) {
+    std::vector<double> durations;
+    for (const PhaseRun& run : runs) {
+        auto at = [&run](const char* mark, long long fallback) {
+            if (mark == nullptr) return fallback;
+            const auto found = run.marks.find(mark);
+            if (found == run.marks.end()) Die(std::string("no mark ") + mark, "");
+            return found->second;
+        };
+        durations.push_back((at(to, run.end) - at(from, run.start)) / 1e9);
+    }
+    return Median(durations);
 }
 
 // Qt reports each backing-store flush under this logging category; a window that was never
@@ -137,7 +164,7 @@ int main(int argc, char** argv) {
 
     const std::string loadBefore = MachineLoad();
     std::vector<double> barePeak, utilityPeak, cancelAtOncePeak;
-    std::vector<PhaseRun> phaseRuns;
+    std::vector<PhaseRun> phaseRuns, bareRuns;
     const std::vector<Side> sides = {
         [&] {
             long peak = 0;
@@ -152,23 +179,15 @@ int main(int argc, char** argv) {
         [&] { return RunUtility(host, work, "to-first-display", &utilityPeak); },
         [&] {
             ResetHost(host);
-            PhaseRun run;
-            std::string out;
-            run.start = MonotonicNanos();
-            const int status = RunProgram({SC820_STARTUP_PHASES}, &out,
-                                          UtilityEnvironment(host, work, "no-answers"));
-            run.end = MonotonicNanos();
-            if (status != 0) Die("the phase run failed", out);
-            std::istringstream lines(out);
-            std::string word, name;
-            long long nanos = 0;
-            while (lines >> word) {
-                if (word == "mark" && lines >> name >> nanos) run.marks[name] = nanos;
-            }
-            phaseRuns.push_back(run);
-            return (run.end - run.start) / 1e9;
+            phaseRuns.push_back(
+                RunMarked(SC820_STARTUP_PHASES, UtilityEnvironment(host, work, "no-answers")));
+            return (phaseRuns.back().end - phaseRuns.back().start) / 1e9;
         },
         [&] { return RunUtility(host, work, "cancel-at-once", &cancelAtOncePeak); },
+        [&] {
+            bareRuns.push_back(RunMarked(SC820_BARE_WINDOW_MARKS, offscreen));
+            return (bareRuns.back().end - bareRuns.back().start) / 1e9;
+        },
     };
     const auto results = RunInterleaved(sides, rounds);
     const std::string loadAfter = MachineLoad();
@@ -183,31 +202,29 @@ int main(int argc, char** argv) {
         std::snprintf(text, sizeof text, "%.0f%%", 100 * seconds / phaseWhole);
         return std::string(text);
     };
+    auto row = [&](const std::string& what, const char* from, const char* to, bool bare) {
+        const double utility = PhaseMedian(phaseRuns, from, to);
+        return TableRow{what, FormatSeconds(utility), share(utility),
+                        bare ? FormatSeconds(PhaseMedian(bareRuns, from, to)) : ""};
+    };
     std::vector<TableRow> phaseRows;
     double phaseSum = 0;
     const char* previous = nullptr;
     for (const Phase& phase : kPhases) {
-        std::vector<double> durations;
-        for (const PhaseRun& run : phaseRuns) {
-            const long long from = previous != nullptr ? run.marks.at(previous) : run.start;
-            durations.push_back((run.marks.at(phase.mark) - from) / 1e9);
-        }
-        phaseSum += Median(durations);
-        phaseRows.push_back(
-            {phase.what, FormatSeconds(Median(durations)), share(Median(durations))});
+        phaseSum += PhaseMedian(phaseRuns, previous, phase.mark);
+        const bool bareHasIt = bareRuns.front().marks.count(phase.mark) != 0;
+        phaseRows.push_back(row(phase.what, previous, phase.mark, bareHasIt));
         previous = phase.mark;
     }
-    std::vector<double> exits;
-    for (const PhaseRun& run : phaseRuns)
-        exits.push_back((run.end - run.marks.at("display")) / 1e9);
-    phaseSum += Median(exits);
-    phaseRows.push_back({"exit (teardown to the parent's wait)", FormatSeconds(Median(exits)),
-                         share(Median(exits))});
-    phaseRows.push_back({"sum of the phase medians", FormatSeconds(phaseSum), share(phaseSum)});
-    phaseRows.push_back({"the phase run, whole", FormatSeconds(phaseWhole), "100%"});
+    phaseSum += PhaseMedian(phaseRuns, previous, nullptr);
+    phaseRows.push_back(row("exit (teardown to the parent's wait)", previous, nullptr, false));
+    phaseRows.push_back({"sum of the phase medians", FormatSeconds(phaseSum), share(phaseSum), ""});
+    phaseRows.push_back(
+        row("everything after Qt's start (bare: window, paint, exit)", "qt", nullptr, true));
+    phaseRows.push_back(row("the phase run, whole", nullptr, nullptr, true));
     PrintTable(
         "Start-up phases (the child runs the start-up step by step; medians over the rounds)",
-        {"phase", "median", "share"}, phaseRows);
+        {"phase", "median", "share", "bare window"}, phaseRows);
 
     auto KiB = [](double kib) {
         char text[32];

@@ -6,28 +6,18 @@
 // start costs what the utility's does. Any alert, any refusal ends it with status 1.
 #include <QApplication>
 #include <QWidget>
-#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
 
 #include "app/SC820Controller.h"
+#include "bench/app/Marks.h"
 #include "card/DriverNames.h"
 #include "driverctl/Pause.h"
 #include "platform/window/NibLoader.h"
 #include "platform/window/QtBackend.h"
 
 namespace {
-
-long long MonotonicNanos() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-void Mark(const char* name) {
-    std::printf("mark %s %lld\n", name, MonotonicNanos());
-}
 
 int Fail(const char* what) {
     std::printf("error %s\n", what);
