@@ -11,6 +11,7 @@
 // Before measuring, the program checks that both builds give the same widgets, with the same
 // classes, object names and `tag`, `action` and `nibOwner` properties.
 #include <QApplication>
+#include <QComboBox>
 #include <QLayout>
 #include <QWidget>
 #include <chrono>
@@ -120,7 +121,7 @@ int main(int argc, char** argv) {
     const std::string loadBefore = MachineLoad();
 
     std::vector<double> warmCreate[3], warmShown[3];
-    size_t widgets = 0;
+    size_t widgets = 0, layouts = 0, entries = 0;
     {
         QApplication application(argc, argv);
         const std::unique_ptr<QWidget> loaded = BuildLoaded();
@@ -133,6 +134,8 @@ int main(int argc, char** argv) {
             return 1;
         }
         widgets = loaded->findChildren<QWidget*>().size() + 1;
+        layouts = loaded->findChildren<QLayout*>().size();
+        for (QComboBox* list : loaded->findChildren<QComboBox*>()) entries += list->count();
 
         std::vector<Side> sides;
         for (const auto& entry : kBuilders) {
@@ -193,8 +196,10 @@ int main(int argc, char** argv) {
     const auto cold = RunInterleaved(coldSides, rounds);
 
     std::printf(
-        "window_load_bench: %d rounds, %zu widgets in the main window; %s before, %s after\n",
-        rounds, widgets, loadBefore.c_str(), MachineLoad().c_str());
+        "window_load_bench: %d rounds; the main window has %zu widgets, %zu layouts and %zu list "
+        "entries; %s before, "
+        "%s after\n",
+        rounds, widgets, layouts, entries, loadBefore.c_str(), MachineLoad().c_str());
     std::printf("uic and the loader build the same widgets and properties: yes\n");
     auto row = [](const char* what, const std::vector<double>& measured,
                   const std::vector<double>& reference) {
