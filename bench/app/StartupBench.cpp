@@ -194,6 +194,9 @@ int main(int argc, char** argv) {
 
     std::printf("startup_bench: %d rounds, offscreen; %s before, %s after\n", rounds,
                 loadBefore.c_str(), loadAfter.c_str());
+    // A child's reported peak is never below this program's own at the time of the spawn.
+    std::printf("startup_bench's own peak memory: %ld KiB (the children's peaks must exceed it)\n",
+                OwnPeakKib());
 
     // Phase medians: each phase from the previous mark (the first from the child's start).
     const double phaseWhole = Median(results[2]);

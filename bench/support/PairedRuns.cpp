@@ -1,5 +1,6 @@
 #include "bench/support/PairedRuns.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -45,6 +46,12 @@ std::string MachineLoad() {
     std::snprintf(text, sizeof text, "load average %.2f %.2f %.2f on %ld processors", one, five,
                   fifteen, sysconf(_SC_NPROCESSORS_ONLN));
     return text;
+}
+
+long OwnPeakKib() {
+    struct rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
 }
 
 int RoundsArgument(int argc, char** argv, int fallback) {

@@ -38,6 +38,11 @@ private:
 // The machine's 1, 5 and 15 minute load averages and its processor count, for the report.
 std::string MachineLoad();
 
+// This process's own peak resident memory so far, in KiB. A child's peak as wait4 reports it
+// is never below what the parent held when it started the child (the high-water mark is
+// carried across exec), so a benchmark that reports a child's peak must stay smaller itself.
+long OwnPeakKib();
+
 // The value of `--rounds N` among the arguments, or the fallback.
 int RoundsArgument(int argc, char** argv, int fallback);
 

@@ -5,19 +5,17 @@
 // Two measurements, each interleaved round by round (usage: window_load_bench [--rounds N]):
 // - warm, in one process: building the window (and, separately, building, showing and
 //   painting it) again and again, which leaves out one-time costs;
-// - cold, one process per build: what a program start pays once the application object
-//   exists, for the build and then for showing and painting the window, and the whole
-//   process, start to exit.
+// - cold, one process per build (window-child-empty, -loader, -uic, each linked with only what
+//   its way needs; see WindowChild.cpp): what a program start pays once the application object
+//   exists, for the build and then for showing and painting the window, and the whole process,
+//   start to exit, with its peak memory.
 // Before measuring, the program checks that both builds give the same widgets, with the same
 // classes, object names and `tag`, `action` and `nibOwner` properties.
 #include <QApplication>
 #include <QComboBox>
 #include <QLayout>
 #include <QWidget>
-#include <chrono>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <set>
@@ -60,14 +58,6 @@ std::unique_ptr<QWidget> BuildCompiled() {
 const std::vector<std::pair<const char*, Builder>> kBuilders = {
     {"empty", BuildEmpty}, {"loader", BuildLoaded}, {"uic", BuildCompiled}};
 
-Builder BuilderNamed(const std::string& name) {
-    for (const auto& [known, builder] : kBuilders) {
-        if (name == known) return builder;
-    }
-    std::fprintf(stderr, "window_load_bench: no builder %s\n", name.c_str());
-    std::exit(2);
-}
-
 // One line per widget and layout: class, object name and the properties the window layer
 // reads, sorted, so that two builds of the same description compare equal.
 std::set<std::string> Fingerprint(QWidget* window) {
@@ -95,30 +85,45 @@ void ShowAndPaint(QWidget* window) {
     QApplication::processEvents();
 }
 
-long long MonotonicNanos() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-// The child of the cold measurement: one build, shown and painted, then exit.
-int RunChild(int argc, char** argv, const std::string& builder) {
-    QApplication application(argc, argv);
-    const long long start = MonotonicNanos();
-    std::unique_ptr<QWidget> window = BuilderNamed(builder)();
-    const long long built = MonotonicNanos();
-    ShowAndPaint(window.get());
-    std::printf("window %lld %lld\n", built - start, MonotonicNanos() - built);
-    return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 2 && std::strcmp(argv[1], "--child") == 0) return RunChild(argc, argv, argv[2]);
     const int rounds = RoundsArgument(argc, argv, 31);
-    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
     const std::string loadBefore = MachineLoad();
+
+    // The cold runs come first, while this program is still small: a child's peak memory as the
+    // system reports it is never below what its parent held when it was started.
+    std::vector<double> coldBuild[3], coldPaint[3], coldPeak[3];
+    const char* children[3] = {SC820_WINDOW_CHILD_EMPTY, SC820_WINDOW_CHILD_LOADER,
+                               SC820_WINDOW_CHILD_UIC};
+    std::vector<Side> coldSides;
+    for (int b = 0; b < 3; ++b) {
+        coldSides.push_back([&, b] {
+            std::string out;
+            long peak = 0;
+            Stopwatch clock;
+            const int status =
+                RunProgram({children[b]}, &out, {"QT_QPA_PLATFORM=offscreen"}, &peak);
+            const double seconds = clock.seconds();
+            // Qt's own warnings share the stream; the child's figures are its "window" line.
+            std::istringstream lines(out);
+            std::string line;
+            long long buildNanos = -1, paintNanos = -1;
+            while (std::getline(lines, line)) {
+                std::sscanf(line.c_str(), "window %lld %lld", &buildNanos, &paintNanos);
+            }
+            if (status != 0 || buildNanos < 0 || paintNanos < 0) {
+                std::fprintf(stderr, "window_load_bench: %s failed\n%s", children[b], out.c_str());
+                std::exit(1);
+            }
+            coldBuild[b].push_back(buildNanos / 1e9);
+            coldPaint[b].push_back(paintNanos / 1e9);
+            coldPeak[b].push_back(static_cast<double>(peak));
+            return seconds;
+        });
+    }
+    const long coldParentKib = OwnPeakKib();
+    const auto cold = RunInterleaved(coldSides, rounds);
 
     std::vector<double> warmCreate[3], warmShown[3];
     size_t widgets = 0, layouts = 0, entries = 0;
@@ -163,48 +168,24 @@ int main(int argc, char** argv) {
         }
     }
 
-    std::vector<double> coldBuild[3], coldPaint[3];
-    std::vector<Side> coldSides;
-    for (int b = 0; b < 3; ++b) {
-        const std::string name = kBuilders[b].first;
-        coldSides.push_back([&, b, name] {
-            std::string out;
-            Stopwatch clock;
-            if (RunProgram({self, "--child", name}, &out, {"QT_QPA_PLATFORM=offscreen"}) != 0) {
-                std::fprintf(stderr, "window_load_bench: the %s child failed\n%s", name.c_str(),
-                             out.c_str());
-                std::exit(1);
-            }
-            const double seconds = clock.seconds();
-            // Qt's own warnings share the stream; the child's figure is its "window" line.
-            std::istringstream lines(out);
-            std::string line;
-            long long buildNanos = -1, paintNanos = -1;
-            while (std::getline(lines, line)) {
-                std::sscanf(line.c_str(), "window %lld %lld", &buildNanos, &paintNanos);
-            }
-            if (buildNanos < 0 || paintNanos < 0) {
-                std::fprintf(stderr, "window_load_bench: no figure from the %s child\n%s",
-                             name.c_str(), out.c_str());
-                std::exit(1);
-            }
-            coldBuild[b].push_back(buildNanos / 1e9);
-            coldPaint[b].push_back(paintNanos / 1e9);
-            return seconds;
-        });
-    }
-    const auto cold = RunInterleaved(coldSides, rounds);
-
     std::printf(
         "window_load_bench: %d rounds; the main window has %zu widgets, %zu layouts and %zu list "
         "entries; %s before, "
         "%s after\n",
         rounds, widgets, layouts, entries, loadBefore.c_str(), MachineLoad().c_str());
     std::printf("uic and the loader build the same widgets and properties: yes\n");
+    std::printf("this program's own peak before the cold runs: %ld KiB\n", coldParentKib);
     auto row = [](const char* what, const std::vector<double>& measured,
                   const std::vector<double>& reference) {
         return TableRow{what, FormatSeconds(Median(measured)), FormatSeconds(Median(reference)),
                         FormatRatio(MedianRatio(measured, reference))};
+    };
+    auto kib = [](const char* what, const std::vector<double>& measured,
+                  const std::vector<double>& reference) {
+        char first[32], second[32];
+        std::snprintf(first, sizeof first, "%.0f KiB", Median(measured));
+        std::snprintf(second, sizeof second, "%.0f KiB", Median(reference));
+        return TableRow{what, first, second, FormatRatio(MedianRatio(measured, reference))};
     };
     PrintTable(
         "Main window: loader and uic beside an empty window (interleaved, medians, ratio of pairs)",
@@ -220,6 +201,10 @@ int main(int argc, char** argv) {
          row("cold, show and paint: loader's window vs empty", coldPaint[1], coldPaint[0]),
          row("cold, show and paint: uic's window vs empty", coldPaint[2], coldPaint[0]),
          row("cold, whole process: loader vs empty", cold[1], cold[0]),
-         row("cold, whole process: uic vs empty", cold[2], cold[0])});
+         row("cold, whole process: uic vs empty", cold[2], cold[0]),
+         row("cold, whole process: loader vs uic", cold[1], cold[2]),
+         kib("cold, peak memory: loader vs empty", coldPeak[1], coldPeak[0]),
+         kib("cold, peak memory: uic vs empty", coldPeak[2], coldPeak[0]),
+         kib("cold, peak memory: loader vs uic", coldPeak[1], coldPeak[2])});
     return 0;
 }
