@@ -3,8 +3,8 @@
 // application object exists) and exits. Built three times, each linked with only what its way
 // of building needs, so that the whole process and its peak memory show what each way costs a
 // program: SC820_WINDOW_BUILD 0 builds an empty window (Qt Widgets), 1 loads the description at
-// run time the way the window layer does (Qt Widgets and UI Tools, the description as a
-// resource), 2 runs the code uic generated from the same description (Qt Widgets).
+// run time with Qt's form loader (Qt Widgets and UI Tools, the description as a resource), 2 runs
+// the code uic generated from the same description (Qt Widgets).
 #include <QApplication>
 #include <QWidget>
 #include <memory>
@@ -12,9 +12,7 @@
 #include "bench/app/Marks.h"
 
 #if SC820_WINDOW_BUILD == 1
-#include <QCoreApplication>
-#include <QFile>
-#include <QUiLoader>
+#include "bench/window/RunTimeLoader.h"
 #elif SC820_WINDOW_BUILD == 2
 #include "ui_MainWindow.h"
 #endif
@@ -23,15 +21,7 @@ namespace {
 
 std::unique_ptr<QWidget> Build() {
 #if SC820_WINDOW_BUILD == 1
-    // As the window layer loads it: no Designer plugins, the description from the resource.
-    QFile file(":/sc820/MainWindow.ui");
-    if (!file.open(QIODevice::ReadOnly)) return nullptr;
-    const QStringList libraryPaths = QCoreApplication::libraryPaths();
-    QCoreApplication::setLibraryPaths({});
-    QUiLoader loader;
-    QCoreApplication::setLibraryPaths(libraryPaths);
-    loader.clearPluginPaths();
-    return std::unique_ptr<QWidget>(loader.load(&file));
+    return LoadAtRunTime();
 #elif SC820_WINDOW_BUILD == 2
     auto window = std::make_unique<QWidget>();
     Ui::MainWindow ui;
