@@ -18,13 +18,13 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <map>
-#include <sstream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "bench/app/Marks.h"
 #include "bench/support/PairedRuns.h"
+#include "bench/support/PhaseMarks.h"
 #include "tests/support/TempHost.h"
 
 namespace {
@@ -49,12 +49,6 @@ constexpr Phase kPhases[] = {
     {"bind", "tag binding (64 look-ups)"},
     {"form", "first display: the form filled (with its read sweep)"},
     {"display", "first display: the window painted"},
-};
-
-struct PhaseRun {
-    std::map<std::string, long long> marks;
-    long long start = 0;
-    long long end = 0;
 };
 
 std::vector<std::string> UtilityEnvironment(const TempHost& host, const TempDir& work,
@@ -82,29 +76,19 @@ PhaseRun RunMarked(const std::string& program, const std::vector<std::string>& e
     const int status = RunProgram({program}, &out, env);
     run.end = MonotonicNanos();
     if (status != 0) Die(program + " failed", out);
-    std::istringstream lines(out);
-    std::string word, name;
-    long long nanos = 0;
-    while (lines >> word) {
-        if (word == "mark" && lines >> name >> nanos) run.marks[name] = nanos;
-    }
+    run.marks = ParseMarks(out);
     return run;
 }
 
-// The median over the runs of the time from one mark to the next; null stands for the
-// child's start (as `from`) or its exit (as `to`).
-double PhaseMedian(const std::vector<PhaseRun>& runs, const char* from, const char* to) {
-    std::vector<double> durations;
-    for (const PhaseRun& run : runs) {
-        auto at = [&run](const char* mark, long long fallback) {
-            if (mark == nullptr) return fallback;
-            const auto found = run.marks.find(mark);
-            if (found == run.marks.end()) Die(std::string("no mark ") + mark, "");
-            return found->second;
-        };
-        durations.push_back((at(to, run.end) - at(from, run.start)) / 1e9);
+// PhaseMedian, for phases whose marks every run must have printed.
+double MarkedPhase(const std::vector<PhaseRun>& runs, const char* from, const char* to) {
+    const std::optional<double> median = PhaseMedian(runs, from, to);
+    if (!median) {
+        Die(std::string("a run lacks the mark ") + (from != nullptr ? from : "") + " or " +
+                (to != nullptr ? to : ""),
+            "");
     }
-    return Median(durations);
+    return *median;
 }
 
 // Qt reports each backing-store flush under this logging category; a window that was never
@@ -206,20 +190,20 @@ int main(int argc, char** argv) {
         return std::string(text);
     };
     auto row = [&](const std::string& what, const char* from, const char* to, bool bare) {
-        const double utility = PhaseMedian(phaseRuns, from, to);
+        const double utility = MarkedPhase(phaseRuns, from, to);
         return TableRow{what, FormatSeconds(utility), share(utility),
-                        bare ? FormatSeconds(PhaseMedian(bareRuns, from, to)) : ""};
+                        bare ? FormatSeconds(MarkedPhase(bareRuns, from, to)) : ""};
     };
     std::vector<TableRow> phaseRows;
     double phaseSum = 0;
     const char* previous = nullptr;
     for (const Phase& phase : kPhases) {
-        phaseSum += PhaseMedian(phaseRuns, previous, phase.mark);
+        phaseSum += MarkedPhase(phaseRuns, previous, phase.mark);
         const bool bareHasIt = bareRuns.front().marks.count(phase.mark) != 0;
         phaseRows.push_back(row(phase.what, previous, phase.mark, bareHasIt));
         previous = phase.mark;
     }
-    phaseSum += PhaseMedian(phaseRuns, previous, nullptr);
+    phaseSum += MarkedPhase(phaseRuns, previous, nullptr);
     phaseRows.push_back(row("exit (teardown to the parent's wait)", previous, nullptr, false));
     phaseRows.push_back({"sum of the phase medians", FormatSeconds(phaseSum), share(phaseSum), ""});
     phaseRows.push_back(
