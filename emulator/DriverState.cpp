@@ -84,7 +84,8 @@ int DriverStateFile::openFile() {
     if (fd_ >= 0) return fd_;
     std::string path = paths_.driverStateFile();
     fd_ = open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd_ < 0 && errno == EACCES) fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0 && (errno == EACCES || errno == EROFS))
+        fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0 && errno == ENOENT) throw HostError(CorruptMessage(path, "the file is missing"));
     if (fd_ < 0) throw HostError("cannot open " + path + ": " + std::strerror(errno));
     return fd_;
