@@ -181,7 +181,6 @@ TEST(HostileFilesTest, AFifoGivenToPutBlocksNoOtherCommand) {
                          &out),
               0)
         << out;
-    EXPECT_EQ(testhost::StatusFact(host, "auth"), "deny");
     int writer = open(fifo.c_str(), O_WRONLY);
     ASSERT_GE(writer, 0);
     const std::string record = PatternRecord(9);
@@ -189,6 +188,7 @@ TEST(HostileFilesTest, AFifoGivenToPutBlocksNoOtherCommand) {
     close(writer);
     put.join();
     EXPECT_EQ(putStatus, 0);
+    EXPECT_EQ(testhost::StatusFact(host, "auth"), "deny");
     EXPECT_EQ(ReadFileBytes(host.root() + "/var/db/sc820/eeprom.bin"), record);
 }
 
