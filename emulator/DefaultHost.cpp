@@ -247,6 +247,8 @@ void LayOutTools(const HostPaths& paths, const std::string& hostBinary) {
     MakeDirectory(paths.root() + "/sbin");
     MakeDirectory(paths.root() + "/usr/sbin");
     MakeDirectory(paths.root() + "/usr/libexec");
+    // A copy killed half-way is a temporary of some megabytes: init and repair hold the lock.
+    RemoveStaleTemporaries(paths.root() + "/usr/libexec");
     CopyProgram(hostBinary, paths.hostProgram());
     ReplaceSymlink("../usr/libexec/sc820-host", paths.tool("kextload"));
     ReplaceSymlink("../usr/libexec/sc820-host", paths.tool("kextunload"));

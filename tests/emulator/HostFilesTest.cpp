@@ -240,6 +240,16 @@ TEST(StaleTemporaryTest, TheNextReplacementRemovesTemporariesOfKilledOnes) {
     }
 }
 
+// So does the next init or repair for a copy of the program killed half-way.
+TEST(StaleTemporaryTest, RepairRemovesAHalfCopiedProgram) {
+    TempHost host;
+    const std::string libexec = host.root() + "/usr/libexec";
+    WriteFileBytes(libexec + "/.sc820-host.tmp-k1ll3d", "half a program");
+    host.hostOk({"repair"});
+    EXPECT_EQ(FilesIn(libexec).size(), 1u);
+    EXPECT_TRUE(fs::exists(libexec + "/sc820-host"));
+}
+
 // The tools of a host link, relatively, to the host's own copy of the program: the host keeps
 // working when the program that made it is deleted.
 TEST(HostProgramTest, AHostOutlivesTheProgramThatMadeIt) {
