@@ -31,6 +31,12 @@ std::string CheckExtensions(const HostState& s) {
     return "";
 }
 
+// Devices are found by their name; older hosts gave them that name as their class too.
+bool IsDevice(const RegistryEntry& e) {
+    return e.name == kSCSIDeviceName || e.className == kSCSIDeviceClass ||
+           e.className == kSCSIDeviceName || e.target >= 0;
+}
+
 std::string EntryName(const RegistryEntry& e) {
     return "registry entry " + std::to_string(e.id);
 }
@@ -48,7 +54,7 @@ std::string CheckEntries(const HostState& s) {
             if (parent == seen.end())
                 return EntryName(e) + " has no parent " + std::to_string(e.parent) +
                        " registered before it";
-            if (parent->second->className == kSCSIDeviceClass)
+            if (IsDevice(*parent->second))
                 return EntryName(e) + " hangs from a SCSI device";
         }
         if (e.target > 15) return EntryName(e) + " has a bad target";
@@ -61,7 +67,7 @@ std::string CheckEntries(const HostState& s) {
     for (const RegistryEntry* e = card->second; e != nullptr;) {
         if (!e->owner.empty() || e->duplicate)
             return "\"cardEntry\" lies under an extension's entry";
-        if (e->className == kSCSIDeviceClass || e->target >= 0)
+        if (IsDevice(*e))
             return "\"cardEntry\" names a device";
         auto parent = seen.find(e->parent);
         e = parent == seen.end() ? nullptr : parent->second;
