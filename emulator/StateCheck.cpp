@@ -54,8 +54,7 @@ std::string CheckEntries(const HostState& s) {
             if (parent == seen.end())
                 return EntryName(e) + " has no parent " + std::to_string(e.parent) +
                        " registered before it";
-            if (IsDevice(*parent->second))
-                return EntryName(e) + " hangs from a SCSI device";
+            if (IsDevice(*parent->second)) return EntryName(e) + " hangs from a SCSI device";
         }
         if (e.target > 15) return EntryName(e) + " has a bad target";
         seen.emplace(e.id, &e);
@@ -67,8 +66,7 @@ std::string CheckEntries(const HostState& s) {
     for (const RegistryEntry* e = card->second; e != nullptr;) {
         if (!e->owner.empty() || e->duplicate)
             return "\"cardEntry\" lies under an extension's entry";
-        if (IsDevice(*e))
-            return "\"cardEntry\" names a device";
+        if (IsDevice(*e)) return "\"cardEntry\" names a device";
         auto parent = seen.find(e->parent);
         e = parent == seen.end() ? nullptr : parent->second;
     }
