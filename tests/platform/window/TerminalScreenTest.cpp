@@ -21,17 +21,17 @@ const std::string kDown = "\033OB";
 const std::string kRight = "\033OC";
 const std::string kF10 = "\033[21~";
 const std::string kCtrlC = "\003";
+const std::string kProgram = std::string(SC820_BUNDLE_DIR) + "/Contents/bin/sc820-utility";
 
 class TerminalScreen : public ::testing::Test {
 protected:
-    std::unique_ptr<TerminalProgram> start(int rows = 24, int columns = 80) {
+    std::unique_ptr<TerminalProgram> start(int rows = 24, int columns = 80,
+                                           std::vector<std::string> options = {"--terminal"}) {
         const std::vector<std::string> env = {"SC820_HOST_ROOT=" + host.root(),
                                               "HOME=" + work.path(), "LANG=en_US.UTF-8",
-                                              "LC_ALL=C.UTF-8"};
-        return std::make_unique<TerminalProgram>(
-            std::vector<std::string>{std::string(SC820_BUNDLE_DIR) + "/Contents/bin/sc820-utility",
-                                     "--terminal"},
-            env, rows, columns);
+                                              "LC_ALL=C.UTF-8", "QT_QPA_PLATFORM="};
+        options.insert(options.begin(), kProgram);
+        return std::make_unique<TerminalProgram>(options, env, rows, columns);
     }
 
     // Answers the start-up question with OK and waits for the card's configuration.
@@ -274,6 +274,33 @@ TEST_F(TerminalScreen, TheTerminalIsRestoredHoweverTheProgramEnds) {
         EXPECT_EQ(program->waitForExit(), c.status) << program->screen();
         expectRestored(*program);
     }
+}
+
+TEST_F(TerminalScreen, AnAlertThatEndsTheProgramGivesTheTerminalBack) {
+    host.hostOk({"attach", "2"});  // a device in use on the card stops the start-up
+    auto program = start();
+    ASSERT_TRUE(program->waitForText("[ OK ]")) << program->screen();
+    program->send(kEnter);
+    EXPECT_EQ(program->waitForExit(), 0) << program->screen();
+    expectRestored(*program);
+}
+
+// Without a display the terminal is used when standard input and output are a terminal; with
+// neither, the one-line refusal stays.
+TEST_F(TerminalScreen, TheTerminalIsChosenWithoutADisplayOnATerminal) {
+    auto program = start(24, 80, {});
+    ASSERT_TRUE(program->waitForText("Continue?")) << program->screen();
+    program->send(kEscape);
+    EXPECT_EQ(program->waitForExit(), 0);
+    expectRestored(*program);
+
+    std::string output;
+    const int status = RunProgram({kProgram, "--terminal"}, &output,
+                                  {"SC820_HOST_ROOT=" + host.root(), "DISPLAY="});
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(output,
+              "sc820-utility: the terminal backend needs a terminal on standard input and "
+              "output\n");
 }
 
 }  // namespace
