@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -118,6 +119,10 @@ TEST_F(TerminalScreen, AKnownRecordShowsItsValuesInTheirPlaces) {
     const auto [hostRow, hostColumn] = program->find("[5 ▾]");
     EXPECT_TRUE(program->reversed(hostRow, hostColumn));
     EXPECT_NE(program->row(23).find("F10 close window"), std::string::npos);
+    // The README's picture of the terminal screen is painted from this capture.
+    if (const char* capture = std::getenv("SC820_SCREEN_CAPTURE")) {
+        WriteFileBytes(capture, program->capture());
+    }
 }
 
 TEST_F(TerminalScreen, AnAlertShowsItsTitleTextAndButtonsAndEscapeCancels) {
