@@ -81,17 +81,24 @@ void Execute(DriverState& state, const Sc820Card& card, UserClientCall& call) {
     state.writeCursor = write;
 }
 
+// A command the driver does not carry out (refused, malformed, or failed on the card's files)
+// still counts as a command: like any other, it puts both flash cursors back to the start.
+void ResetCursors(DriverState& driver) {
+    driver.readCursor = 0;
+    driver.writeCursor = 0;
+}
+
 KernReturn Dispatch(HostSession& session, uint32_t service, UserClientCall& call) {
     const RegistryEntry* entry = KernelRegistry(session.state()).find(service);
     if (entry == nullptr || entry->className != kUtilityDriverClass) return kKernNotAttached;
-    if (call.selector < 0 || call.selector >= kDataAcquirerNumCommands) return kKernBadArgument;
     DriverStateFile file(session.paths());
     DriverState driver = file.load();
-    // Every command the driver receives is counted, refused ones too.
-    ++driver.commands[static_cast<size_t>(call.selector)];
     driver.lastService = service;
+    const bool known = call.selector >= 0 && call.selector < kDataAcquirerNumCommands;
+    // Every command the driver receives is counted, refused ones too.
+    if (known) ++driver.commands[static_cast<size_t>(call.selector)];
     KernReturn status = kKernSuccess;
-    if (!WellFormed(call)) {
+    if (!known || !WellFormed(call)) {
         status = kKernBadArgument;
     } else if (session.state().faultOn(RefuseFault(call.selector))) {
         status = kKernNotPermitted;
@@ -99,10 +106,12 @@ KernReturn Dispatch(HostSession& session, uint32_t service, UserClientCall& call
         try {
             Execute(driver, Sc820Card(session.paths()), call);
         } catch (const HostError&) {
+            ResetCursors(driver);
             file.store(driver);  // the command was received: keep its count
             throw;
         }
     }
+    if (status != kKernSuccess) ResetCursors(driver);
     file.store(driver);
     return status;
 }

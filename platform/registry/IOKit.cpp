@@ -18,6 +18,7 @@
 #include "emulator/HostRoot.h"
 #include "emulator/HostSession.h"
 #include "emulator/KernelRegistry.h"
+#include "emulator/UtilityClientOwner.h"
 #include "emulator/UtilityDriver.h"
 
 struct __IOMatchingDictionary {
@@ -236,6 +237,10 @@ kern_return_t IOServiceOpen(io_service_t service, mach_port_t owningTask, uint32
         if (registered->className != kUtilityDriverClass) return kIOReturnUnsupported;
         if (type != 0) return kIOReturnBadArgument;
         if (session.state().faultOn(emu::kFaultOpen)) return kIOReturnNotPrivileged;
+        std::string problem;
+        IOReturn claimed = emu::ClaimUtilityClient(session.paths(), &problem);
+        if (!problem.empty()) Report("IOServiceOpen", problem);
+        if (claimed != kIOReturnSuccess) return claimed;
     } catch (const emu::HostError& error) {
         Report("IOServiceOpen", error.what());
         return kIOReturnError;

@@ -38,6 +38,7 @@ inline constexpr IOReturn kIOReturnError = static_cast<IOReturn>(0xe00002bc);
 inline constexpr IOReturn kIOReturnNoMemory = static_cast<IOReturn>(0xe00002bd);
 inline constexpr IOReturn kIOReturnBadArgument = static_cast<IOReturn>(0xe00002c2);
 inline constexpr IOReturn kIOReturnNotPrivileged = static_cast<IOReturn>(0xe00002c1);
+inline constexpr IOReturn kIOReturnExclusiveAccess = static_cast<IOReturn>(0xe00002c5);
 inline constexpr IOReturn kIOReturnUnsupported = static_cast<IOReturn>(0xe00002c7);
 inline constexpr IOReturn kIOReturnNotOpen = static_cast<IOReturn>(0xe00002cd);
 inline constexpr IOReturn kIOReturnNotAttached = static_cast<IOReturn>(0xe00002d9);

@@ -166,6 +166,40 @@ TEST_F(UtilityDriverTest, AnInterruptedSweepDoesNotMisplaceTheNextFullSweep) {
     }
 }
 
+// A command the driver does not carry out still ends a sweep in progress: both cursors go
+// back to the start, as after any other command.
+TEST_F(UtilityDriverTest, ARefusedOrMalformedCommandPutsTheCursorsBack) {
+    struct Case {
+        const char* name;
+        int chunkSelector;  // the part sweep before the command
+        const char* fault;  // switched on for the command, or null
+        CallForm form;
+        int selector;
+        uint32_t size;
+    };
+    const Case cases[] = {
+        {"short read chunk", kReadFlash, nullptr, kOut, kReadFlash, 3999},
+        {"write chunk as output", kWriteFlash, nullptr, kOut, kWriteFlash, 4000},
+        {"unknown command", kReadFlash, nullptr, kOut, 6, 308},
+        {"refused read chunk", kReadFlash, "refuse-4", kOut, kReadFlash, 4000},
+        {"refused write chunk", kWriteFlash, "refuse-5", kIn, kWriteFlash, 4000},
+        {"refused erase", kWriteFlash, "refuse-3", kIn, kEraseFlash, 2},
+        {"refused record read", kReadFlash, "refuse-0", kOut, kGetEEPConfig, 308},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint8_t> buffer(4000, 0x5A);
+        const CallForm chunkForm = c.chunkSelector == kReadFlash ? kOut : kIn;
+        for (int k = 0; k < 5; ++k)
+            ASSERT_EQ(call(chunkForm, c.chunkSelector, buffer.data(), 4000), emu::kKernSuccess);
+        ASSERT_NE(testhost::StatusFact(host, "flash-cursors"), "read 0 write 0");
+        if (c.fault != nullptr) host.hostOk({"fault", c.fault, "on"});
+        EXPECT_NE(call(c.form, c.selector, buffer.data(), c.size), emu::kKernSuccess);
+        EXPECT_EQ(testhost::StatusFact(host, "flash-cursors"), "read 0 write 0");
+        if (c.fault != nullptr) host.hostOk({"fault", c.fault, "off"});
+    }
+}
+
 TEST_F(UtilityDriverTest, OnlyARegisteredUtilityServiceTakesCommands) {
     std::vector<uint8_t> record(308);
     UserClientCall c{kOut, kGetEEPConfig, 0, record.data(), 308, 0};
