@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/window/AppKit.h"
-#include "platform/window/Automation.h"
+#include "platform/window/automation/Automation.h"
 #include "platform/window/terminal/MainScreen.h"
 #include "platform/window/terminal/Modals.h"
 

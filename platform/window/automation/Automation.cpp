@@ -1,4 +1,4 @@
-#include "platform/window/Automation.h"
+#include "platform/window/automation/Automation.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "platform/window/Transcript.h"
+#include "platform/window/automation/Transcript.h"
 
 #include <fcntl.h>
 #include <unistd.h>
