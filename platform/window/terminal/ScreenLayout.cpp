@@ -158,25 +158,27 @@ std::optional<LayoutNode> BuildLayout(QLayout* layout) {
     return node;
 }
 
-int ComboTextCells(QComboBox* box) {
+int ComboTextCells(QComboBox* box, bool unicode) {
     int widest = 1;
     for (int i = 0; i < box->count(); ++i) {
-        widest = std::max(widest, TextCells(box->itemText(i).toStdWString()));
+        widest = std::max(widest, TextCells(Shown(box->itemText(i).toStdWString(), unicode)));
     }
     return widest;
 }
 
-int ControlWidth(QWidget* widget) {
-    if (auto* box = qobject_cast<QComboBox*>(widget)) return ComboTextCells(box) + 3;
+// Measured on the text as shown: outside a UTF-8 locale "…" takes three cells.
+int ControlWidth(QWidget* widget, bool unicode) {
+    if (auto* box = qobject_cast<QComboBox*>(widget)) return ComboTextCells(box, unicode) + 3;
     if (auto* push = qobject_cast<QPushButton*>(widget)) {
-        return TextCells(WithoutMnemonicMarker(push->text())) + 4;
+        return TextCells(Shown(WithoutMnemonicMarker(push->text()), unicode)) + 4;
     }
     if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-        const int text = TextCells(WithoutMnemonicMarker(button->text()));
+        const int text = TextCells(Shown(WithoutMnemonicMarker(button->text()), unicode));
         return text == 0 ? 3 : 4 + text;
     }
     if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
-        return std::clamp(TextCells(edit->text().toStdWString()), kFieldMinimum, kFieldMaximum);
+        return std::clamp(TextCells(Shown(edit->text().toStdWString(), unicode)), kFieldMinimum,
+                          kFieldMaximum);
     }
     return 1;
 }
@@ -288,7 +290,7 @@ void ScreenLayout::measure(LayoutNode& node) {
     for (LayoutNode& child : node.children) measure(child);
     switch (node.kind) {
         case LayoutNode::Kind::control:
-            node.width = ControlWidth(node.widget);
+            node.width = ControlWidth(node.widget, unicode_);
             node.height = 1;
             break;
         case LayoutNode::Kind::label: {
