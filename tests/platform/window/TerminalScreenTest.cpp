@@ -234,6 +234,53 @@ TEST_F(TerminalScreen, WriteThroughTheFilePromptWithTabCompletion) {
     EXPECT_EQ(flash.substr(0, image.size()), image);
 }
 
+// A left-button press at the 0-based cell, as a terminal reports it in SGR mouse mode.
+std::string Click(int row, int column) {
+    const std::string at = std::to_string(column + 1) + ";" + std::to_string(row + 1);
+    return "\033[<0;" + at + "M\033[<0;" + at + "m";
+}
+
+TEST_F(TerminalScreen, TheMouseClicksControls) {
+    SCSIUTY_CFG record = eeprom();
+    record.DisconnectEnable[2] = 1;
+    putEeprom(record);
+    auto program = start();
+    reachMainScreen(*program);
+    const int row = 5;  // target 2
+    const auto [targetRow, targetColumn] = program->find("2 [");
+    ASSERT_EQ(targetRow, row) << program->screen();
+    const int disconnect = targetColumn + 28;  // "2 [20 MB/s  ▾] [x]  [x]     [x]"
+    ASSERT_EQ(program->cell(row, disconnect + 1), "x") << program->row(row);
+    program->send(Click(row, disconnect + 1));
+    ASSERT_TRUE(program->waitUntil([&] { return program->cell(row, disconnect + 1) == " "; }))
+        << program->screen();
+    const auto [cancelRow, cancelColumn] = program->find("[ Cancel ]");
+    program->send(Click(cancelRow, cancelColumn + 3));
+    EXPECT_EQ(program->waitForExit(), 0) << program->screen();
+    // Cancel stores nothing.
+    EXPECT_EQ(eeprom().DisconnectEnable[2], 1);
+}
+
+TEST_F(TerminalScreen, EscapeCancelsTheFilePromptAndTheFlashStaysAsItWas) {
+    const std::string before = [&] {
+        host.hostOk({"flash", "get", work.path() + "/before.bin"});
+        return ReadFileBytes(work.path() + "/before.bin");
+    }();
+    auto program = start();
+    reachMainScreen(*program);
+    program->send("w");
+    ASSERT_TRUE(program->waitForText("[ Cancel ]  [ OK ]")) << program->screen();
+    program->send(kEnter);
+    ASSERT_TRUE(program->waitForText("Folder: ")) << program->screen();
+    program->send(kEscape);
+    ASSERT_TRUE(program->waitUntil([&] { return program->find("Folder: ").first < 0; }))
+        << program->screen();
+    program->send("c");
+    EXPECT_EQ(program->waitForExit(), 0);
+    host.hostOk({"flash", "get", work.path() + "/after.bin"});
+    EXPECT_EQ(ReadFileBytes(work.path() + "/after.bin"), before);
+}
+
 TEST_F(TerminalScreen, TheScreenIsDrawnAgainAfterAResize) {
     auto program = start();
     reachMainScreen(*program);
