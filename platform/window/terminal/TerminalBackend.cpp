@@ -1,6 +1,7 @@
 #include "platform/window/terminal/TerminalBackend.h"
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -16,8 +17,15 @@
 
 namespace {
 
-// Keys that arrive with nothing to read mean the terminal went away.
-constexpr int kEmptyWakeupsBeforeHangUp = 3;
+// Whether the terminal went away: it hung up, or reads as readable with nothing to read.
+bool InputClosed() {
+    pollfd fd{STDIN_FILENO, POLLIN, 0};
+    if (poll(&fd, 1, 0) <= 0) return false;
+    if ((fd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return true;
+    int pending = 0;
+    return (fd.revents & POLLIN) != 0 && ioctl(STDIN_FILENO, FIONREAD, &pending) == 0 &&
+           pending == 0;
+}
 
 std::wstring Wide(const NSString& text) {
     return QString::fromStdU16String(text.units()).toStdWString();
@@ -99,8 +107,7 @@ void TerminalBackend::readMainKeys() {
         if (main_) main_->handle(key);
         redraw();
     }
-    idleWakeups_ = any ? 0 : idleWakeups_ + 1;
-    if (idleWakeups_ >= kEmptyWakeupsBeforeHangUp) hangUp();
+    if (!any && InputClosed()) hangUp();
 }
 
 void TerminalBackend::takeSignals() {
@@ -121,7 +128,6 @@ int TerminalBackend::runModal(Modal& modal) {
     modals_.push_back(&modal);
     setNotifiersEnabled(false);
     redraw();
-    int emptyWakeups = 0;
     while (!modal.finished()) {
         Key key;
         bool any = false;
@@ -130,7 +136,6 @@ int TerminalBackend::runModal(Modal& modal) {
             modal.handle(key);
         }
         if (any) {
-            emptyWakeups = 0;
             redraw();
             continue;
         }
@@ -142,10 +147,7 @@ int TerminalBackend::runModal(Modal& modal) {
             hangUp();
         }
         if (fds[1].revents != 0 && TerminalSession::takeSignals()) redraw();
-        if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) hangUp();
-        if ((fds[0].revents & POLLIN) != 0 && ++emptyWakeups > kEmptyWakeupsBeforeHangUp) {
-            hangUp();
-        }
+        if (fds[0].revents != 0 && InputClosed()) hangUp();
     }
     modals_.pop_back();
     setNotifiersEnabled(true);

@@ -56,5 +56,4 @@ private:
     std::unique_ptr<QSocketNotifier> input_;
     std::unique_ptr<QSocketNotifier> signals_;
     bool redrawPending_ = false;
-    int idleWakeups_ = 0;
 };
