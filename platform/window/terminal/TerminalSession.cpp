@@ -128,8 +128,20 @@ bool TerminalSession::start(std::string* error) {
             std::string("cannot use the terminal type ") + (term != nullptr ? term : "(unset)");
         return false;
     }
-    SilenceStandardError();
     set_term(g_screen);
+    // A full screen needs a terminal that can place the cursor ("dumb" cannot).
+    const char* cursorAddress = tigetstr(const_cast<char*>("cup"));
+    if (cursorAddress == nullptr || cursorAddress == reinterpret_cast<char*>(-1)) {
+        endwin();
+        delscreen(g_screen);
+        g_screen = nullptr;
+        if (g_haveTermios) tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_originalTermios);
+        const char* term = std::getenv("TERM");
+        *error = std::string("the terminal type ") + (term != nullptr ? term : "(unset)") +
+                 " cannot show a full screen";
+        return false;
+    }
+    SilenceStandardError();
     g_active = true;
     AddExitCleanup(&TerminalSession::end);
     PrepareRestoreSequence();

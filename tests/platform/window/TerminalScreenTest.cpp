@@ -376,6 +376,15 @@ TEST_F(TerminalScreen, TheTerminalIsChosenWithoutADisplayOnATerminal) {
     EXPECT_EQ(output,
               "sc820-utility: the terminal backend needs a terminal on standard input and "
               "output\n");
+
+    // A terminal that cannot place the cursor is refused in one line, and left as it was.
+    auto dumb = start(24, 80, {"--terminal"}, {"TERM=dumb"});
+    EXPECT_EQ(dumb->waitForExit(), 1);
+    EXPECT_NE(
+        dumb->output().find("sc820-utility: the terminal type dumb cannot show a full screen"),
+        std::string::npos)
+        << dumb->output();
+    expectRestored(*dumb);
 }
 
 }  // namespace
