@@ -88,20 +88,20 @@ void ResetCursors(DriverState& driver) {
     driver.writeCursor = 0;
 }
 
-KernReturn Dispatch(HostSession& session, uint32_t service, UserClientCall& call) {
+IOReturn Dispatch(HostSession& session, uint32_t service, UserClientCall& call) {
     const RegistryEntry* entry = KernelRegistry(session.state()).find(service);
-    if (entry == nullptr || entry->className != kUtilityDriverClass) return kKernNotAttached;
+    if (entry == nullptr || entry->className != kUtilityDriverClass) return kIOReturnNotAttached;
     DriverStateFile file(session.paths());
     DriverState driver = file.load();
     driver.lastService = service;
     const bool known = call.selector >= 0 && call.selector < kDataAcquirerNumCommands;
     // Every command the driver receives is counted, refused ones too.
     if (known) ++driver.commands[static_cast<size_t>(call.selector)];
-    KernReturn status = kKernSuccess;
+    IOReturn status = kIOReturnSuccess;
     if (!known || !WellFormed(call)) {
-        status = kKernBadArgument;
+        status = kIOReturnBadArgument;
     } else if (session.state().faultOn(RefuseFault(call.selector))) {
-        status = kKernNotPermitted;
+        status = kIOReturnNotPermitted;
     } else {
         try {
             Execute(driver, Sc820Card(session.paths()), call);
@@ -111,21 +111,21 @@ KernReturn Dispatch(HostSession& session, uint32_t service, UserClientCall& call
             throw;
         }
     }
-    if (status != kKernSuccess) ResetCursors(driver);
+    if (status != kIOReturnSuccess) ResetCursors(driver);
     file.store(driver);
     return status;
 }
 
 }  // namespace
 
-KernReturn CallUtilityDriver(const std::string& root, uint32_t service, UserClientCall& call,
-                             std::string* problem) {
+IOReturn CallUtilityDriver(const std::string& root, uint32_t service, UserClientCall& call,
+                           std::string* problem) {
     try {
         HostSession session(root);
         return Dispatch(session, service, call);
     } catch (const HostError& error) {
         if (problem != nullptr) *problem = error.what();
-        return kKernError;
+        return kIOReturnError;
     }
 }
 

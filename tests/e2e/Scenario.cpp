@@ -7,6 +7,7 @@
 
 #include "platform/foundation/Foundation.h"
 #include "tests/support/EnglishTexts.h"
+#include "tests/support/PlatformProbes.h"
 #include "tests/support/TerminalProgram.h"
 
 namespace fs = std::filesystem;
@@ -77,7 +78,7 @@ std::string RunResult::lastKind() const {
 }
 
 void Scenario::SetUp() {
-    NSBundle::setMainBundlePathForTesting(SC820_BUNDLE_DIR);
+    UseMainBundleAt(SC820_BUNDLE_DIR);
 }
 
 RunResult Scenario::run(const std::string& script, const std::string& bundle,
