@@ -142,16 +142,18 @@ public:
     }
 
     // A quarter of the kills fall anywhere in the run (start-up and the driver swap included);
-    // the rest fall in the utility's critical part, from the transcript line that comes just
-    // before it (the dump before the close, the Write's last confirmation) to the end.
+    // the rest fall in the critical part: for the utility from the transcript line that comes
+    // just before it (the dump before the close, the Write's last confirmation) to the end, for
+    // sc820-host in the last third of its usual run.
     void round(Operation operation, std::mt19937& random) {
         Counts& c = counts_[operation];
         ++c.rounds;
         prepare(operation);
-        const bool anywhere =
-            !IsUtility(operation) || std::uniform_int_distribution<int>(0, 3)(random) == 0;
+        const bool anywhere = std::uniform_int_distribution<int>(0, 3)(random) == 0;
         const Micros span = anywhere ? usual_[operation] : tail_[operation];
-        const Micros delay(std::uniform_int_distribution<long>(0, span.count())(random));
+        // sc820-host spends most of its run starting up: its kills go to the last third.
+        const long from = anywhere || IsUtility(operation) ? 0 : span.count() * 2 / 3;
+        const Micros delay(std::uniform_int_distribution<long>(from, span.count())(random));
         pid_t pid = startOperation(operation);
         if (killAfter(pid, anywhere ? nullptr : Marker(operation), delay)) ++c.killed;
         judge(operation, c);
@@ -353,10 +355,16 @@ private:
         }
     }
 
+    // The utility starts, shows its window and quits; the first few failures are described.
     bool nextStartWorks() {
-        if (finish(spawnUtility("start.txt")) != 0) return false;
-        return ReadFileBytes(dir_ + "/transcript.txt").find("control\tout_hostSCSIID\t") !=
-               std::string::npos;
+        const int status = finish(spawnUtility("start.txt"));
+        const std::string transcript = ReadFileBytes(dir_ + "/transcript.txt");
+        if (status == 0 && transcript.find("control\tout_hostSCSIID\t") != std::string::npos)
+            return true;
+        if (++failedStarts_ <= 3) {
+            std::cerr << "a start failed with status " << status << ":\n" << transcript << "\n";
+        }
+        return false;
     }
 
     TempHost host_;
@@ -371,6 +379,7 @@ private:
     std::map<Operation, Micros> usual_;
     std::map<Operation, Micros> tail_;  // from the marker to the end
     std::map<Operation, Counts> counts_;
+    int failedStarts_ = 0;
 };
 
 }  // namespace
