@@ -6,6 +6,7 @@
 
 #include "card/DriverNames.h"
 #include "tests/form/FormFixture.h"
+#include "tests/support/NestedPlists.h"
 
 namespace {
 
@@ -153,6 +154,11 @@ TEST_F(FormTest, MissingOrMalformedExtensionInfoShowsDashes) {
     EXPECT_EQ(controls.verKext->value, "---");
 
     WriteFileBytes(kextInfo, "<plist><dict><key>CFBundleVersion</key>");  // truncated
+    controller.setConfigWindow();
+    EXPECT_EQ(controls.verKext->value, "---");
+
+    // Nested too deeply for the property-list library to read safely.
+    WriteFileBytes(kextInfo, nested::XmlArrays(1'000'000));
     controller.setConfigWindow();
     EXPECT_EQ(controls.verKext->value, "---");
 }
