@@ -145,6 +145,12 @@ const LoadedExtension& ExtensionTable::load(const BundleInfo& bundle) {
     return state_.extensions.back();
 }
 
+bool ExtensionTable::attachToFreeCard(const LoadedExtension& extension) {
+    KernelRegistry registry(state_);
+    if (extension.classes.empty() || registry.servesCard(extension)) return false;
+    return registry.registerClasses(extension);
+}
+
 void ExtensionTable::addLoaded(LoadedExtension extension) {
     state_.nextExtensionIndex = std::max(state_.nextExtensionIndex, extension.index + 1);
     state_.nextLoadAddress = std::max(state_.nextLoadAddress, extension.address + extension.size);

@@ -30,9 +30,9 @@ std::map<FileId, int>& Held() {
     return held;
 }
 
-KernReturn Fail(std::string* problem, const std::string& text) {
+IOReturn Fail(std::string* problem, const std::string& text) {
     if (problem != nullptr) *problem = text;
-    return kKernError;
+    return kIOReturnError;
 }
 
 }  // namespace
@@ -41,7 +41,7 @@ std::string UtilityClientLockFile(const HostPaths& paths) {
     return paths.stateDir() + "/utility-client.lock";
 }
 
-KernReturn ClaimUtilityClient(const HostPaths& paths, std::string* problem) {
+IOReturn ClaimUtilityClient(const HostPaths& paths, std::string* problem) {
     const std::string path = UtilityClientLockFile(paths);
     // Never through a link, and never waiting on a FIFO put in the file's place.
     constexpr int kFlags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
@@ -56,17 +56,17 @@ KernReturn ClaimUtilityClient(const HostPaths& paths, std::string* problem) {
     std::lock_guard<std::mutex> guard(HeldMutex());
     if (Held().count({info.st_dev, info.st_ino}) != 0) {
         close(fd);  // this process owns the client already
-        return kKernSuccess;
+        return kIOReturnSuccess;
     }
     while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno == EINTR) continue;
         const int saved = errno;
         close(fd);
-        if (saved == EWOULDBLOCK) return kKernExclusiveAccess;
+        if (saved == EWOULDBLOCK) return kIOReturnExclusiveAccess;
         return Fail(problem, "cannot lock " + path + ": " + std::strerror(saved));
     }
     Held().emplace(FileId{info.st_dev, info.st_ino}, fd);
-    return kKernSuccess;
+    return kIOReturnSuccess;
 }
 
 }  // namespace emu

@@ -7,8 +7,8 @@
 
 #include <string>
 
+#include "driverif/KernelStatus.h"
 #include "emulator/HostFiles.h"
-#include "emulator/KernelReturn.h"
 
 namespace emu {
 
@@ -16,9 +16,10 @@ namespace emu {
 std::string UtilityClientLockFile(const HostPaths& paths);
 
 // Makes the calling process the owner of the utility driver's user client of the host, or
-// confirms that it already is. Returns kKernSuccess then, kKernExclusiveAccess while another
-// process owns it, and kKernError (with the reason in `problem`) when the lock file cannot be
-// used. The descriptor is close-on-exec, so tools the owner starts never inherit ownership.
-KernReturn ClaimUtilityClient(const HostPaths& paths, std::string* problem = nullptr);
+// confirms that it already is. Returns kIOReturnSuccess then, kIOReturnExclusiveAccess while
+// another process owns it, and kIOReturnError (with the reason in `problem`) when the lock file
+// cannot be used. The descriptor is close-on-exec, so tools the owner starts never inherit
+// ownership.
+IOReturn ClaimUtilityClient(const HostPaths& paths, std::string* problem = nullptr);
 
 }  // namespace emu
