@@ -25,7 +25,7 @@ public:
         pid_ = fork();
         if (pid_ == 0) {
             close(fds[0]);
-            emu::KernReturn result = ClaimUtilityClient(HostPaths(root));
+            IOReturn result = ClaimUtilityClient(HostPaths(root));
             if (write(fds[1], &result, sizeof result) != sizeof result) _exit(1);
             pause();
             _exit(0);
@@ -35,7 +35,7 @@ public:
         close(fds[0]);
     }
     ~OtherOwner() { killNow(); }
-    emu::KernReturn result() const { return result_; }
+    IOReturn result() const { return result_; }
     void killNow() {
         if (pid_ <= 0) return;
         kill(pid_, SIGKILL);
@@ -45,19 +45,19 @@ public:
 
 private:
     pid_t pid_ = -1;
-    emu::KernReturn result_ = -1;
+    IOReturn result_ = -1;
 };
 
 TEST(UtilityClientOwnerTest, OneProcessAtATimeUntilTheOwnerDies) {
     TempHost host;
     OtherOwner other(host.root());
-    ASSERT_EQ(other.result(), emu::kKernSuccess);
-    EXPECT_EQ(ClaimUtilityClient(HostPaths(host.root())), emu::kKernExclusiveAccess);
+    ASSERT_EQ(other.result(), kIOReturnSuccess);
+    EXPECT_EQ(ClaimUtilityClient(HostPaths(host.root())), kIOReturnExclusiveAccess);
     other.killNow();
-    EXPECT_EQ(ClaimUtilityClient(HostPaths(host.root())), emu::kKernSuccess);
+    EXPECT_EQ(ClaimUtilityClient(HostPaths(host.root())), kIOReturnSuccess);
     // The owner may claim again, under any spelling of the root; others may not.
-    EXPECT_EQ(ClaimUtilityClient(HostPaths(host.root() + "/./")), emu::kKernSuccess);
-    EXPECT_EQ(ClaimUtilityClient(HostPaths(host.root())), emu::kKernSuccess);
+    EXPECT_EQ(ClaimUtilityClient(HostPaths(host.root() + "/./")), kIOReturnSuccess);
+    EXPECT_EQ(ClaimUtilityClient(HostPaths(host.root())), kIOReturnSuccess);
 }
 
 TEST(UtilityClientOwnerTest, ALinkOrAFifoInTheLockFilesPlaceIsRefused) {
@@ -72,7 +72,7 @@ TEST(UtilityClientOwnerTest, ALinkOrAFifoInTheLockFilesPlaceIsRefused) {
         if (std::string(kind) == "fifo") mkfifo(lock.c_str(), 0644);
         if (std::string(kind) == "folder") std::filesystem::create_directory(lock);
         std::string problem;
-        EXPECT_EQ(ClaimUtilityClient(HostPaths(host.root()), &problem), emu::kKernError);
+        EXPECT_EQ(ClaimUtilityClient(HostPaths(host.root()), &problem), kIOReturnError);
         EXPECT_NE(problem.find(lock), std::string::npos) << problem;
         EXPECT_EQ(ReadFileBytes(target), "keep");
     }
