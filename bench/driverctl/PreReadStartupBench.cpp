@@ -7,12 +7,13 @@
 
 #include "app/SC820Controller.h"
 #include "card/DriverNames.h"
+#include "tests/support/PlatformProbes.h"
 #include "tests/support/TempHost.h"
 
 namespace {
 
 void BM_PreReadStartup(benchmark::State& state) {
-    NSBundle::setMainBundlePathForTesting(SC820_BUNDLE_DIR);
+    UseMainBundleAt(SC820_BUNDLE_DIR);
     const std::string searchText = std::string(kSC820DriverBundleID) + " (";
     TempHost host;
     for (auto _ : state) {

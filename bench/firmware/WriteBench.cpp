@@ -6,6 +6,7 @@
 #include "card/CommandCodes.h"
 #include "driverctl/Pause.h"
 #include "tests/support/FakeControls.h"
+#include "tests/support/PlatformProbes.h"
 #include "tests/support/RecordingBackend.h"
 #include "tests/support/TempHost.h"
 
@@ -18,7 +19,7 @@ void BM_WriteImage64KiB(benchmark::State& state) {
     std::string image(kFlashSize, '\0');
     for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 7 + 1);
     WriteFileBytes(work.path() + "/image.bin", image);
-    NSBundle::setMainBundlePathForTesting(SC820_BUNDLE_DIR);
+    UseMainBundleAt(SC820_BUNDLE_DIR);
     RecordingBackend backend;
     FakeTextField version;
     SC820Controller controller;

@@ -7,6 +7,7 @@
 #include "card/DriverNames.h"
 #include "tests/form/FormFixture.h"
 #include "tests/support/NestedPlists.h"
+#include "tests/support/PlatformProbes.h"
 
 namespace {
 
@@ -149,7 +150,7 @@ TEST_F(FormTest, MissingOrMalformedExtensionInfoShowsDashes) {
     TempDir bundle;
     const std::string kextInfo = bundle.path() + kUtilityKextInfoSubpath;
     fs::create_directories(fs::path(kextInfo).parent_path());
-    NSBundle::setMainBundlePathForTesting(bundle.path());
+    UseMainBundleAt(bundle.path());
     controller.setConfigWindow();
     EXPECT_EQ(controls.verKext->value, "---");
 
