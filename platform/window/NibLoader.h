@@ -14,11 +14,13 @@
 
 #include "platform/window/AppKit.h"
 
-// The main window description, compiled into the program.
-inline constexpr char kMainWindowDescription[] = ":/sc820/MainWindow.ui";
+// The main window description (resources/MainWindow.ui, a Qt Designer form), compiled into
+// the program.
+inline constexpr char kMainWindowDescription[] = "MainWindow.ui";
 
-// The window described in the file (a Qt Designer form), or null with *error set.
-std::unique_ptr<QWidget> LoadWindowDescription(const QString& path, QString* error);
+// The window built from the named description compiled into the program, or null with *error
+// set when the program holds no description of that name.
+std::unique_ptr<QWidget> LoadWindowDescription(const QString& name, QString* error);
 
 // The registered description of the class, or null.
 const NibClassDescription* FindNibClass(const std::string& className);
