@@ -8,9 +8,9 @@
 #include <cstring>
 #include <filesystem>
 
-#include "card/CommandCodes.h"
-#include "card/DriverNames.h"
-#include "card/def.h"
+#include "driverif/CommandCodes.h"
+#include "driverif/DriverNames.h"
+#include "driverif/def.h"
 #include "emulator/DriverState.h"
 #include "emulator/ExtensionTable.h"
 #include "emulator/HostError.h"

@@ -5,7 +5,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
-#include "card/CommandCodes.h"
+#include "driverif/CommandCodes.h"
 #include "emulator/HostError.h"
 
 namespace emu {

@@ -1,6 +1,6 @@
 #include "emulator/KernelCalls.h"
 
-#include "card/DriverNames.h"
+#include "driverif/DriverNames.h"
 #include "emulator/HostError.h"
 #include "emulator/HostSession.h"
 #include "emulator/KernelRegistry.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <set>
 
-#include "card/DriverNames.h"
+#include "driverif/DriverNames.h"
 #include "emulator/HostError.h"
 
 namespace emu {

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "card/def.h"
+#include "driverif/def.h"
 
 namespace emu {
 

@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "app/SC820Controller.h"
-#include "card/CommandCodes.h"
-#include "card/DriverNames.h"
+#include "driverif/CommandCodes.h"
+#include "driverif/DriverNames.h"
 #include "form/Controls.h"
 #include "form/SpeedTable.h"
 

@@ -24,8 +24,8 @@
 #include <thread>
 #include <vector>
 
-#include "card/CommandCodes.h"
-#include "card/def.h"
+#include "driverif/CommandCodes.h"
+#include "driverif/def.h"
 #include "tests/support/TempHost.h"
 
 namespace {

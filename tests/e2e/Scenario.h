@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "card/def.h"
+#include "driverif/def.h"
 #include "tests/support/TempHost.h"
 
 struct TranscriptLine {

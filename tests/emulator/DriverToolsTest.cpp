@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "card/DriverNames.h"
+#include "driverif/DriverNames.h"
 #include "tests/emulator/EmulatedHost.h"
 #include "tests/support/TempHost.h"
 

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "card/DriverNames.h"
+#include "driverif/DriverNames.h"
 #include "tests/form/FormFixture.h"
 #include "tests/support/NestedPlists.h"
 #include "tests/support/PlatformProbes.h"
