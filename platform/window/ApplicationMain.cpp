@@ -1,5 +1,6 @@
 // The program entry of a windowed program: the application, the main window, its controller,
-// the event loop.
+// the event loop; in a window on the display, or drawn in the terminal.
+#include <unistd.h>
 #include <xcb/xcb.h>
 
 #include <QApplication>
@@ -7,10 +8,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <memory>
 
 #include "platform/window/AppKit.h"
 #include "platform/window/NibLoader.h"
 #include "platform/window/QtBackend.h"
+#include "platform/window/terminal/TerminalBackend.h"
 
 namespace {
 
@@ -59,18 +63,39 @@ int Refuse(const std::string& program, const std::string& reason) {
     return 1;
 }
 
-}  // namespace
+// Removes `--terminal` from the arguments (Qt must not see it); true when it was there.
+bool TakeTerminalOption(int* argc, char** argv) {
+    bool found = false;
+    int kept = 0;
+    for (int i = 0; i < *argc; ++i) {
+        if (i > 0 && std::strcmp(argv[i], "--terminal") == 0) {
+            found = true;
+            continue;
+        }
+        argv[kept++] = argv[i];
+    }
+    argv[kept] = nullptr;
+    *argc = kept;
+    return found;
+}
 
-int NSApplicationMain(int argc, char** argv) {
-    std::string program = ProgramName(argc, argv);
-    if (!DisplayReachable(argc, argv)) {
-        return Refuse(program, "no display: set DISPLAY or run under xvfb-run");
+bool OnATerminal() {
+    return isatty(STDIN_FILENO) == 1 && isatty(STDOUT_FILENO) == 1;
+}
+
+// The toolkit's warnings would be drawn over the terminal screen; the window is not on a
+// display there, so they have nobody to tell.
+void DropToolkitMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtFatalMsg) {
+        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+        std::abort();
     }
-    if (!XServerAnswers(argc, argv)) {
-        return Refuse(program, std::string("cannot reach the display ") + std::getenv("DISPLAY") +
-                                   ": start an X server or run under xvfb-run");
-    }
-    QApplication application(argc, argv);
+}
+
+// Loads the window and its controller, hands the window to the backend's `show`, starts the
+// controller and runs the event loop.
+int RunMainWindow(QApplication& application, const std::string& program,
+                  const std::function<bool(QWidget*, std::string*)>& show) {
     // A script that cannot be used ends the program here, before anything is shown or done.
     Automation* automation = QtBackend::shared().automation();
 
@@ -82,10 +107,50 @@ int NSApplicationMain(int argc, char** argv) {
     if (automation != nullptr) automation->attach(window.get(), owner->connectedOutlets());
 
     // The window is on screen while the start-up sequence asks its questions.
-    window->show();
+    std::string showError;
+    if (!show(window.get(), &showError)) return Refuse(program, showError);
     owner->awakeFromNib();
     if (automation != nullptr) automation->scheduleIdleStep();
     int status = application.exec();
     if (automation != nullptr) automation->recordEnd();
     return status;
+}
+
+int RunInTerminal(int argc, char** argv, const std::string& program) {
+    // The widgets are real but never on a display: the terminal shows them.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler(DropToolkitMessage);
+    QApplication application(argc, argv);
+    TerminalBackend backend(QtBackend::shared().automation());
+    int status = RunMainWindow(application, program, [&](QWidget* window, std::string* error) {
+        if (!backend.start(window, error)) return false;
+        NSApplicationSetBackend(&backend);
+        window->show();
+        return true;
+    });
+    NSApplicationSetBackend(nullptr);
+    backend.stop();
+    return status;
+}
+
+}  // namespace
+
+int NSApplicationMain(int argc, char** argv) {
+    std::string program = ProgramName(argc, argv);
+    const bool terminalAsked = TakeTerminalOption(&argc, argv);
+    if (terminalAsked) return RunInTerminal(argc, argv, program);
+    if (!DisplayReachable(argc, argv)) {
+        if (OnATerminal()) return RunInTerminal(argc, argv, program);
+        return Refuse(program, "no display: set DISPLAY or run under xvfb-run");
+    }
+    if (!XServerAnswers(argc, argv)) {
+        if (OnATerminal()) return RunInTerminal(argc, argv, program);
+        return Refuse(program, std::string("cannot reach the display ") + std::getenv("DISPLAY") +
+                                   ": start an X server or run under xvfb-run");
+    }
+    QApplication application(argc, argv);
+    return RunMainWindow(application, program, [](QWidget* window, std::string*) {
+        window->show();
+        return true;
+    });
 }
