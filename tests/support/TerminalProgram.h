@@ -62,6 +62,8 @@ public:
 
 private:
     bool pump(int timeoutMs);
+    // Reads until the output has been quiet for a moment; true when nothing more arrived.
+    bool settle();
     void reap(bool block);
     static int onTermProp(int prop, void* value, void* user);
 
