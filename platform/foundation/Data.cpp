@@ -54,11 +54,6 @@ bool ReadAtMost(int fd, size_t limit, std::vector<uint8_t>* out) {
 
 }  // namespace
 
-std::optional<NSData> NSData::dataWithContentsOfFile(const NSString& path) {
-    ReadStatus status = ReadStatus::ok;
-    return dataWithContentsOfRegularFile(path, std::numeric_limits<size_t>::max(), &status);
-}
-
 std::optional<NSData> NSData::dataWithContentsOfRegularFile(const NSString& path, size_t maxLength,
                                                             ReadStatus* status) {
     FileDescriptor fd(open(path.UTF8String().c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));

@@ -25,15 +25,11 @@ public:
     NSString(const std::string& utf8);  // NOLINT
     explicit NSString(std::u16string units) : units_(std::move(units)) {}
 
-    static NSString stringWithUTF8String(const char* utf8) { return NSString(utf8); }
     static NSString stringWithString(const NSString& other) { return other; }
-    // printf-style formatting; %s arguments are UTF-8 C strings.
-    static NSString stringWithFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
     size_t length() const { return units_.size(); }
     char16_t characterAtIndex(size_t index) const { return units_.at(index); }
     void appendString(const NSString& other) { units_ += other.units_; }
-    bool containsString(const NSString& other) const;
     std::string UTF8String() const;
     const std::u16string& units() const { return units_; }
 
@@ -61,8 +57,6 @@ class NSData {
 public:
     enum class ReadStatus { ok, unreadable, notRegularFile, tooLarge };
 
-    // The whole file, or nothing when it cannot be read.
-    static std::optional<NSData> dataWithContentsOfFile(const NSString& path);
     // A regular file of at most maxLength bytes. The file is opened without blocking and
     // checked on the open descriptor before anything is read, so a FIFO or device never
     // blocks and a file larger than maxLength is never read into memory.

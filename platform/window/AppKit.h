@@ -17,7 +17,6 @@ public:
     virtual NSView* superview() = 0;
     // The first view carrying the tag in this view or anywhere beneath it, or null.
     virtual NSView* viewWithTag(long tag) = 0;
-    virtual long tag() = 0;
 };
 
 class NSControl : public NSView {};
@@ -27,7 +26,6 @@ class NSPopUpButton : public NSControl {
 public:
     virtual void selectItemAtIndex(int index) = 0;
     virtual int indexOfSelectedItem() = 0;
-    virtual int numberOfItems() = 0;
 };
 
 // A check box or one button of a group of mutually exclusive buttons: state 1 on, 0 off.
@@ -40,7 +38,6 @@ public:
 class NSTextField : public NSControl {
 public:
     virtual void setStringValue(const NSString& text) = 0;
-    virtual NSString stringValue() = 0;
 };
 
 class NSWindow : public NSObject {};

@@ -21,7 +21,6 @@ public:
         return NSViewForWidget(widget_->parentWidget());
     }
     NSView* viewWithTag(long tag) override { return NSViewForWidget(WidgetWithTag(widget_, tag)); }
-    long tag() override { return WidgetTag(widget_); }
 
 protected:
     QWidget* widget_;
@@ -40,7 +39,6 @@ public:
         box_->setCurrentIndex(index >= 0 && index < box_->count() ? index : -1);
     }
     int indexOfSelectedItem() override { return box_->currentIndex(); }
-    int numberOfItems() override { return box_->count(); }
 
 private:
     QComboBox* box_;
@@ -74,7 +72,6 @@ public:
         edit_->setText(QString::fromStdU16String(text.units()));
         edit_->setCursorPosition(0);  // show the start of a long text
     }
-    NSString stringValue() override { return NSString(edit_->text().toStdU16String()); }
 
 private:
     QLineEdit* edit_;

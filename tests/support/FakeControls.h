@@ -13,7 +13,7 @@ public:
     explicit FakeView(long tag = 0) : tag_(tag) {}
     NSView* superview() override { return parent_; }
     NSView* viewWithTag(long tag) override;
-    long tag() override { return tag_; }
+    long tag() { return tag_; }
     // Adds a child; the container owns it.
     template <typename T, typename... Args>
     T* add(Args&&... args) {
@@ -39,7 +39,7 @@ public:
     explicit FakeControl(long tag = 0) : tag_(tag) {}
     NSView* superview() override { return parent_; }
     NSView* viewWithTag(long tag) override { return tag == tag_ ? this : nullptr; }
-    long tag() override { return tag_; }
+    long tag() { return tag_; }
     FakeView* parent_ = nullptr;
 
 private:
@@ -55,7 +55,6 @@ public:
         lastSelected = index;
     }
     int indexOfSelectedItem() override { return selected; }
-    int numberOfItems() override { return items_; }
     int selected = -1;
     int lastSelected = -2;  // the raw position last passed, to see what the form asked for
 
@@ -75,6 +74,5 @@ class FakeTextField : public FakeControl<NSTextField> {
 public:
     explicit FakeTextField(long tag = 0) : FakeControl(tag) {}
     void setStringValue(const NSString& text) override { value = text.UTF8String(); }
-    NSString stringValue() override { return NSString(value); }
     std::string value;
 };

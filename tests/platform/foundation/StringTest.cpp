@@ -23,14 +23,6 @@ TEST(NSStringTest, StoresUtf16CodeUnits) {
     EXPECT_EQ(NSString(static_cast<const char*>(nullptr)).length(), 0u);
 }
 
-TEST(NSStringTest, FormatFollowsPrintfWithoutALengthLimit) {
-    EXPECT_EQ(NSString::stringWithFormat("%02.2f", 1234 / 100.0).UTF8String(), "12.34");
-    EXPECT_EQ(NSString::stringWithFormat("%02.2f", 1 / 100.0).UTF8String(), "0.01");
-    EXPECT_EQ(NSString::stringWithFormat("%s (%d) 100%%", "x", 3).UTF8String(), "x (3) 100%");
-    std::string big(100000, 'x');
-    EXPECT_EQ(NSString::stringWithFormat("<%s>", big.c_str()).UTF8String(), "<" + big + ">");
-}
-
 TEST(SystemLogTest, OneEscapedLinePerEntryKeptWhole) {
     TempHost host;
     size_t before = host.logLines().size();

@@ -78,7 +78,7 @@ TEST_F(MainWindowTest, PerTargetControlsAreFoundOnceByTagInTheContainer) {
         for (long i = 0; i < 16; ++i) {
             NSView* view = box->viewWithTag(tag + i);
             ASSERT_NE(view, nullptr) << tag + i;
-            EXPECT_EQ(view->tag(), tag + i);
+            EXPECT_EQ(WidgetTag(WidgetForObject(view)), tag + i);
             EXPECT_EQ(view->superview(), box) << tag + i;
             EXPECT_TRUE(found.insert(view).second) << tag + i;
             if (tag != 100) {
