@@ -3,7 +3,7 @@
 # of them is missing. Run as root on Debian.
 set -eu
 PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev qt6-tools-dev qt6-tools-dev-tools \
-qt6-l10n-tools libplist-dev libxcb1-dev libgtest-dev libgmock-dev libbenchmark-dev libgl-dev libqt6opengl6-dev clang-format \
+qt6-l10n-tools libplist-dev libxcb1-dev libgtest-dev libgmock-dev libbenchmark-dev libgl-dev libqt6opengl6-dev libcli11-dev clang-format \
 xvfb xauth"
 missing=""
 for p in $PACKAGES; do

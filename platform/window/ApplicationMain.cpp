@@ -3,12 +3,16 @@
 #include <xcb/xcb.h>
 
 #include <QApplication>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iostream>
+#include <vector>
 
 #include "platform/window/AppKit.h"
+#include "platform/window/CommandLine.h"
 #include "platform/window/NibLoader.h"
 #include "platform/window/QtBackend.h"
 
@@ -63,6 +67,19 @@ int Refuse(const std::string& program, const std::string& reason) {
 
 int NSApplicationMain(int argc, char** argv) {
     std::string program = ProgramName(argc, argv);
+    // The command line comes first: --help and --version need no display.
+    CommandLineResult parsed = ParseCommandLine(
+        std::vector<std::string>(argv, argv + std::max(argc, 0)), std::cout, std::cerr);
+    if (parsed.exitStatus) return *parsed.exitStatus;
+    SetProgramOptions(parsed.options);
+    // Qt sees the program name and its own options only.
+    std::vector<std::string> qtArguments = ProgramOptions().qtArguments;
+    std::vector<char*> qtArgv;
+    for (std::string& argument : qtArguments) qtArgv.push_back(argument.data());
+    qtArgv.push_back(nullptr);
+    argc = static_cast<int>(qtArguments.size());
+    argv = qtArgv.data();
+
     if (!DisplayReachable(argc, argv)) {
         return Refuse(program, "no display: set DISPLAY or run under xvfb-run");
     }
