@@ -49,7 +49,7 @@ void Describe(CLI::App& app, CommandLineOptions& options) {
         "Shows and edits the SC820 card's EEPROM configuration, loads its factory settings,\n"
         "erases its flash BIOS and writes a BIOS image with read-back verification.");
     app.footer(kFooter);
-    app.set_version_flag("-v,--version", std::string("sc820-utility ") + kSc820Version,
+    app.set_version_flag("--version", std::string("sc820-utility ") + kSc820Version,
                          "Print the version and exit");
     app.set_help_flag("-h,--help", "Print this help and exit");
     app.add_flag("--terminal", options.terminal,
