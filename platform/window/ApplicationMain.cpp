@@ -91,6 +91,9 @@ int NSApplicationMain(int argc, char** argv) {
     // A script that cannot be used ends the program here, before anything is shown or done.
     Automation* automation = QtBackend::shared().automation();
 
+    // The window speaks the language of the bundle's string table, as its alerts do.
+    InstallWindowTexts(NSBundle::mainBundle().bundlePath().UTF8String() +
+                       std::string("/Contents/Resources/translations"));
     QString error;
     std::unique_ptr<QWidget> window = LoadWindowDescription(kMainWindowDescription, &error);
     std::unique_ptr<NibOwner> owner =

@@ -17,6 +17,11 @@
 // The main window description, compiled into the program.
 inline constexpr char kMainWindowDescription[] = ":/sc820/MainWindow.ui";
 
+// Installs the main window's texts for the language the bundle's string table speaks, so the
+// window and its alerts share one language; later loads of the window use them. False when the
+// window stays in its own English.
+bool InstallWindowTexts(const std::string& translationsDir);
+
 // The window described in the file (a Qt Designer form), or null with *error set.
 std::unique_ptr<QWidget> LoadWindowDescription(const QString& path, QString* error);
 
