@@ -8,6 +8,6 @@ cd "$(dirname "$0")/.."
 if [ "$(id -u)" = 0 ]; then
     scripts/setup.sh
 fi
-scripts/build.sh build-deb -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DSC820_TESTS=OFF
+scripts/build.sh build-deb -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr -DSC820_TESTS=OFF
 (cd build-deb && cpack -G DEB >/dev/null)
 ls build-deb/*.deb
