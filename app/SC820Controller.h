@@ -3,6 +3,12 @@
 // program is one of its methods. The methods are defined in the folder of the subsystem they
 // belong to: app/ (start-up and closing), card/ (command channel), form/ (record and form),
 // firmware/ (flash and version reading), driverctl/ (in-use check, authorization, runners).
+//
+// The fields and methods keep the names the card's software has always used, odd spellings
+// included (`rereasePort`, `out_verSCSIConfigration`, `out_verConfigurateionDriver`): the window
+// description, the driver and the people who know the card use these names, so they are kept on
+// purpose and must not be corrected. Names this program adds follow the project's own style:
+// private members end in an underscore.
 #pragma once
 
 #include <cstdint>
@@ -102,6 +108,8 @@ private:
     NSView* containerView_ = nullptr;
     bool passesPathTest();
     void bindTaggedControls();
+    // Write's answer to an image that did not verify (firmware/).
+    void eraseAfterFailedWrite();
     // One command round trip on a fresh connection (card/).
     int sendStructureIn(int selector, void* structure, uint32_t size);
     int sendStructureOut(int selector, void* structure, uint32_t size);

@@ -1,7 +1,5 @@
 // Whether the card's SCSI driver may be unloaded: it may not while any SCSI device entry in the
 // registry hangs from it.
-#include "driverctl/InUseCheck.h"
-
 #include <cstring>
 
 #include "app/Messages.h"
@@ -9,6 +7,19 @@
 #include "card/DriverNames.h"
 
 namespace {
+
+// True when the name is exactly the card's SCSI driver class: the same length and the same
+// characters in order, case-sensitive. A longer name (a suffix) or a shorter one never matches.
+bool IsCardDriverClassName(const NSString& className) {
+    const size_t expectedLength = std::strlen(kSC820DriverClass);
+    if (className.length() != expectedLength) return false;
+    for (size_t i = 0; i < expectedLength; ++i) {
+        if (className.characterAtIndex(i) != static_cast<char16_t>(kSC820DriverClass[i])) {
+            return false;
+        }
+    }
+    return true;
+}
 
 // The registry name of the SCSI devices: the search is by name, not by class.
 constexpr const char kSCSIDeviceEntryName[] = "IOSCSIParallelDevice";
@@ -50,17 +61,6 @@ int SearchDevicesOnCard(mach_port_t masterPort) {
 }
 
 }  // namespace
-
-bool IsCardDriverClassName(const NSString& className) {
-    const size_t expectedLength = std::strlen(kSC820DriverClass);
-    if (className.length() != expectedLength) return false;
-    for (size_t i = 0; i < expectedLength; ++i) {
-        if (className.characterAtIndex(i) != static_cast<char16_t>(kSC820DriverClass[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 int SC820Controller::canUnloadDriver() {
     mach_port_t masterPort = 0;

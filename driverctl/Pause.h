@@ -7,4 +7,5 @@
 inline constexpr uint32_t kStartupPauseCount = 1u << 20;  // 1,048,576
 inline constexpr uint32_t kFlashPauseCount = 1u << 24;    // 16,777,216
 
-void BusyPause(uint32_t count);
+// Counts from 0 up to `count` and returns the number of increments made.
+uint32_t BusyPause(uint32_t count);

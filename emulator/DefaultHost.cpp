@@ -77,22 +77,24 @@ void AddDefaultEntries(HostState& state) {
     uint32_t pci = registry.add(Entry("pci", "HostPCIBridge", root));
     state.cardEntry = registry.add(Entry("scsi-sc820@4", "HostPCIDevice", pci));
     uint32_t otherCard = registry.add(Entry("scsi@6", "HostPCIDevice", pci));
+    // A driver's service is named after the extension that registered it, not after its class.
     registry.add(
-        Entry(kSC820DriverClass, kSC820DriverClass, state.cardEntry, kSC820DriverBundleID));
+        Entry(kSC820DriverBundleID, kSC820DriverClass, state.cardEntry, kSC820DriverBundleID));
     uint32_t other =
-        registry.add(Entry(kGenericSCSIClass, kGenericSCSIClass, otherCard, kGenericSCSIDriver));
-    registry.add(Entry(kSCSIDeviceClass, kSCSIDeviceClass, other, "", 2));
+        registry.add(Entry(kGenericSCSIDriver, kGenericSCSIClass, otherCard, kGenericSCSIDriver));
+    registry.add(Entry(kSCSIDeviceName, kSCSIDeviceClass, other, "", 2));
 }
 
 std::string RecordBytes(const SCSIUTY_CFG& record) {
     return std::string(reinterpret_cast<const char*>(&record), sizeof record);
 }
 
-// Version 1.20: read as a host-order value, the low byte holds the integer digits and the high
-// byte the fraction digits, two BCD digits each.
-void SetPcbVersion(SCSIUTY_CFG& record) {
-    record.PcbVersion = 0x2001;
-    record.PcbRevision = 2;
+// Read as a host-order value, the low byte holds the integer digits and the high byte the
+// fraction digits, two BCD digits each: 0x2001 is version 1.20. The factory record carries the
+// board version the settings were made for, which differs from this card's.
+void SetPcbVersion(SCSIUTY_CFG& record, uint16_t version, uint8_t revision) {
+    record.PcbVersion = version;
+    record.PcbRevision = revision;
 }
 
 }  // namespace
@@ -131,7 +133,7 @@ std::string DefaultEepromRecord() {
     }
     r.Reserved0 = 0x5E;
     r.pad2 = 0x99;
-    SetPcbVersion(r);
+    SetPcbVersion(r, 0x2001, 2);
     r.pad3[0] = 0x0F;
     r.pad3[1] = 0xF0;
     r.pad3[2] = 0x1E;
@@ -158,7 +160,7 @@ std::string DefaultFactoryRecord() {
         r.DisconnectEnable[i] = 1;
         r.SyncSpeed[i] = SYNC_20MB;
     }
-    SetPcbVersion(r);
+    SetPcbVersion(r, 0x1001, 1);  // 1.10
     r.Burst = 0;
     return RecordBytes(r);
 }

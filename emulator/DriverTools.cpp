@@ -7,6 +7,7 @@
 #include "emulator/HostFiles.h"
 #include "emulator/HostRoot.h"
 #include "emulator/HostSession.h"
+#include "emulator/KernelRegistry.h"
 
 namespace fs = std::filesystem;
 
@@ -41,15 +42,26 @@ int Load(const std::string& root, const std::vector<std::string>& args, std::ost
     BundleInfo bundle = ReadBundleInfo(args[0]);
     ExtensionTable table(session.state());
     if (const LoadedExtension* loaded = table.find(bundle.identifier)) {
-        out << "kextload: " << loaded->identifier << " (" << loaded->version
-            << ") is already loaded\n";
+        std::string name = loaded->identifier + " (" + loaded->version + ")";
+        out << "kextload: " << name << " is already loaded\n";
+        // An extension loaded while another driver held the card serves it once it is free.
+        if (table.attachToFreeCard(*loaded)) {
+            session.save();
+            AppendSystemLog(root, "kernel", "kext " + name + " now serves the card");
+            out << "kextload: " << name << " now serves the card\n";
+        }
         return 0;
     }
     const LoadedExtension& loaded = table.load(bundle);
     std::string name = loaded.identifier + " (" + loaded.version + ")";
+    bool attached = KernelRegistry(session.state()).servesCard(loaded);
     session.save();
-    AppendSystemLog(root, "kernel", "kext " + name + " loaded from " + args[0]);
+    AppendSystemLog(root, "kernel",
+                    "kext " + name + " loaded from " + args[0] +
+                        (attached ? "" : "; the card is held by another driver"));
     out << "kextload: " << args[0] << " loaded as " << name << "\n";
+    if (!attached)
+        out << "kextload: the card is held by another driver; " << name << " does not serve it\n";
     return 0;
 }
 

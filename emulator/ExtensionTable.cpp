@@ -11,6 +11,7 @@
 #include "emulator/HostError.h"
 #include "emulator/HostFiles.h"
 #include "emulator/KernelRegistry.h"
+#include "emulator/PropertyListDepth.h"
 
 namespace emu {
 
@@ -52,6 +53,11 @@ void ForEachItem(plist_t dict, Visit visit) {
 PlistPtr ParsePlist(const std::string& path) {
     std::string bytes;
     if (!ReadWholeFile(path, &bytes)) throw HostError(path + ": no such file");
+    // The library parses nested containers by recursion: a list nested too deeply is refused
+    // before it sees it.
+    if (!PropertyListWithinDepth(bytes)) {
+        throw HostError(path + ": not a property list dictionary (nested too deeply)");
+    }
     plist_t root = nullptr;
     if (!bytes.empty() && bytes.size() < UINT32_MAX) {
         plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
@@ -137,6 +143,12 @@ const LoadedExtension& ExtensionTable::load(const BundleInfo& bundle) {
     state_.extensions.push_back(e);
     KernelRegistry(state_).registerClasses(state_.extensions.back());
     return state_.extensions.back();
+}
+
+bool ExtensionTable::attachToFreeCard(const LoadedExtension& extension) {
+    KernelRegistry registry(state_);
+    if (extension.classes.empty() || registry.servesCard(extension)) return false;
+    return registry.registerClasses(extension);
 }
 
 void ExtensionTable::addLoaded(LoadedExtension extension) {

@@ -27,6 +27,9 @@ public:
     const LoadedExtension* find(const std::string& identifier) const;
     // Loads the extension and registers its classes; returns the loaded extension.
     const LoadedExtension& load(const BundleInfo& bundle);
+    // Registers a loaded extension's classes under the card when no driver holds it; true when
+    // it now serves the card.
+    bool attachToFreeCard(const LoadedExtension& extension);
     // Appends an extension exactly as given (the default host's base set); registers nothing.
     void addLoaded(LoadedExtension extension);
     // Unloads it and removes its registry entries. Throws HostError when it is not loaded, when

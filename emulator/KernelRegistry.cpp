@@ -50,10 +50,26 @@ void KernelRegistry::addTwin(const RegistryEntry& original) {
     add(std::move(twin));
 }
 
-void KernelRegistry::registerClasses(const LoadedExtension& extension) {
+bool KernelRegistry::cardHeld() const {
+    return std::any_of(state_.entries.begin(), state_.entries.end(),
+                       [this](const RegistryEntry& e) {
+                           return e.parent == state_.cardEntry && !e.owner.empty();
+                       });
+}
+
+bool KernelRegistry::servesCard(const LoadedExtension& extension) const {
+    return std::any_of(state_.entries.begin(), state_.entries.end(), [&](const RegistryEntry& e) {
+        return e.parent == state_.cardEntry && e.owner == extension.identifier;
+    });
+}
+
+bool KernelRegistry::registerClasses(const LoadedExtension& extension) {
+    // The card holds one driver at a time: while another driver serves it, a newly loaded
+    // extension stays loaded but attaches nothing.
+    if (cardHeld()) return false;
     for (const auto& className : extension.classes) {
         RegistryEntry entry;
-        entry.name = className;
+        entry.name = extension.identifier;  // named after its extension, found by its class
         entry.className = className;
         entry.parent = state_.cardEntry;
         entry.owner = extension.identifier;
@@ -62,6 +78,7 @@ void KernelRegistry::registerClasses(const LoadedExtension& extension) {
             addTwin(*find(id));
         }
     }
+    return true;
 }
 
 void KernelRegistry::removeOwnedBy(const std::string& identifier) {
@@ -102,7 +119,7 @@ void KernelRegistry::attachDevice(int target) {
         throw HostError("target " + std::to_string(target) + " is already attached to the card");
     }
     RegistryEntry device;
-    device.name = kSCSIDeviceClass;
+    device.name = kSCSIDeviceName;
     device.className = kSCSIDeviceClass;
     device.parent = driver->id;
     device.target = target;
@@ -112,7 +129,7 @@ void KernelRegistry::attachDevice(int target) {
 void KernelRegistry::detachDevice(int target) {
     for (auto it = state_.entries.begin(); it != state_.entries.end(); ++it) {
         const RegistryEntry* parent = find(it->parent);
-        if (it->className == kSCSIDeviceClass && it->target == target && parent != nullptr &&
+        if (it->name == kSCSIDeviceName && it->target == target && parent != nullptr &&
             parent->className == kSC820DriverClass) {
             state_.entries.erase(it);
             return;
@@ -125,7 +142,7 @@ std::vector<int> KernelRegistry::cardTargets() const {
     std::vector<int> targets;
     for (const auto& e : state_.entries) {
         const RegistryEntry* parent = find(e.parent);
-        if (e.className == kSCSIDeviceClass && parent != nullptr &&
+        if (e.name == kSCSIDeviceName && parent != nullptr &&
             parent->className == kSC820DriverClass) {
             targets.push_back(e.target);
         }
@@ -138,7 +155,7 @@ std::vector<int> KernelRegistry::otherTargets() const {
     std::vector<int> targets;
     for (const auto& e : state_.entries) {
         const RegistryEntry* parent = find(e.parent);
-        if (e.className == kSCSIDeviceClass &&
+        if (e.name == kSCSIDeviceName &&
             (parent == nullptr || parent->className != kSC820DriverClass)) {
             targets.push_back(e.target);
         }
@@ -149,7 +166,7 @@ std::vector<int> KernelRegistry::otherTargets() const {
 
 const RegistryEntry* KernelRegistry::deviceUnder(const std::vector<std::string>& classes) const {
     for (const auto& e : state_.entries) {
-        if (e.className != kSCSIDeviceClass) continue;
+        if (e.name != kSCSIDeviceName) continue;
         const RegistryEntry* parent = find(e.parent);
         if (parent != nullptr &&
             std::find(classes.begin(), classes.end(), parent->className) != classes.end()) {

@@ -10,8 +10,10 @@
 
 namespace emu {
 
-// Name and class of every SCSI device entry.
-inline constexpr const char kSCSIDeviceClass[] = "IOSCSIParallelDevice";
+// Every SCSI device entry carries this registry name; devices are found by it. Their class is
+// another one, so that a search by class instead of by name finds nothing.
+inline constexpr const char kSCSIDeviceName[] = "IOSCSIParallelDevice";
+inline constexpr const char kSCSIDeviceClass[] = "HostSCSIParallelDisk";
 inline constexpr int kSCSITargetIDs = 16;
 
 class KernelRegistry {
@@ -27,8 +29,13 @@ public:
     // Registers an entry and returns its id.
     uint32_t add(RegistryEntry entry);
     // Registers one entry per class an extension provides, under the card's entry. While the
-    // duplicate-service fault is on, the utility class is registered twice.
-    void registerClasses(const LoadedExtension& extension);
+    // duplicate-service fault is on, the utility class is registered twice. The card holds one
+    // driver at a time: while another driver's entry hangs from it, nothing is registered and
+    // the result is false.
+    bool registerClasses(const LoadedExtension& extension);
+    // Whether a driver's entry hangs from the card, and whether it is this extension's.
+    bool cardHeld() const;
+    bool servesCard(const LoadedExtension& extension) const;
     // Removes every entry the extension registered (and whatever hangs from them).
     void removeOwnedBy(const std::string& identifier);
     // Adds or removes the second registration of each utility service.

@@ -81,42 +81,51 @@ void Execute(DriverState& state, const Sc820Card& card, UserClientCall& call) {
     state.writeCursor = write;
 }
 
-KernReturn Dispatch(HostSession& session, uint32_t service, UserClientCall& call) {
+// A command the driver does not carry out (refused, malformed, or failed on the card's files)
+// still counts as a command: like any other, it puts both flash cursors back to the start.
+void ResetCursors(DriverState& driver) {
+    driver.readCursor = 0;
+    driver.writeCursor = 0;
+}
+
+IOReturn Dispatch(HostSession& session, uint32_t service, UserClientCall& call) {
     const RegistryEntry* entry = KernelRegistry(session.state()).find(service);
-    if (entry == nullptr || entry->className != kUtilityDriverClass) return kKernNotAttached;
-    if (call.selector < 0 || call.selector >= kDataAcquirerNumCommands) return kKernBadArgument;
+    if (entry == nullptr || entry->className != kUtilityDriverClass) return kIOReturnNotAttached;
     DriverStateFile file(session.paths());
     DriverState driver = file.load();
-    // Every command the driver receives is counted, refused ones too.
-    ++driver.commands[static_cast<size_t>(call.selector)];
     driver.lastService = service;
-    KernReturn status = kKernSuccess;
-    if (!WellFormed(call)) {
-        status = kKernBadArgument;
+    const bool known = call.selector >= 0 && call.selector < kDataAcquirerNumCommands;
+    // Every command the driver receives is counted, refused ones too.
+    if (known) ++driver.commands[static_cast<size_t>(call.selector)];
+    IOReturn status = kIOReturnSuccess;
+    if (!known || !WellFormed(call)) {
+        status = kIOReturnBadArgument;
     } else if (session.state().faultOn(RefuseFault(call.selector))) {
-        status = kKernNotPermitted;
+        status = kIOReturnNotPermitted;
     } else {
         try {
             Execute(driver, Sc820Card(session.paths()), call);
         } catch (const HostError&) {
+            ResetCursors(driver);
             file.store(driver);  // the command was received: keep its count
             throw;
         }
     }
+    if (status != kIOReturnSuccess) ResetCursors(driver);
     file.store(driver);
     return status;
 }
 
 }  // namespace
 
-KernReturn CallUtilityDriver(const std::string& root, uint32_t service, UserClientCall& call,
-                             std::string* problem) {
+IOReturn CallUtilityDriver(const std::string& root, uint32_t service, UserClientCall& call,
+                           std::string* problem) {
     try {
         HostSession session(root);
         return Dispatch(session, service, call);
     } catch (const HostError& error) {
         if (problem != nullptr) *problem = error.what();
-        return kKernError;
+        return kIOReturnError;
     }
 }
 

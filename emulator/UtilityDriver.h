@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "emulator/KernelReturn.h"
+#include "driverif/KernelStatus.h"
 
 namespace emu {
 
@@ -25,12 +25,12 @@ struct UserClientCall {
 };
 
 // Runs one call on the utility service `service` of the host at `root`, as one kernel
-// operation. Returns the driver's status: kKernBadArgument for a wrong form, size or scalar
-// count; kKernNotPermitted when the host's refuse fault for the command is on; kKernNotAttached
-// when the service is no longer registered; kKernError when the host's files cannot be used
-// (the reason is then in `problem`). A call that fails changes nothing but the command counts
-// and leaves the output untouched.
-KernReturn CallUtilityDriver(const std::string& root, uint32_t service, UserClientCall& call,
-                             std::string* problem = nullptr);
+// operation. Returns the driver's status: kIOReturnBadArgument for a wrong form, size or scalar
+// count; kIOReturnNotPermitted when the host's refuse fault for the command is on;
+// kIOReturnNotAttached when the service is no longer registered; kIOReturnError when the host's
+// files cannot be used (the reason is then in `problem`). A call that fails changes nothing but the
+// command counts and leaves the output untouched.
+IOReturn CallUtilityDriver(const std::string& root, uint32_t service, UserClientCall& call,
+                           std::string* problem = nullptr);
 
 }  // namespace emu

@@ -53,7 +53,13 @@ void SC820Controller::act_write(id /*sender*/) {
     }
     const size_t length = image->length();
 
-    if (length >= kEraseThreshold) doEraseFlash();
+    // Programming over contents the card refused to erase could only corrupt the BIOS that is
+    // there: nothing is written, and the flash and the version field stay as they are.
+    if (length >= kEraseThreshold && doEraseFlash() == 0) {
+        ShowAlert(MSG_ERASEFAIL, AlertButtons::ok);
+        setConfigWindow();
+        return;
+    }
     std::memcpy(writeData.data(), image->bytes(), length);
 
     // A chunk the card refused counts as a failed write even if the flash happens to match.
@@ -68,13 +74,21 @@ void SC820Controller::act_write(id /*sender*/) {
     const bool verified =
         allAccepted && std::equal(image->bytes(), image->bytes() + length, readData.data());
     if (!verified) {
-        ShowAlert(MSG_WRITEFAIL, AlertButtons::ok);
-        if (doEraseFlash() == 0) ShowAlert(MSG_ERASEFAIL, AlertButtons::ok);
-        setConfigWindow();
-        if (out_verSCSIBIOS != nullptr) out_verSCSIBIOS->setStringValue(kVersionErased);
+        eraseAfterFailedWrite();
         return;
     }
     if (out_verSCSIBIOS != nullptr) out_verSCSIBIOS->setStringValue(kVersionUpdated);
     ShowAlert(MSG_WRITESUCCESS, AlertButtons::ok);
     setConfigWindow();
+}
+
+// A write that did not verify leaves an image in the flash that must not be booted: the flash
+// is erased again. The version field reads "0" only when the card accepted that erase; when it
+// refused, the field is cleared, since the flash holds neither an erased nor a verified BIOS.
+void SC820Controller::eraseAfterFailedWrite() {
+    ShowAlert(MSG_WRITEFAIL, AlertButtons::ok);
+    const bool erased = doEraseFlash() != 0;
+    if (!erased) ShowAlert(MSG_WRITEERASEFAIL, AlertButtons::ok);
+    setConfigWindow();
+    if (out_verSCSIBIOS != nullptr) out_verSCSIBIOS->setStringValue(erased ? kVersionErased : "");
 }

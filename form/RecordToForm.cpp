@@ -1,4 +1,5 @@
 // Record to form: the only path from the configuration record to the window.
+#include <string>
 #include <vector>
 
 #include "app/SC820Controller.h"
@@ -10,14 +11,18 @@
 namespace {
 
 // The circuit-board version is four BCD digits: the low byte holds the integer part, the high
-// byte the fraction, each high nibble first. 0x3412 reads 12.34.
+// byte the fraction, each high nibble first. 0x3412 reads 12.34. The digits are combined as
+// decimals (a nibble above 9 carries into the next place) and shown with two decimals and a
+// point under every locale: printf's %f would write "1,20" for a German user.
 NSString PcbVersionText(uint16_t v) {
     const int d1 = (v >> 4) & 0xF;
     const int d2 = v & 0xF;
     const int d3 = (v >> 12) & 0xF;
     const int d4 = (v >> 8) & 0xF;
     const int n = d1 * 1000 + d2 * 100 + d3 * 10 + d4;
-    return NSString::stringWithFormat("%02.2f", n / 100.0);
+    const int fraction = n % 100;
+    return NSString(std::to_string(n / 100) + (fraction < 10 ? ".0" : ".") +
+                    std::to_string(fraction));
 }
 
 // A version from an information dictionary; a dictionary without the key shows nothing.

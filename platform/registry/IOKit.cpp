@@ -13,11 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "card/DriverNames.h"
-#include "emulator/HostError.h"
 #include "emulator/HostRoot.h"
-#include "emulator/HostSession.h"
-#include "emulator/KernelRegistry.h"
+#include "emulator/KernelCalls.h"
 #include "emulator/UtilityDriver.h"
 
 struct __IOMatchingDictionary {
@@ -31,17 +28,14 @@ constexpr mach_port_t kTaskSelf = 0x203;
 
 enum class HandleKind { masterPort, iterator, object, connection };
 
-struct FoundEntry {
-    uint32_t id;
-    std::string className;
-};
+using FoundEntry = emu::ServiceRef;
 
 struct Handle {
     HandleKind kind;
     std::string root;               // the host the handle belongs to
     std::vector<FoundEntry> found;  // iterator: the matching entries
     size_t next = 0;                // iterator: position
-    FoundEntry entry{0, {}};        // object or connection: the registry entry
+    FoundEntry entry;               // object or connection: the registry entry
 };
 
 class HandleTable {
@@ -85,12 +79,10 @@ void Report(const char* call, const std::string& problem) {
 
 CFMutableDictionaryRef NewDictionary(const char* call, bool byClass, const char* value) {
     if (value == nullptr) return nullptr;
-    try {
-        emu::HostSession session(emu::DefaultHostRoot());
-        if (session.state().faultOn(emu::kFaultMatching)) return nullptr;
-    } catch (const emu::HostError& error) {
-        Report(call, error.what());  // the search that follows fails on its own
-    }
+    std::string problem;
+    const bool available = emu::KernelMatchingAvailable(emu::DefaultHostRoot(), &problem);
+    if (!problem.empty()) Report(call, problem);  // the search that follows fails on its own
+    if (!available) return nullptr;
     auto* dictionary = new __IOMatchingDictionary{byClass, value};
     LiveDictionaries().insert(dictionary);
     return dictionary;
@@ -100,15 +92,6 @@ CFMutableDictionaryRef NewDictionary(const char* call, bool byClass, const char*
 std::unique_ptr<const __IOMatchingDictionary> TakeDictionary(CFDictionaryRef matching) {
     if (LiveDictionaries().erase(matching) == 0) return nullptr;
     return std::unique_ptr<const __IOMatchingDictionary>(matching);
-}
-
-std::vector<FoundEntry> Search(emu::HostState& state, const __IOMatchingDictionary& matching) {
-    emu::KernelRegistry registry(state);
-    std::vector<uint32_t> ids =
-        matching.byClass ? registry.matchClass(matching.value) : registry.matchName(matching.value);
-    std::vector<FoundEntry> found;
-    for (uint32_t id : ids) found.push_back({id, registry.find(id)->className});
-    return found;
 }
 
 uint32_t NewObject(const std::string& root, FoundEntry entry) {
@@ -131,14 +114,11 @@ kern_return_t IOMasterPort(mach_port_t /*bootstrapPort*/, mach_port_t* masterPor
     if (masterPort == nullptr) return KERN_INVALID_ARGUMENT;
     *masterPort = MACH_PORT_NULL;
     std::string root = emu::DefaultHostRoot();
-    try {
-        emu::HostSession session(root);
-        if (session.state().faultOn(emu::kFaultMasterPort)) return KERN_FAILURE;
-    } catch (const emu::HostError& error) {
-        Report("IOMasterPort", error.what());
-        return KERN_FAILURE;
-    }
-    *masterPort = Handles().add(Handle{HandleKind::masterPort, root, {}, 0, {0, {}}});
+    std::string problem;
+    kern_return_t status = emu::KernelMasterPort(root, &problem);
+    if (!problem.empty()) Report("IOMasterPort", problem);
+    if (status != KERN_SUCCESS) return status;
+    *masterPort = Handles().add(Handle{HandleKind::masterPort, root, {}, 0, {}});
     return KERN_SUCCESS;
 }
 
@@ -159,15 +139,13 @@ kern_return_t IOServiceGetMatchingServices(mach_port_t masterPort, CFDictionaryR
         return kIOReturnBadArgument;
     std::string root = port->root;
     std::vector<FoundEntry> found;
-    try {
-        emu::HostSession session(root);
-        if (session.state().faultOn(emu::kFaultSearch)) return kIOReturnError;
-        found = Search(session.state(), *dictionary);
-    } catch (const emu::HostError& error) {
-        Report("IOServiceGetMatchingServices", error.what());
-        return kIOReturnError;
-    }
-    *existing = Handles().add(Handle{HandleKind::iterator, root, std::move(found), 0, {0, {}}});
+    std::string problem;
+    kern_return_t status = emu::KernelMatchServices(
+        root, dictionary->byClass ? emu::MatchBy::className : emu::MatchBy::name, dictionary->value,
+        &found, &problem);
+    if (!problem.empty()) Report("IOServiceGetMatchingServices", problem);
+    if (status != KERN_SUCCESS) return status;
+    *existing = Handles().add(Handle{HandleKind::iterator, root, std::move(found), 0, {}});
     return KERN_SUCCESS;
 }
 
@@ -187,19 +165,11 @@ kern_return_t IORegistryEntryGetParentEntry(io_registry_entry_t entry, const cha
         return kIOReturnBadArgument;
     }
     std::string root = object->root;
-    FoundEntry found{0, {}};
-    try {
-        emu::HostSession session(root);
-        emu::KernelRegistry registry(session.state());
-        const emu::RegistryEntry* child = registry.find(object->entry.id);
-        if (child == nullptr) return kIOReturnNotAttached;
-        const emu::RegistryEntry* up = registry.find(child->parent);
-        if (up == nullptr) return kIOReturnNotFound;
-        found = {up->id, up->className};
-    } catch (const emu::HostError& error) {
-        Report("IORegistryEntryGetParentEntry", error.what());
-        return kIOReturnError;
-    }
+    FoundEntry found;
+    std::string problem;
+    kern_return_t status = emu::KernelParentEntry(root, object->entry.id, &found, &problem);
+    if (!problem.empty()) Report("IORegistryEntryGetParentEntry", problem);
+    if (status != KERN_SUCCESS) return status;
     *parent = NewObject(root, std::move(found));
     return KERN_SUCCESS;
 }
@@ -229,17 +199,10 @@ kern_return_t IOServiceOpen(io_service_t service, mach_port_t owningTask, uint32
     if (object == nullptr || owningTask != kTaskSelf) return kIOReturnBadArgument;
     std::string root = object->root;
     FoundEntry entry = object->entry;
-    try {
-        emu::HostSession session(root);
-        const emu::RegistryEntry* registered = emu::KernelRegistry(session.state()).find(entry.id);
-        if (registered == nullptr) return kIOReturnNotAttached;
-        if (registered->className != kUtilityDriverClass) return kIOReturnUnsupported;
-        if (type != 0) return kIOReturnBadArgument;
-        if (session.state().faultOn(emu::kFaultOpen)) return kIOReturnNotPrivileged;
-    } catch (const emu::HostError& error) {
-        Report("IOServiceOpen", error.what());
-        return kIOReturnError;
-    }
+    std::string problem;
+    kern_return_t status = emu::KernelOpenUserClient(root, entry.id, type, &problem);
+    if (!problem.empty()) Report("IOServiceOpen", problem);
+    if (status != KERN_SUCCESS) return status;
     *connect = Handles().add(Handle{HandleKind::connection, root, {}, 0, std::move(entry)});
     return KERN_SUCCESS;
 }

@@ -11,8 +11,8 @@
 #include <cstddef>
 #include <cstdint>
 
-typedef int kern_return_t;
-typedef kern_return_t IOReturn;
+#include "driverif/KernelStatus.h"
+
 typedef uint32_t mach_port_t;
 typedef uint32_t mach_msg_type_number_t;
 typedef mach_port_t io_object_t;
@@ -29,20 +29,6 @@ typedef const struct __IOMatchingDictionary* CFDictionaryRef;
 
 inline constexpr mach_port_t MACH_PORT_NULL = 0;
 inline constexpr io_object_t IO_OBJECT_NULL = 0;
-inline constexpr kern_return_t KERN_SUCCESS = 0;
-inline constexpr kern_return_t KERN_INVALID_ARGUMENT = 4;
-inline constexpr kern_return_t KERN_FAILURE = 5;
-inline constexpr kern_return_t KERN_INVALID_NAME = 15;
-inline constexpr IOReturn kIOReturnSuccess = 0;
-inline constexpr IOReturn kIOReturnError = static_cast<IOReturn>(0xe00002bc);
-inline constexpr IOReturn kIOReturnNoMemory = static_cast<IOReturn>(0xe00002bd);
-inline constexpr IOReturn kIOReturnBadArgument = static_cast<IOReturn>(0xe00002c2);
-inline constexpr IOReturn kIOReturnNotPrivileged = static_cast<IOReturn>(0xe00002c1);
-inline constexpr IOReturn kIOReturnUnsupported = static_cast<IOReturn>(0xe00002c7);
-inline constexpr IOReturn kIOReturnNotOpen = static_cast<IOReturn>(0xe00002cd);
-inline constexpr IOReturn kIOReturnNotAttached = static_cast<IOReturn>(0xe00002d9);
-inline constexpr IOReturn kIOReturnNotFound = static_cast<IOReturn>(0xe00002f0);
-inline constexpr IOReturn kIOReturnNotPermitted = static_cast<IOReturn>(0xe00002e2);
 
 inline constexpr const char kIOServicePlane[] = "IOService";
 

@@ -1,15 +1,19 @@
 // The authorization stand-in. Rights are granted by the emulated host's policy; a tool run with
 // privileges is the host's own (its absolute path is resolved inside the host root), started
-// without a shell, and its output comes back through a stream whose fclose also reaps it.
+// without a shell, and its output comes back through a stream whose fclose also reaps it,
+// stopping it when it does not end within a short grace period.
 #include "platform/security/Security.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -17,6 +21,8 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <string>
+#include <thread>
 
 #include "emulator/HostError.h"
 #include "emulator/HostRoot.h"
@@ -110,6 +116,7 @@ OSStatus Grant(AuthorizationRef ref, const AuthorizationRights& rights, Authoriz
 struct ToolStream {
     int fd;
     pid_t pid;
+    std::string name;  // the tool's path as the caller gave it, for the log
 };
 
 ssize_t ReadTool(void* cookie, char* buffer, size_t size) {
@@ -126,12 +133,56 @@ void Reap(pid_t pid) {
     }
 }
 
+// How long a tool may go on after the utility has closed its output, and after it was asked to
+// stop, before it is stopped by force.
+constexpr std::chrono::milliseconds kToolGrace{2000};
+constexpr std::chrono::milliseconds kStopGrace{1000};
+
+// Reaps the process if it ends within `limit`; false when it is still running then.
+bool ReapWithin(pid_t pid, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    auto pause = std::chrono::microseconds(500);
+    for (;;) {
+        int status = 0;
+        pid_t ended = waitpid(pid, &status, WNOHANG);
+        if (ended == pid || (ended < 0 && errno != EINTR)) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::microseconds(20000));
+    }
+}
+
+// The utility's system log, as NSLog writes it.
+void LogToolStopped(const std::string& tool, pid_t pid, const char* how) {
+    std::error_code error;
+    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    emu::AppendSystemLog(emu::DefaultHostRoot(), error ? "unknown" : exe.filename().string(),
+                         tool + " (pid " + std::to_string(pid) + ") still running " +
+                             std::to_string(kToolGrace.count() / 1000) +
+                             " s after its output was closed: stopped with " + how);
+}
+
+// A tool that goes on running once the utility is done with its output (a status tool that
+// lists the driver and then keeps running, say) must not hold the utility: it is asked to
+// stop, then stopped by force, and always reaped.
+void EndTool(const ToolStream& tool) {
+    if (ReapWithin(tool.pid, kToolGrace)) return;
+    kill(tool.pid, SIGTERM);
+    if (ReapWithin(tool.pid, kStopGrace)) {
+        LogToolStopped(tool.name, tool.pid, "SIGTERM");
+        return;
+    }
+    kill(tool.pid, SIGKILL);
+    Reap(tool.pid);
+    LogToolStopped(tool.name, tool.pid, "SIGKILL");
+}
+
 // Closing the stream closes the pipe first, so a tool still writing ends on a broken pipe,
-// then waits for it: no process is left behind.
+// then ends the tool: no process is left behind, and none holds the utility for long.
 int CloseTool(void* cookie) {
     auto* tool = static_cast<ToolStream*>(cookie);
     close(tool->fd);
-    Reap(tool->pid);
+    EndTool(*tool);
     delete tool;
     return 0;
 }
@@ -175,7 +226,8 @@ OSStatus RunWithoutStream(const std::string& tool, char* const* arguments) {
     return errAuthorizationSuccess;
 }
 
-OSStatus RunWithStream(const std::string& tool, char* const* arguments, FILE** stream) {
+OSStatus RunWithStream(const std::string& tool, const char* name, char* const* arguments,
+                       FILE** stream) {
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) return errAuthorizationInternal;
     pid_t pid = 0;
@@ -185,7 +237,7 @@ OSStatus RunWithStream(const std::string& tool, char* const* arguments, FILE** s
         close(pipeFds[0]);
         return errAuthorizationToolExecuteFailure;
     }
-    auto* cookie = new ToolStream{pipeFds[0], pid};
+    auto* cookie = new ToolStream{pipeFds[0], pid, name};
     FILE* file =
         fopencookie(cookie, "r", cookie_io_functions_t{ReadTool, nullptr, nullptr, CloseTool});
     if (file == nullptr) {
@@ -241,7 +293,7 @@ OSStatus AuthorizationExecuteWithPrivileges(AuthorizationRef authorization, cons
     std::optional<std::string> tool = ResolveTool(pathToTool);
     if (!tool) return Record("execute", options, errAuthorizationToolExecuteFailure, detail);
     OSStatus status = communicationsPipe != nullptr
-                          ? RunWithStream(*tool, arguments, communicationsPipe)
+                          ? RunWithStream(*tool, pathToTool, arguments, communicationsPipe)
                           : RunWithoutStream(*tool, arguments);
     return Record("execute", options, status, detail);
 }

@@ -37,10 +37,25 @@ std::vector<std::string> Words(const std::string& text) {
 bool ParseNumber(const std::string& text, long* value) {
     if (text.empty()) return false;
     errno = 0;
+    const char* begin = text.c_str();
     char* end = nullptr;
-    *value = std::strtol(text.c_str(), &end, 10);
+    *value = std::strtol(begin, &end, 10);
+    // The whole word is the number: a NUL inside it must not end the text early, and a word
+    // that holds no digits is not 0.
+    const bool whole = end != begin && end == begin + text.size();
     // Every number in a script is an int: an answer, a position, a state or a tag.
-    return errno == 0 && end != nullptr && *end == '\0' && *value >= INT_MIN && *value <= INT_MAX;
+    return errno == 0 && whole && *value >= INT_MIN && *value <= INT_MAX;
+}
+
+// Blanks are spaces, tabs and a carriage return; any other control character (a NUL, a
+// vertical tab, a form feed, ...) makes the line unreadable rather than splitting words in a
+// way that differs from what the line shows.
+bool HoldsControlCharacter(const std::string& line) {
+    for (char c : line) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte < 0x20 || byte == 0x7f) && !IsBlank(c)) return true;
+    }
+    return false;
 }
 
 bool IsControlName(const std::string& name) {
@@ -59,6 +74,7 @@ bool IsButtonName(const std::string& name) {
 // Fills the step from the line's words; false when they do not form a step.
 bool ParseWords(const std::string& text, const std::vector<std::string>& words, ScriptStep* step) {
     using Kind = ScriptStep::Kind;
+    if (words.empty()) return false;
     const std::string& verb = words[0];
     size_t n = words.size();
     if (verb == "answer" && n == 2) {
@@ -103,6 +119,11 @@ std::optional<AutomationScript> AutomationScript::parse(const std::string& text,
         ++lineNumber;
         std::string line = Trimmed(WithoutComment(raw));
         if (line.empty()) continue;
+        if (HoldsControlCharacter(line)) {
+            *error =
+                "line " + std::to_string(lineNumber) + ": not a step: holds a control character";
+            return std::nullopt;
+        }
         ScriptStep step{ScriptStep::Kind::dump, lineNumber, line, {}, 0};
         if (!ParseWords(line, Words(line), &step)) {
             *error = "line " + std::to_string(lineNumber) + ": not a step: " + line;

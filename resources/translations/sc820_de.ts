@@ -56,16 +56,16 @@ You choose the image file next.</source>
 Als Nächstes wählen Sie die Abbilddatei.</translation>
     </message>
     <message id="MSG_WRITESTART">
-        <source>The flash memory will now be erased, and the chosen image written and verified. Do not turn off the computer until this is finished.
+        <source>The chosen image will now be written into the flash memory and verified; an image of 4,096 bytes or more is written after the flash memory has been erased. Do not turn off the computer until this is finished.
 
 Continue?</source>
-        <translation>Der Flash-Speicher wird jetzt gelöscht, und das gewählte Abbild wird geschrieben und geprüft. Schalten Sie den Computer nicht aus, bevor der Vorgang abgeschlossen ist.
+        <translation>Das gewählte Abbild wird jetzt in den Flash-Speicher geschrieben und geprüft; ein Abbild ab 4.096 Bytes wird geschrieben, nachdem der Flash-Speicher gelöscht wurde. Schalten Sie den Computer nicht aus, bevor der Vorgang abgeschlossen ist.
 
 Fortfahren?</translation>
     </message>
     <message id="MSG_WRITEFAIL">
-        <source>The flash memory read back differs from the image file, so the flash has been erased again. Write the image again before you restart the computer.</source>
-        <translation>Der zurückgelesene Flash-Speicher weicht von der Abbilddatei ab, daher wurde der Flash-Speicher wieder gelöscht. Schreiben Sie das Abbild erneut, bevor Sie den Computer neu starten.</translation>
+        <source>The flash memory read back differs from the image file. The flash memory will now be erased, so that the card does not start from an image that failed. Write the image again before you restart the computer.</source>
+        <translation>Der zurückgelesene Flash-Speicher weicht von der Abbilddatei ab. Der Flash-Speicher wird jetzt gelöscht, damit die Karte nicht von einem fehlerhaften Abbild startet. Schreiben Sie das Abbild erneut, bevor Sie den Computer neu starten.</translation>
     </message>
     <message id="MSG_WRITESUCCESS">
         <source>The SCSI BIOS image has been written and verified.</source>
@@ -94,6 +94,10 @@ Fortfahren?</translation>
     <message id="MSG_FILEERROR">
         <source>The chosen file cannot be used as a SCSI BIOS image: it cannot be read, it is empty, or it is larger than 69,536 bytes. The flash memory has not been changed.</source>
         <translation>Die gewählte Datei kann nicht als SCSI-BIOS-Abbild verwendet werden: Sie ist nicht lesbar, leer oder größer als 69.536 Byte. Der Flash-Speicher wurde nicht verändert.</translation>
+    </message>
+    <message id="MSG_WRITEERASEFAIL">
+        <source>The card refused to erase the flash memory after the failed write. The flash memory holds an image that failed verification: write a BIOS image again, and do not restart the computer until it has been verified.</source>
+        <translation>Die Karte hat das Löschen des Flash-Speichers nach dem fehlgeschlagenen Schreiben abgelehnt. Der Flash-Speicher enthält ein Abbild, das die Prüfung nicht bestanden hat: Schreiben Sie erneut ein BIOS-Abbild und starten Sie den Computer erst neu, wenn es geprüft wurde.</translation>
     </message>
 </context>
 </TS>

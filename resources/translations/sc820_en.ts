@@ -56,16 +56,16 @@ You choose the image file next.</source>
 You choose the image file next.</translation>
     </message>
     <message id="MSG_WRITESTART">
-        <source>The flash memory will now be erased, and the chosen image written and verified. Do not turn off the computer until this is finished.
+        <source>The chosen image will now be written into the flash memory and verified; an image of 4,096 bytes or more is written after the flash memory has been erased. Do not turn off the computer until this is finished.
 
 Continue?</source>
-        <translation>The flash memory will now be erased, and the chosen image written and verified. Do not turn off the computer until this is finished.
+        <translation>The chosen image will now be written into the flash memory and verified; an image of 4,096 bytes or more is written after the flash memory has been erased. Do not turn off the computer until this is finished.
 
 Continue?</translation>
     </message>
     <message id="MSG_WRITEFAIL">
-        <source>The flash memory read back differs from the image file, so the flash has been erased again. Write the image again before you restart the computer.</source>
-        <translation>The flash memory read back differs from the image file, so the flash has been erased again. Write the image again before you restart the computer.</translation>
+        <source>The flash memory read back differs from the image file. The flash memory will now be erased, so that the card does not start from an image that failed. Write the image again before you restart the computer.</source>
+        <translation>The flash memory read back differs from the image file. The flash memory will now be erased, so that the card does not start from an image that failed. Write the image again before you restart the computer.</translation>
     </message>
     <message id="MSG_WRITESUCCESS">
         <source>The SCSI BIOS image has been written and verified.</source>
@@ -94,6 +94,10 @@ Continue?</translation>
     <message id="MSG_FILEERROR">
         <source>The chosen file cannot be used as a SCSI BIOS image: it cannot be read, it is empty, or it is larger than 69,536 bytes. The flash memory has not been changed.</source>
         <translation>The chosen file cannot be used as a SCSI BIOS image: it cannot be read, it is empty, or it is larger than 69,536 bytes. The flash memory has not been changed.</translation>
+    </message>
+    <message id="MSG_WRITEERASEFAIL">
+        <source>The card refused to erase the flash memory after the failed write. The flash memory holds an image that failed verification: write a BIOS image again, and do not restart the computer until it has been verified.</source>
+        <translation>The card refused to erase the flash memory after the failed write. The flash memory holds an image that failed verification: write a BIOS image again, and do not restart the computer until it has been verified.</translation>
     </message>
 </context>
 </TS>

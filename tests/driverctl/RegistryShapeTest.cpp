@@ -8,38 +8,41 @@
 #include "app/Messages.h"
 #include "app/SC820Controller.h"
 #include "card/DriverNames.h"
-#include "driverctl/InUseCheck.h"
 #include "emulator/HostSession.h"
 #include "emulator/KernelRegistry.h"
+#include "tests/support/EnglishTexts.h"
 #include "tests/support/RecordingBackend.h"
 #include "tests/support/TempHost.h"
 
 namespace {
 
-TEST(ClassName, OnlyTheExactEightCharactersMatch) {
-    EXPECT_TRUE(IsCardDriverClassName(NSString("ZolSC820")));
-    for (const char* other : {"zolsc820", "ZOLSC820", "ZolSc820", "ZolSC821", "ZolSC820X",
-                              "ZolSC820 ", "XZolSC820", "ZolSC82", "", "Zol\303\251C820"}) {
-        EXPECT_FALSE(IsCardDriverClassName(NSString(other))) << other;
-    }
-}
+// One SCSI device entry and the entry it hangs from. Names differ from classes, so that a search
+// by class instead of by name, or a parent compared by name instead of by class, gives another
+// answer. An empty parent name hangs the device from the card's real driver entry.
+struct Device {
+    std::string parentName;
+    std::string parentClass;
+    std::string name = emu::kSCSIDeviceName;
+    std::string className = "HostSCSIDisk";
+};
 
-// Removes every SCSI device entry, then adds one device under a new parent entry of each given
-// class, in order. "ZolSC820" hangs the device from the card's real driver entry instead.
-void ShapeRegistry(const std::string& root, const std::vector<std::string>& parentClasses) {
+// Removes every SCSI device entry, then adds the devices in order.
+void ShapeRegistry(const std::string& root, const std::vector<Device>& devices) {
     emu::HostSession session(root);
     emu::HostState& state = session.state();
     std::erase_if(state.entries,
-                  [](const emu::RegistryEntry& e) { return e.className == emu::kSCSIDeviceClass; });
+                  [](const emu::RegistryEntry& e) { return e.name == emu::kSCSIDeviceName; });
     emu::KernelRegistry registry(state);
     int target = 0;
-    for (const auto& parentClass : parentClasses) {
+    for (const auto& spec : devices) {
         emu::RegistryEntry device;
-        device.name = device.className = emu::kSCSIDeviceClass;
+        device.name = spec.name;
+        device.className = spec.className;
         device.parent = registry.firstOfClass(kSC820DriverClass)->id;
-        if (parentClass != kSC820DriverClass) {
+        if (!spec.parentName.empty()) {
             emu::RegistryEntry controller;
-            controller.name = controller.className = parentClass;
+            controller.name = spec.parentName;
+            controller.className = spec.parentClass;
             controller.parent = state.cardEntry;
             device.parent = registry.add(controller);
         }
@@ -49,32 +52,56 @@ void ShapeRegistry(const std::string& root, const std::vector<std::string>& pare
     session.save();
 }
 
+// A device on another controller whose class is the given one.
+Device Under(const std::string& parentClass) {
+    return Device{"controller@" + parentClass, parentClass};
+}
+
 TEST(RegistryShape, InUseOnlyWhenADeviceHangsFromTheCardDriverWhereverItStands) {
     struct Case {
         const char* name;
-        std::vector<std::vector<std::string>> steps;  // {"shape", parent classes...} or commands
+        std::vector<Device> devices;
+        std::vector<std::vector<std::string>> commands;
         int canUnload;
+        bool shape = true;
     };
+    const Device onCard{"", ""};
     const Case cases[] = {
-        {"only a device on another controller", {}, 1},
-        {"no devices at all", {{"shape"}}, 1},
-        {"card device first", {{"shape", "ZolSC820", "GenericSCSIController", "Generic"}}, 0},
-        {"case differs", {{"shape", "zolsc820", "ZOLSC820"}}, 1},
-        {"look-alikes before the card", {{"shape", "zolSC820", "ZolSC820 ", "ZolSC820"}}, 0},
-        {"card device attached", {{"attach", "0"}}, 0},
-        {"device detached again", {{"attach", "6"}, {"detach", "6"}}, 1},
-        {"normal driver unloaded", {{"/sbin/kextunload", kSC820DriverBundleID}}, 1},
+        {"only the default device on another controller", {}, {}, 1, false},
+        {"no devices at all", {}, {}, 1},
+        {"card device first", {onCard, Under("GenericSCSIController"), Under("Generic")}, {}, 0},
+        {"card device last", {Under("GenericSCSIController"), Under("Other"), onCard}, {}, 0},
+        {"case differs", {Under("zolsc820"), Under("ZOLSC820"), Under("ZolSc820")}, {}, 1},
+        {"longer or shorter class",
+         {Under("ZolSC820X"), Under("ZolSC82"), Under("XZolSC820")},
+         {},
+         1},
+        {"look-alikes before the card", {Under("zolSC820"), Under("ZolSC820 "), onCard}, {}, 0},
+        {"the parent is named like the driver",
+         {Device{"ZolSC820", "GenericSCSIController"}},
+         {},
+         1},
+        {"a parent of the driver's class under another name",
+         {Device{"scsi@9", "ZolSC820"}},
+         {},
+         0},
+        {"a device of the searched class under another name",
+         {Device{"", "", "disk@3", emu::kSCSIDeviceName}},
+         {},
+         1},
+        {"card device attached", {}, {{"attach", "0"}}, 0, false},
+        {"device detached again", {}, {{"attach", "6"}, {"detach", "6"}}, 1, false},
+        {"normal driver unloaded", {}, {{"/sbin/kextunload", kSC820DriverBundleID}}, 1, false},
         // A failed name match or search leaves the answer at "may unload".
-        {"matching fails", {{"attach", "1"}, {"fault", "matching", "on"}}, 1},
-        {"search fails", {{"attach", "1"}, {"fault", "search", "on"}}, 1},
+        {"matching fails", {}, {{"attach", "1"}, {"fault", "matching", "on"}}, 1, false},
+        {"search fails", {}, {{"attach", "1"}, {"fault", "search", "on"}}, 1, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TempHost host;
-        for (const auto& step : c.steps) {
-            if (step[0] == "shape") {
-                ShapeRegistry(host.root(), {step.begin() + 1, step.end()});
-            } else if (step[0] == "/sbin/kextunload") {
+        if (c.shape) ShapeRegistry(host.root(), c.devices);
+        for (const auto& step : c.commands) {
+            if (step[0] == "/sbin/kextunload") {
                 ASSERT_EQ(RunProgram({host.root() + step[0], "-m", step[1]}, nullptr), 0);
             } else {
                 host.hostOk(step);
@@ -91,12 +118,13 @@ TEST(RegistryShape, InUseOnlyWhenADeviceHangsFromTheCardDriverWhereverItStands) 
 TEST(InUseCheckWithoutRegistry, MasterPortFaultShowsTheSlotErrorAndQuits) {
     TempHost host;
     RecordingBackend backend;
+    NSBundle::setMainBundlePathForTesting(SC820_BUNDLE_DIR);
     host.hostOk({"attach", "2"});
     host.hostOk({"fault", "master-port", "on"});
     SC820Controller controller;
     EXPECT_THROW(controller.canUnloadDriver(), Terminated);
     ASSERT_EQ(backend.alerts.size(), 1u);
-    EXPECT_EQ(backend.alerts[0].message, LocalizedMessage(MSG_SLOTERROR).UTF8String());
+    EXPECT_EQ(backend.alerts[0].message, kEnglishText.at(MSG_SLOTERROR));
     EXPECT_EQ(backend.alerts[0].defaultButton, "OK");
     EXPECT_EQ(backend.alerts[0].alternateButton, "");
     EXPECT_EQ(backend.terminateCount, 1);

@@ -99,15 +99,4 @@ TEST(AuthLog, LogsEveryPieceOfTheToolsOutputAsTextUntilTheRightsAreFreed) {
     EXPECT_EQ(controller.authLog("/usr/sbin/tool", noArguments), 0);
 }
 
-TEST(PasswordDialog, OkEndsTheModalLoopAndCancelQuits) {
-    RecordingBackend backend;
-    SC820Controller controller;
-    controller.dlgOk(nullptr);
-    EXPECT_EQ(backend.stopModalCount, 1);
-    EXPECT_EQ(backend.terminateCount, 0);
-    EXPECT_THROW(controller.dlgCancel(nullptr), Terminated);
-    EXPECT_EQ(backend.abortModalCount, 1);
-    EXPECT_EQ(backend.terminateCount, 1);
-}
-
 }  // namespace

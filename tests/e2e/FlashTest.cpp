@@ -105,6 +105,68 @@ TEST_F(Flash, FailedWritesLeaveTheFlashErasedAndShowZero) {
     }
 }
 
+// No alert and no field may claim a state the flash is not in. An image that needs an erase is
+// not written over contents the card refused to erase; a failed write whose erase is refused
+// does not read "0".
+TEST_F(Flash, RefusedErasesNeverClaimAnErasedOrUnchangedFlash) {
+    struct Case {
+        const char* name;
+        size_t length;
+        std::vector<const char*> faults;
+        std::vector<const char*> lastAlerts;
+        const char* version;  // the SCSI BIOS field afterwards; null: as at start-up
+        int writes;
+        int alertsAfterPanel;
+    };
+    const Case cases[] = {
+        {"erase before the write refused",
+         5000,
+         {"refuse-3"},
+         {MSG_WRITESTART, MSG_ERASEFAIL},
+         nullptr,
+         0,
+         2},
+        {"failed write, erase refused",
+         1000,
+         {"refuse-5", "refuse-3"},
+         {MSG_WRITEFAIL, MSG_WRITEERASEFAIL},
+         "",
+         17,
+         3},
+    };
+    const std::string file = work.path() + "/image.bin";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        host.hostOk({"init", "--force"});
+        const std::string before = flash();
+        for (const char* fault : c.faults) host.hostOk({"fault", fault, "on"});
+        WriteFileBytes(file, Image(c.length, 7));
+        std::string script = "answer 1\ndump\npress write\nanswer 1\nchoose " + file + "\n";
+        for (int i = 0; i < c.alertsAfterPanel; ++i) script += "answer 1\n";
+        const RunResult r = run(script + "dump\npress cancel\n");
+        const auto alerts = r.alertMessages();
+        ASSERT_GE(alerts.size(), 2u) << r.output;
+        EXPECT_EQ(alerts[alerts.size() - 2], text(c.lastAlerts[0]));
+        EXPECT_EQ(alerts.back(), text(c.lastAlerts[1]));
+        EXPECT_EQ(r.lastKind(), "terminate");
+        // The first dump shows the start-up version; the second one the outcome.
+        std::string startupVersion;
+        for (const auto& l : r.transcript) {
+            if (l.fields[0] == "control" && l.fields[1] == "out_verSCSIBIOS") {
+                startupVersion = l.fields[2];
+                break;
+            }
+        }
+        ASSERT_EQ(startupVersion, "3.1.4");
+        EXPECT_EQ(r.control("out_verSCSIBIOS"), c.version != nullptr ? c.version : "3.1.4");
+        EXPECT_EQ(flash(), before);
+        const auto counts = host.commandCounts();
+        EXPECT_EQ(counts[kWriteFlash], c.writes);
+        // The window was refreshed after the action ended: a second read sweep at least.
+        EXPECT_GE(counts[kReadFlash], 34);
+    }
+}
+
 TEST_F(Flash, RefusingAQuestionOrThePanel) {
     struct Case {
         const char* name;

@@ -87,10 +87,14 @@ TEST_F(Form, OkDoesNothingAndCancelStoresNothing) {
 TEST_F(Form, DefaultThenCloseStoresFactorySettingsWithTheCardsBoardVersion) {
     const SCSIUTY_CFG card = eeprom();
     SCSIUTY_CFG expected = FactoryRecord(host, work);
+    // The factory record carries a board version of its own; the card's must survive the load.
+    ASSERT_NE(expected.PcbVersion, card.PcbVersion);
+    ASSERT_NE(expected.PcbRevision, card.PcbRevision);
     expected.PcbVersion = card.PcbVersion;
     const RunResult r = run("answer 1\npress default\ndump\nclose\nanswer 1\n");
     EXPECT_EQ(r.alertMessages(), (std::vector<std::string>{text(MSG_START), text(MSG_SUCCESS)}));
     EXPECT_EQ(r.control("out_hostSCSIID"), std::to_string(expected.HA_ScsiID));
+    EXPECT_EQ(r.control("out_verPCB"), "1.20");
     EXPECT_EQ(Bytes(eeprom()), Bytes(expected));
 }
 

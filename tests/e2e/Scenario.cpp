@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <sstream>
 
-#include "app/Messages.h"
 #include "platform/foundation/Foundation.h"
+#include "tests/support/EnglishTexts.h"
 
 namespace fs = std::filesystem;
 
@@ -102,11 +102,12 @@ std::string Scenario::copyBundle(const std::string& name) {
 }
 
 std::string Scenario::text(const char* key) {
-    return LocalizedMessage(key).UTF8String();
+    return kEnglishText.at(key);
 }
 
 std::string Scenario::pathMessage(const std::string& bundlePath) {
-    return ComposedPathMessage(NSString(bundlePath)).UTF8String();
+    return kEnglishText.at("MSG_PATHERROR") + "\r\r" + kEnglishText.at("MSG_CHECKPATH") +
+           bundlePath;
 }
 
 SCSIUTY_CFG Scenario::eeprom() const {

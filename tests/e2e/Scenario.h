@@ -36,9 +36,10 @@ protected:
                   const std::vector<std::string>& extraEnv = {});
     // A copy of the built bundle at dir/name (the program included), for moved-bundle cases.
     std::string copyBundle(const std::string& name);
-    // The text of a message key in English, as the utility shows it.
+    // The English text of a message key, written out in the tests.
     static std::string text(const char* key);
-    // The composed path message for a bundle path.
+    // The composed path message for a bundle path: MSG_PATHERROR, two carriage returns,
+    // MSG_CHECKPATH and the path.
     static std::string pathMessage(const std::string& bundlePath);
 
     SCSIUTY_CFG eeprom() const;

@@ -105,6 +105,53 @@ TEST_F(Startup, RefusedAuthorizationGoesOnAndTheMissingServiceIsReported) {
     EXPECT_TRUE(Contains(kextstat(), "com.tavik.driver.ZolSC820 ("));
 }
 
+// When the normal driver cannot be unloaded, the utility's extension loads but the card stays
+// with the normal driver: the utility reaches no card, says so, stores nothing and quits.
+TEST_F(Startup, AnUnloadThatFailsLeavesTheCardToTheNormalDriver) {
+    // An extension that links against the normal driver keeps it from being unloaded.
+    const std::string kext = work.path() + "/Dependent.kext";
+    fs::create_directories(kext + "/Contents");
+    WriteFileBytes(kext + "/Contents/Info.plist",
+                   "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+                   "<key>CFBundleIdentifier</key><string>host.driver.dependent</string>"
+                   "<key>CFBundleVersion</key><string>1.0</string>"
+                   "<key>OSBundleLibraries</key><dict><key>com.tavik.driver.ZolSC820</key>"
+                   "<string>3.0</string></dict></dict></plist>\n");
+    std::string out;
+    ASSERT_EQ(RunProgram({host.root() + "/sbin/kextload", kext}, &out), 0) << out;
+    const SCSIUTY_CFG before = eeprom();
+    const RunResult r = run("answer 1\nanswer 1\nclose\nanswer 1\n");
+    EXPECT_EQ(r.alertMessages(), (std::vector<std::string>{text(MSG_START), text(MSG_INITIALIZE)}))
+        << r.output;
+    EXPECT_EQ(r.lastKind(), "terminate");
+    EXPECT_TRUE(Contains(kextstat(), "com.tavik.driver.ZolSC820 ("));
+    EXPECT_TRUE(Contains(kextstat(), "com.tavik.iokit.sc820utl ("));
+    EXPECT_TRUE(Contains(host.hostOk({"status"}), "utility-services 0"));
+    EXPECT_EQ(host.commandCounts(), (std::vector<int>{0, 0, 0, 0, 0, 0}));
+    const SCSIUTY_CFG after = eeprom();
+    EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
+}
+
+// The circuit-board version reads the same under every locale: a German user sees 1.20, not
+// 1,20. The German locale is compiled into the test's own folder, so no system change is needed.
+TEST_F(Startup, TheBoardVersionIgnoresTheNumericLocale) {
+    const std::string locales = work.path() + "/locales";
+    fs::create_directories(locales);
+    std::string out;
+    if (RunProgram({"/usr/bin/localedef", "-i", "de_DE", "-f", "UTF-8", locales + "/de_DE.UTF-8"},
+                   &out) != 0 &&
+        !fs::exists(locales + "/de_DE.UTF-8")) {
+        GTEST_SKIP() << "cannot compile the de_DE.UTF-8 locale: " << out;
+    }
+    const RunResult r = run("answer 1\ndump\npress cancel\n", SC820_BUNDLE_DIR,
+                            {"LOCPATH=" + locales, "LC_ALL=de_DE.UTF-8", "LANG=de_DE.UTF-8"});
+    ASSERT_EQ(r.lastKind(), "terminate") << r.output;
+    // The German table was in use, so the locale was.
+    ASSERT_FALSE(r.alertMessages().empty());
+    EXPECT_NE(r.alertMessages()[0], text(MSG_START));
+    EXPECT_EQ(r.control("out_verPCB"), "1.20");
+}
+
 // The program "test" in a copied bundle, changed to print a given number of lines.
 void WriteTestProgram(const std::string& bundle, int lines) {
     const std::string path = bundle + "/Contents/Resources/test";

@@ -74,6 +74,28 @@ TEST_F(DriverToolsTest, UnloadIsRefusedWhileADeviceHangsFromTheDriver) {
     EXPECT_THAT(listing(), Not(HasSubstr(" com.tavik.driver.ZolSC820 (")));
 }
 
+// The card holds one driver at a time: the utility extension loaded while the normal driver
+// serves the card stays without a service until the card is free and it is loaded again.
+TEST_F(DriverToolsTest, TheCardServesOneDriverAtATime) {
+    const std::string kext =
+        std::string(SC820_BUNDLE_DIR) + "/Contents/Resources/" + kUtilityKextName;
+    std::string out;
+    EXPECT_EQ(RunTool(host, "kextload", {kext}, &out), 0) << out;
+    EXPECT_THAT(out, HasSubstr("the card is held by another driver"));
+    EXPECT_THAT(listing(), HasSubstr(" com.tavik.iokit.sc820utl (2.1.0)"));
+    EXPECT_EQ(testhost::StatusFact(host, "utility-services"), "0");
+
+    ASSERT_EQ(RunTool(host, "kextunload", {"-m", kSC820DriverBundleID}, &out), 0) << out;
+    EXPECT_EQ(testhost::StatusFact(host, "utility-services"), "0");
+    EXPECT_EQ(RunTool(host, "kextload", {kext}, &out), 0) << out;
+    EXPECT_THAT(out, HasSubstr("now serves the card"));
+    EXPECT_EQ(testhost::StatusFact(host, "utility-services"), "1");
+    // Loading it again changes nothing.
+    EXPECT_EQ(RunTool(host, "kextload", {kext}, &out), 0) << out;
+    EXPECT_THAT(out, Not(HasSubstr("now serves the card")));
+    EXPECT_EQ(testhost::StatusFact(host, "utility-services"), "1");
+}
+
 // The tools find their host from the path they were started by, not from the environment.
 TEST_F(DriverToolsTest, ToolsStartedFromAShellActOnTheirOwnHost) {
     TempHost other;  // SC820_HOST_ROOT now names this one

@@ -31,8 +31,8 @@ protected:
         host.swapDrivers();
         service = static_cast<uint32_t>(std::stoul(testhost::StatusFact(host, "utility-service")));
     }
-    emu::KernReturn call(CallForm form, int selector, uint8_t* structure, uint32_t size,
-                         uint32_t scalars = 0) {
+    IOReturn call(CallForm form, int selector, uint8_t* structure, uint32_t size,
+                  uint32_t scalars = 0) {
         UserClientCall c{form, selector, scalars, structure, size, 0};
         return CallUtilityDriver(host.root(), service, c);
     }
@@ -40,7 +40,7 @@ protected:
         for (uint32_t k = 0; k < kFlashSweepChunks; ++k)
             ASSERT_EQ(call(selector == kReadFlash ? kOut : kIn, selector,
                            buffer.data() + k * kFlashChunkSize, kFlashChunkSize),
-                      emu::kKernSuccess);
+                      kIOReturnSuccess);
     }
     std::string file(const char* name) {
         return ReadFileBytes(host.root() + "/var/db/sc820/" + name);
@@ -68,28 +68,28 @@ struct FormCase {
     int selector;
     uint32_t size;
     uint32_t scalars;
-    emu::KernReturn expected;
+    IOReturn expected;
 };
 
 TEST_F(UtilityDriverTest, EachCommandTakesOneFormAndSizeAndCountsEveryCall) {
     const std::vector<FormCase> cases = {
-        {kOut, kGetEEPConfig, 308, 0, emu::kKernSuccess},
-        {kOut, kGetEEPConfig, 307, 0, emu::kKernBadArgument},
-        {kIn, kGetEEPConfig, 308, 0, emu::kKernBadArgument},
-        {kOut, kGetEEPConfig, 308, 1, emu::kKernBadArgument},
-        {kOut, kSetEEPConfig, 308, 0, emu::kKernBadArgument},
-        {kIn, kSetEEPConfig, 309, 0, emu::kKernBadArgument},
-        {kOut, kGetEEPDefault, 4000, 0, emu::kKernBadArgument},
-        {kOut, kGetEEPDefault, 308, 0, emu::kKernSuccess},
-        {kIn, kEraseFlash, 308, 0, emu::kKernBadArgument},
-        {kOut, kEraseFlash, 2, 0, emu::kKernBadArgument},
-        {kIn, kEraseFlash, 2, 2, emu::kKernBadArgument},
-        {kOut, kReadFlash, 3999, 0, emu::kKernBadArgument},
-        {kIn, kReadFlash, 4000, 0, emu::kKernBadArgument},
-        {kIn, kWriteFlash, 4001, 0, emu::kKernBadArgument},
-        {kOut, kWriteFlash, 4000, 0, emu::kKernBadArgument},
-        {kOut, 6, 308, 0, emu::kKernBadArgument},
-        {kIn, -1, 2, 0, emu::kKernBadArgument},
+        {kOut, kGetEEPConfig, 308, 0, kIOReturnSuccess},
+        {kOut, kGetEEPConfig, 307, 0, kIOReturnBadArgument},
+        {kIn, kGetEEPConfig, 308, 0, kIOReturnBadArgument},
+        {kOut, kGetEEPConfig, 308, 1, kIOReturnBadArgument},
+        {kOut, kSetEEPConfig, 308, 0, kIOReturnBadArgument},
+        {kIn, kSetEEPConfig, 309, 0, kIOReturnBadArgument},
+        {kOut, kGetEEPDefault, 4000, 0, kIOReturnBadArgument},
+        {kOut, kGetEEPDefault, 308, 0, kIOReturnSuccess},
+        {kIn, kEraseFlash, 308, 0, kIOReturnBadArgument},
+        {kOut, kEraseFlash, 2, 0, kIOReturnBadArgument},
+        {kIn, kEraseFlash, 2, 2, kIOReturnBadArgument},
+        {kOut, kReadFlash, 3999, 0, kIOReturnBadArgument},
+        {kIn, kReadFlash, 4000, 0, kIOReturnBadArgument},
+        {kIn, kWriteFlash, 4001, 0, kIOReturnBadArgument},
+        {kOut, kWriteFlash, 4000, 0, kIOReturnBadArgument},
+        {kOut, 6, 308, 0, kIOReturnBadArgument},
+        {kIn, -1, 2, 0, kIOReturnBadArgument},
     };
     std::vector<int> counts(6, 0);
     const std::string eeprom = file("eeprom.bin");
@@ -98,7 +98,7 @@ TEST_F(UtilityDriverTest, EachCommandTakesOneFormAndSizeAndCountsEveryCall) {
         std::vector<uint8_t> buffer(5000, 0xEE);
         EXPECT_EQ(call(c.form, c.selector, buffer.data(), c.size, c.scalars), c.expected)
             << "command " << c.selector << " size " << c.size;
-        if (c.expected != emu::kKernSuccess) {
+        if (c.expected != kIOReturnSuccess) {
             EXPECT_EQ(buffer, std::vector<uint8_t>(5000, 0xEE))
                 << "command " << c.selector << " wrote output";
         }
@@ -107,19 +107,19 @@ TEST_F(UtilityDriverTest, EachCommandTakesOneFormAndSizeAndCountsEveryCall) {
     EXPECT_EQ(host.commandCounts(), counts);
     EXPECT_EQ(file("eeprom.bin"), eeprom);
     EXPECT_EQ(file("flash.bin"), flash);
-    EXPECT_EQ(call(kIn, kSetEEPConfig, nullptr, 308), emu::kKernBadArgument);
-    EXPECT_EQ(call(kOut, kReadFlash, nullptr, 4000), emu::kKernBadArgument);
+    EXPECT_EQ(call(kIn, kSetEEPConfig, nullptr, 308), kIOReturnBadArgument);
+    EXPECT_EQ(call(kOut, kReadFlash, nullptr, 4000), kIOReturnBadArgument);
 }
 
 TEST_F(UtilityDriverTest, RecordsTravelWholeInBothDirections) {
     std::string record = testhost::PatternRecord(5);
     std::vector<uint8_t> bytes(record.begin(), record.end());
-    ASSERT_EQ(call(kIn, kSetEEPConfig, bytes.data(), 308), emu::kKernSuccess);
+    ASSERT_EQ(call(kIn, kSetEEPConfig, bytes.data(), 308), kIOReturnSuccess);
     EXPECT_EQ(file("eeprom.bin"), record);
     std::vector<uint8_t> back(308, 0);
-    ASSERT_EQ(call(kOut, kGetEEPConfig, back.data(), 308), emu::kKernSuccess);
+    ASSERT_EQ(call(kOut, kGetEEPConfig, back.data(), 308), kIOReturnSuccess);
     EXPECT_EQ(back, bytes);
-    ASSERT_EQ(call(kOut, kGetEEPDefault, back.data(), 308), emu::kKernSuccess);
+    ASSERT_EQ(call(kOut, kGetEEPDefault, back.data(), 308), kIOReturnSuccess);
     EXPECT_EQ(std::string(back.begin(), back.end()), file("factory.bin"));
 }
 
@@ -133,7 +133,7 @@ TEST_F(UtilityDriverTest, AReadSweepAfterAWriteSweepReturnsWhatTheFlashHoldsAndE
     EXPECT_EQ(testhost::StatusFact(host, "flash-cursors"), "read 0 write 0");
     EXPECT_EQ(host.commandCounts(), (std::vector<int>{0, 0, 0, 0, 17, 17}));
     std::vector<uint8_t> placeholder(2, 0);
-    ASSERT_EQ(call(kIn, kEraseFlash, placeholder.data(), 2), emu::kKernSuccess);
+    ASSERT_EQ(call(kIn, kEraseFlash, placeholder.data(), 2), kIOReturnSuccess);
     EXPECT_EQ(file("flash.bin"), std::string(kFlashSize, '\xFF'));
 }
 
@@ -154,7 +154,7 @@ TEST_F(UtilityDriverTest, AnInterruptedSweepDoesNotMisplaceTheNextFullSweep) {
             int selector = digit - '0';
             uint32_t size = selector >= kReadFlash ? 4000 : selector == kEraseFlash ? 2 : 308;
             CallForm form = selector == kWriteFlash || selector == kEraseFlash ? kIn : kOut;
-            ASSERT_EQ(call(form, selector, buffer.data(), size), emu::kKernSuccess) << c;
+            ASSERT_EQ(call(form, selector, buffer.data(), size), kIOReturnSuccess) << c;
         }
         std::vector<uint8_t> written = SweepPattern(++seed);
         sweep(kWriteFlash, written);
@@ -166,13 +166,47 @@ TEST_F(UtilityDriverTest, AnInterruptedSweepDoesNotMisplaceTheNextFullSweep) {
     }
 }
 
+// A command the driver does not carry out still ends a sweep in progress: both cursors go
+// back to the start, as after any other command.
+TEST_F(UtilityDriverTest, ARefusedOrMalformedCommandPutsTheCursorsBack) {
+    struct Case {
+        const char* name;
+        int chunkSelector;  // the part sweep before the command
+        const char* fault;  // switched on for the command, or null
+        CallForm form;
+        int selector;
+        uint32_t size;
+    };
+    const Case cases[] = {
+        {"short read chunk", kReadFlash, nullptr, kOut, kReadFlash, 3999},
+        {"write chunk as output", kWriteFlash, nullptr, kOut, kWriteFlash, 4000},
+        {"unknown command", kReadFlash, nullptr, kOut, 6, 308},
+        {"refused read chunk", kReadFlash, "refuse-4", kOut, kReadFlash, 4000},
+        {"refused write chunk", kWriteFlash, "refuse-5", kIn, kWriteFlash, 4000},
+        {"refused erase", kWriteFlash, "refuse-3", kIn, kEraseFlash, 2},
+        {"refused record read", kReadFlash, "refuse-0", kOut, kGetEEPConfig, 308},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint8_t> buffer(4000, 0x5A);
+        const CallForm chunkForm = c.chunkSelector == kReadFlash ? kOut : kIn;
+        for (int k = 0; k < 5; ++k)
+            ASSERT_EQ(call(chunkForm, c.chunkSelector, buffer.data(), 4000), kIOReturnSuccess);
+        ASSERT_NE(testhost::StatusFact(host, "flash-cursors"), "read 0 write 0");
+        if (c.fault != nullptr) host.hostOk({"fault", c.fault, "on"});
+        EXPECT_NE(call(c.form, c.selector, buffer.data(), c.size), kIOReturnSuccess);
+        EXPECT_EQ(testhost::StatusFact(host, "flash-cursors"), "read 0 write 0");
+        if (c.fault != nullptr) host.hostOk({"fault", c.fault, "off"});
+    }
+}
+
 TEST_F(UtilityDriverTest, OnlyARegisteredUtilityServiceTakesCommands) {
     std::vector<uint8_t> record(308);
     UserClientCall c{kOut, kGetEEPConfig, 0, record.data(), 308, 0};
-    EXPECT_EQ(CallUtilityDriver(host.root(), 1, c), emu::kKernNotAttached);  // the registry root
-    EXPECT_EQ(CallUtilityDriver(host.root(), 999, c), emu::kKernNotAttached);
+    EXPECT_EQ(CallUtilityDriver(host.root(), 1, c), kIOReturnNotAttached);  // the registry root
+    EXPECT_EQ(CallUtilityDriver(host.root(), 999, c), kIOReturnNotAttached);
     ASSERT_EQ(testhost::RunTool(host, "kextunload", {"-m", "com.tavik.iokit.sc820utl"}), 0);
-    EXPECT_EQ(CallUtilityDriver(host.root(), service, c), emu::kKernNotAttached);
+    EXPECT_EQ(CallUtilityDriver(host.root(), service, c), kIOReturnNotAttached);
     EXPECT_EQ(host.commandCounts(), (std::vector<int>{0, 0, 0, 0, 0, 0}));
 }
 

@@ -59,6 +59,9 @@ TEST_F(BiosVersion, GivesTheVersionOfTheFirstMatchingLine) {
         {"match in a tail", std::string(520, 'y') + " " + kDriver + " (8.1)\n", "8.1"},
         {"NUL before", std::string("\0", 1) + Line(kDriver, "6.6") + Line(kDriver, "6.7"), "6.7"},
         {"NUL after", kDriver + " (4.4)" + std::string("\0tail (9)", 9) + "\n", "4.4"},
+        // The version is taken after the line's first "(", wherever the name stands.
+        {"'(' before the name", "   7 (x) " + kDriver + " (3.1.4)\n", "x"},
+        {"'(' and ')' before the name", "(a)(b) " + kDriver + " (3.1.4)\n", "a"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -66,6 +69,11 @@ TEST_F(BiosVersion, GivesTheVersionOfTheFirstMatchingLine) {
         EXPECT_EQ(read(), c.version);
     }
     EXPECT_TRUE(backend.alerts.empty());
+}
+
+TEST_F(BiosVersion, AnEmptySearchTextNamesNothing) {
+    hosttools::InstallPrintingTool(host.root(), kKmodstat, kHeader + Line(kDriver, "1.0"));
+    EXPECT_EQ(controller.getBiosVersion("").UTF8String(), "0");
 }
 
 TEST_F(BiosVersion, BytesOutsideAsciiNeverBreakTheReading) {

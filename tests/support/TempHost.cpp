@@ -39,7 +39,13 @@ std::vector<std::string> MergedEnvironment(const std::vector<std::string>& extra
         for (const auto& x : extra) overridden |= nameOf(x) == nameOf(entry);
         if (!overridden) merged.push_back(entry);
     }
-    merged.insert(merged.end(), extra.begin(), extra.end());
+    // A later entry of `extra` replaces an earlier one with the same name.
+    for (size_t i = 0; i < extra.size(); ++i) {
+        bool replacedLater = false;
+        for (size_t j = i + 1; j < extra.size(); ++j)
+            replacedLater |= nameOf(extra[j]) == nameOf(extra[i]);
+        if (!replacedLater) merged.push_back(extra[i]);
+    }
     return merged;
 }
 

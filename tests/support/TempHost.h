@@ -44,7 +44,8 @@ private:
     std::string path_;
 };
 
-// The process environment with the given NAME=VALUE entries replacing or added to it.
+// The process environment with the given NAME=VALUE entries replacing or added to it; of two
+// entries with one name, the later one counts.
 std::vector<std::string> MergedEnvironment(const std::vector<std::string>& extra);
 // Runs a program with arguments (no shell) and collects what it prints on both streams;
 // peakKib, when given, receives the program's peak resident memory.

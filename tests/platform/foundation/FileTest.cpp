@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "platform/foundation/Foundation.h"
+#include "tests/support/NestedPlists.h"
 #include "tests/support/TempHost.h"
 
 namespace {
@@ -78,6 +79,15 @@ TEST_F(FileTest, PropertyListsGiveADictionaryWithValuesAsTextOrNothing) {
     };
     for (const std::string& bytes : notDictionaries) {
         EXPECT_FALSE(NSDictionary::dictionaryWithContentsOfFile(write(bytes))) << bytes;
+    }
+}
+
+// Megabytes of nested arrays would take the property-list library's recursion through the
+// stack; such a list is unreadable instead.
+TEST_F(FileTest, DeeplyNestedPropertyListsAreUnreadable) {
+    for (const std::string& bytes :
+         {nested::XmlArrays(1'000'000), nested::BinaryArrays(1'000'000)}) {
+        EXPECT_FALSE(NSDictionary::dictionaryWithContentsOfFile(write(bytes)));
     }
 }
 

@@ -110,6 +110,42 @@ TEST_F(SecurityTest, ClosingBeforeTheEndStillReapsTheTool) {
     EXPECT_TRUE(NoChildLeft());
 }
 
+// A tool that prints its line and then keeps running, whether it keeps its output open or
+// not, is stopped once its stream is closed and a grace period has passed (by force when it
+// ignores the request), reaped, and the system log says so. A tool that ends is left alone.
+TEST_F(SecurityTest, AToolThatKeepsRunningIsStoppedAfterAGracePeriod) {
+    authorize();
+    const std::pair<const char*, const char*> cases[] = {
+        {"echo listed", nullptr},
+        {"echo listed; exec sleep 30", "stopped with SIGTERM"},
+        {"echo listed; exec >&-; exec sleep 30", "stopped with SIGTERM"},
+        {"trap '' TERM; echo listed; for i in 1 2 3 4 5 6 7 8 9 10; do sleep 1; done",
+         "stopped with SIGKILL"},
+    };
+    for (const auto& [script, logged] : cases) {
+        SCOPED_TRACE(script);
+        const size_t loggedBefore = host.logLines().size();
+        addTool("/usr/sbin/kmodstat", script);
+        FILE* stream = nullptr;
+        ASSERT_EQ(execute("/usr/sbin/kmodstat", {}, &stream), errAuthorizationSuccess);
+        char line[64];
+        ASSERT_NE(fgets(line, sizeof line, stream), nullptr);
+        EXPECT_STREQ(line, "listed\n");
+        fclose(stream);
+        EXPECT_TRUE(NoChildLeft());
+        std::vector<std::string> log = host.logLines();
+        log.erase(log.begin(), log.begin() + static_cast<long>(loggedBefore));
+        if (logged == nullptr) {
+            EXPECT_TRUE(log.empty()) << log.front();
+        } else {
+            ASSERT_EQ(log.size(), 1u);
+            EXPECT_THAT(log[0], AllOf(HasSubstr("/usr/sbin/kmodstat (pid "),
+                                      HasSubstr("still running 2 s after its output was closed"),
+                                      HasSubstr(logged)));
+        }
+    }
+}
+
 TEST_F(SecurityTest, ToolsThatCannotRunFailBeforeAnythingStarts) {
     authorize();
     addTool("/usr/sbin/kmodstat", "echo never", 0644);

@@ -65,6 +65,35 @@ TEST(AutomationScriptTest, RefusesLinesThatAreNotSteps) {
     }
 }
 
+// Lines with control characters other than blanks, and words that only look like numbers,
+// are refused with the line's number instead of crashing the reader or the step.
+TEST(AutomationScriptTest, RefusesOddCharactersAndNumbersThatAreNotWhole) {
+    using namespace std::string_literals;
+    const std::string cases[] = {
+        "\v"s,                       // nothing but a vertical tab: no word at all
+        "\f"s,                       // a form feed
+        "\v\f \v"s,                  // only odd blanks
+        "\0"s,                       // a NUL alone
+        "answer\v1"s,                // a vertical tab between the words
+        "press\fwrite"s,             // a form feed between the words
+        "answer \0"s,                // a NUL where the number should be
+        "answer 1\0"s,               // a NUL after the number
+        "select tag:\0 5 1"s,        // a NUL where the tag's number should be
+        "select tag:\0"s + "105 1",  // a tag whose number starts with a NUL
+        "choose /tmp/a\0/etc"s,      // a path that a NUL would cut short
+        "set out_parity_E 1\x1b"s,   // an escape character
+        "dump\x7f"s,                 // a delete character
+        "answer -"s,                 // a sign without digits
+        "select tag:- 1"s,
+    };
+    for (const std::string& line : cases) {
+        std::string error;
+        EXPECT_FALSE(AutomationScript::parse("answer 1\n" + line + "\n", &error))
+            << Transcript::escape(line);
+        EXPECT_NE(error.find("line 2"), std::string::npos) << error;
+    }
+}
+
 TEST(TranscriptTest, EscapesSoThatEveryEventIsOneLine) {
     const std::pair<const char*, const char*> cases[] = {
         {"plain 100% %s %n", "plain 100% %s %n"},

@@ -1,0 +1,72 @@
+#include "emulator/UtilityClientOwner.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <utility>
+
+namespace emu {
+
+namespace {
+
+// The lock files this process holds, by file identity: two spellings of one host root name
+// the same file, and a second descriptor on it would not share the first one's lock.
+using FileId = std::pair<dev_t, ino_t>;
+
+std::mutex& HeldMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+// Never closed: ownership ends with the process.
+std::map<FileId, int>& Held() {
+    static std::map<FileId, int> held;
+    return held;
+}
+
+IOReturn Fail(std::string* problem, const std::string& text) {
+    if (problem != nullptr) *problem = text;
+    return kIOReturnError;
+}
+
+}  // namespace
+
+std::string UtilityClientLockFile(const HostPaths& paths) {
+    return paths.stateDir() + "/utility-client.lock";
+}
+
+IOReturn ClaimUtilityClient(const HostPaths& paths, std::string* problem) {
+    const std::string path = UtilityClientLockFile(paths);
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0 && (errno == EACCES || errno == EROFS)) {
+        fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    }
+    if (fd < 0) return Fail(problem, "cannot open " + path + ": " + std::strerror(errno));
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        return Fail(problem, path + ": not a regular file");
+    }
+    std::lock_guard<std::mutex> guard(HeldMutex());
+    if (Held().count({info.st_dev, info.st_ino}) != 0) {
+        close(fd);  // this process owns the client already
+        return kIOReturnSuccess;
+    }
+    while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EINTR) continue;
+        const int saved = errno;
+        close(fd);
+        if (saved == EWOULDBLOCK) return kIOReturnExclusiveAccess;
+        return Fail(problem, "cannot lock " + path + ": " + std::strerror(saved));
+    }
+    Held().emplace(FileId{info.st_dev, info.st_ino}, fd);
+    return kIOReturnSuccess;
+}
+
+}  // namespace emu
