@@ -1,6 +1,7 @@
 #include "emulator/DefaultHost.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -221,11 +222,39 @@ void RefuseUnlessEmpty(const HostPaths& paths) {
     }
 }
 
+// Gives the host its own copy of the program (a hard link when the file system allows it), so
+// that it keeps working when the program it was made by is moved, rebuilt or deleted.
+void CopyProgram(const std::string& program, const std::string& copy) {
+    struct stat from {
+    }, to{};
+    if (stat(program.c_str(), &from) != 0)
+        throw HostError("cannot read " + program + ": " + std::strerror(errno));
+    if (stat(copy.c_str(), &to) == 0 && from.st_dev == to.st_dev && from.st_ino == to.st_ino)
+        return;  // run from the host's own copy
+    std::string temporary = copy + ".link";
+    unlink(temporary.c_str());
+    if (link(program.c_str(), temporary.c_str()) == 0) {
+        if (rename(temporary.c_str(), copy.c_str()) == 0) return;
+        unlink(temporary.c_str());
+    }
+    std::string bytes;
+    ReadWholeFile(program, &bytes);
+    ReplaceFile(copy, bytes);
+    if (chmod(copy.c_str(), 0755) != 0)
+        throw HostError("cannot make " + copy + " executable: " + std::strerror(errno));
+}
+
+// The tools link to the host's copy by relative paths: the whole root may move.
 void LayOutTools(const HostPaths& paths, const std::string& hostBinary) {
     MakeDirectory(paths.root() + "/sbin");
     MakeDirectory(paths.root() + "/usr/sbin");
-    for (const char* tool : {"kextload", "kextunload", "kextstat"})
-        ReplaceSymlink(hostBinary, paths.tool(tool));
+    MakeDirectory(paths.root() + "/usr/libexec");
+    // A copy killed half-way is a temporary of some megabytes: init and repair hold the lock.
+    RemoveStaleTemporaries(paths.root() + "/usr/libexec");
+    CopyProgram(hostBinary, paths.hostProgram());
+    ReplaceSymlink("../usr/libexec/sc820-host", paths.tool("kextload"));
+    ReplaceSymlink("../usr/libexec/sc820-host", paths.tool("kextunload"));
+    ReplaceSymlink("../libexec/sc820-host", paths.tool("kextstat"));
     // The second status tool exists only where a test adds it.
     unlink(paths.tool("kmodstat").c_str());
 }
@@ -235,6 +264,14 @@ void CreateLog(const HostPaths& paths) {
     int fd = open(paths.systemLog().c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) throw HostError("cannot create " + paths.systemLog() + ": " + std::strerror(errno));
     close(fd);
+}
+
+// The kernel's state and the utility driver's, as a fresh host has them. The state file goes
+// last: until it exists, the root holds no host.
+void ResetKernel(const HostPaths& paths) {
+    DriverStateFile(paths).reset(DriverState());
+    ReplaceFile(paths.stateFile(), SerializeState(DefaultHostState()));
+    RemoveStaleTemporaries(paths.stateDir());
 }
 
 }  // namespace
@@ -249,9 +286,18 @@ void InitHost(const std::string& root, bool force, const std::string& hostBinary
     card.storeEeprom(DefaultEepromRecord());
     card.storeFactory(DefaultFactoryRecord());
     card.storeFlash(DefaultFlashImage());
-    DriverStateFile(paths).reset(DriverState());
-    // The state file goes last: until it exists, the root holds no host.
-    ReplaceFile(paths.stateFile(), SerializeState(DefaultHostState()), Durability::durable);
+    ResetKernel(paths);
+}
+
+void RepairHost(const std::string& root, const std::string& hostBinary) {
+    HostPaths paths(root);
+    struct stat info {};
+    if (stat(paths.lockFile().c_str(), &info) != 0 || stat(paths.eepromFile().c_str(), &info) != 0)
+        throw HostError(NoHostMessage(paths.root()));
+    HostLock lock(paths);
+    LayOutTools(paths, hostBinary);
+    CreateLog(paths);
+    ResetKernel(paths);
 }
 
 }  // namespace emu

@@ -16,9 +16,15 @@ std::string DefaultEepromRecord();
 std::string DefaultFactoryRecord();
 std::string DefaultFlashImage();
 
-// Lays out a default host at `root`, whose driver tools are links to `hostBinary`. Refuses an
+// Lays out a default host at `root`, with its own copy of `hostBinary` (the sc820-host
+// program) that its driver tools link to. Refuses an
 // existing host, or a directory with other contents, unless `force`; a forced init keeps the
 // system log. Throws HostError.
 void InitHost(const std::string& root, bool force, const std::string& hostBinary);
+
+// Rebuilds the kernel state, the utility driver's state and the driver tools of an existing
+// host from the defaults, keeping the card's records, its flash and the system log: the way
+// out of a corrupt state file. Throws HostError when the root holds no host.
+void RepairHost(const std::string& root, const std::string& hostBinary);
 
 }  // namespace emu

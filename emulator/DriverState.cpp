@@ -5,7 +5,6 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-#include <QByteArrayView>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
@@ -14,6 +13,16 @@
 #include "emulator/HostError.h"
 
 namespace emu {
+
+// Bitwise, reflected: the file holds two 80-byte slots, so a table would not pay for itself.
+uint16_t Crc16X25(std::string_view bytes) {
+    uint16_t crc = 0xFFFF;
+    for (unsigned char byte : bytes) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0x8408 : crc >> 1;
+    }
+    return static_cast<uint16_t>(~crc);
+}
 
 namespace {
 
@@ -35,8 +44,8 @@ static_assert(sizeof(Slot) == 88 && offsetof(Slot, checksum) == 80);
 constexpr size_t kFileSize = 2 * sizeof(Slot);
 
 uint16_t Checksum(const Slot& slot) {
-    return qChecksum(
-        QByteArrayView(reinterpret_cast<const char*>(&slot), offsetof(Slot, checksum)));
+    return Crc16X25(
+        std::string_view(reinterpret_cast<const char*>(&slot), offsetof(Slot, checksum)));
 }
 
 Slot MakeSlot(const DriverState& state, uint64_t sequence) {
@@ -75,7 +84,8 @@ int DriverStateFile::openFile() {
     if (fd_ >= 0) return fd_;
     std::string path = paths_.driverStateFile();
     fd_ = open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd_ < 0 && errno == EACCES) fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0 && (errno == EACCES || errno == EROFS))
+        fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0 && errno == ENOENT) throw HostError(CorruptMessage(path, "the file is missing"));
     if (fd_ < 0) throw HostError("cannot open " + path + ": " + std::strerror(errno));
     return fd_;
@@ -111,14 +121,9 @@ DriverState DriverStateFile::load() {
 void DriverStateFile::store(const DriverState& state) {
     Slot slot = MakeSlot(state, sequence_ + 1);
     int other = 1 - slot_;
-    ssize_t n;
-    do {
-        n = pwrite(openFile(), &slot, sizeof slot, static_cast<off_t>(other * sizeof(Slot)));
-    } while (n < 0 && errno == EINTR);
-    if (n != static_cast<ssize_t>(sizeof slot)) {
-        throw HostError("cannot write " + paths_.driverStateFile() + ": " +
-                        (n < 0 ? std::strerror(errno) : "short write"));
-    }
+    WriteAt(openFile(), static_cast<off_t>(other * sizeof(Slot)),
+            std::string_view(reinterpret_cast<const char*>(&slot), sizeof slot),
+            paths_.driverStateFile());
     sequence_ = slot.sequence;
     slot_ = other;
 }
@@ -127,8 +132,7 @@ void DriverStateFile::reset(const DriverState& state) {
     Slot pair[2] = {MakeSlot(state, 2), MakeSlot(state, 1)};
     pair[1].magic[0] = '\0';  // only slot 0 holds the state
     ReplaceFile(paths_.driverStateFile(),
-                std::string_view(reinterpret_cast<const char*>(pair), kFileSize),
-                Durability::durable);
+                std::string_view(reinterpret_cast<const char*>(pair), kFileSize));
     sequence_ = 2;
     slot_ = 0;
 }

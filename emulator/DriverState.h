@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string_view>
 
 #include "card/CommandCodes.h"
 #include "emulator/HostFiles.h"
@@ -20,6 +21,10 @@ struct DriverState {
     std::array<uint64_t, kDataAcquirerNumCommands> commands{};  // received, per command code
     uint32_t lastService = 0;  // the registry entry that received the last command; 0: none
 };
+
+// The slots' checksum: CRC-16/X.25 (ISO 3309; reflected polynomial 0x8408, initial value and
+// final xor 0xFFFF), which the files of the first hosts carry.
+uint16_t Crc16X25(std::string_view bytes);
 
 class DriverStateFile {
 public:

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <unordered_map>
 
 #include "emulator/HostError.h"
 #include "emulator/HostFiles.h"
@@ -181,12 +182,20 @@ int ExtensionTable::references(int index) const {
 }
 
 std::string ExtensionTable::listing(bool withLinked) const {
+    // Every reference count in one pass over the links: the listing stays linear in the
+    // number of extensions and links.
+    std::unordered_map<int, int> references;
+    for (const auto& e : state_.extensions) {
+        for (int index : e.linked) ++references[index];
+    }
     std::string text = "Index Refs Address            Size       Wired      Name (Version)";
     text += withLinked ? " <Linked Against>\n" : "\n";
     for (const auto& e : state_.extensions) {
+        auto counted = references.find(e.index);
         char line[160];
         std::snprintf(line, sizeof line, "%5d %4d 0x%-16" PRIx64 " 0x%-8x 0x%-8x ", e.index,
-                      references(e.index), e.address, e.size, e.wired);
+                      counted == references.end() ? 0 : counted->second, e.address, e.size,
+                      e.wired);
         text += line + e.identifier + " (" + e.version + ")";
         if (withLinked && !e.linked.empty()) {
             text += " <";

@@ -1,9 +1,13 @@
 #include "emulator/HostCommand.h"
 
+#include <sys/stat.h>
+
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <functional>
-#include <map>
+#include <optional>
 
+#include "Sc820Version.h"
 #include "card/DriverNames.h"
 #include "emulator/DefaultHost.h"
 #include "emulator/DriverState.h"
@@ -19,13 +23,13 @@ namespace emu {
 
 namespace {
 
-// A command line that does not follow the grammar.
-struct UsageError {};
-
+// Every form on one screen: printed after a wrong form and at the end of --help.
 const char kUsage[] =
     "usage: sc820-host [--root DIR] COMMAND\n"
     "commands:\n"
     "  init [--force]              lay out the default host (--force resets an existing one)\n"
+    "  repair                      rebuild the kernel and driver state from the defaults,\n"
+    "                              keeping the card's records, its flash and the log\n"
     "  status                      the host's state, one fact a line\n"
     "  log                         the system log\n"
     "  eeprom show|get FILE|put FILE\n"
@@ -37,26 +41,6 @@ const char kUsage[] =
     "  fault NAME on|off           NAME: master-port matching search open duplicate-service\n"
     "                              refuse-0 ... refuse-5\n";
 
-using Args = std::vector<std::string>;
-
-void Expect(bool wellFormed) {
-    if (!wellFormed) throw UsageError{};
-}
-
-std::string ReadInput(const std::string& path) {
-    std::string bytes;
-    if (!ReadWholeFile(path, &bytes)) throw HostError(path + ": no such file");
-    return bytes;
-}
-
-int TargetId(const std::string& word) {
-    Expect(!word.empty() && word.size() <= 2 &&
-           std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; }));
-    int target = std::stoi(word);
-    Expect(target < kSCSITargetIDs);
-    return target;
-}
-
 std::string JoinTargets(const std::vector<int>& targets) {
     if (targets.empty()) return "none";
     std::string text;
@@ -64,42 +48,56 @@ std::string JoinTargets(const std::vector<int>& targets) {
     return text;
 }
 
+// Reads a file given as input, before the host is locked: a FIFO may keep us waiting, and
+// nobody else must wait with us. At most `limit` + 1 bytes are read.
+std::string ReadInput(const std::string& path, size_t limit, const char* holds) {
+    std::string bytes;
+    if (!ReadWholeFile(path, &bytes, limit, FileKinds::streams))
+        throw HostError(path + ": no such file");
+    if (bytes.size() > limit) {
+        struct stat info {};
+        bool regular = stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+        throw HostError(
+            path + ": " +
+            (regular ? std::to_string(info.st_size) : "more than " + std::to_string(limit)) +
+            " bytes; " + holds + " " + std::to_string(limit));
+    }
+    return bytes;
+}
+
+std::string ReadRecordInput(const std::string& path) {
+    std::string record = ReadInput(path, kRecordSize, "a record holds");
+    if (record.size() != kRecordSize) {
+        throw HostError(path + ": " + std::to_string(record.size()) + " bytes; a record holds " +
+                        std::to_string(kRecordSize));
+    }
+    return record;
+}
+
+// The verbs. Each opens its own session: the host is locked from reading to saving.
 class HostCommand {
 public:
-    HostCommand(std::string root, std::string hostBinary, std::ostream& out)
-        : root_(std::move(root)), hostBinary_(std::move(hostBinary)), out_(out) {}
+    HostCommand(std::string hostBinary, std::ostream& out)
+        : hostBinary_(std::move(hostBinary)), out_(out) {}
 
-    void run(const std::string& verb, const Args& a) {
-        const std::map<std::string, std::function<void(const Args&)>> verbs = {
-            {"init", [this](const Args& x) { init(x); }},
-            {"status", [this](const Args& x) { status(x); }},
-            {"log", [this](const Args& x) { log(x); }},
-            {"eeprom", [this](const Args& x) { eeprom(x); }},
-            {"factory", [this](const Args& x) { factory(x); }},
-            {"flash", [this](const Args& x) { flash(x); }},
-            {"attach", [this](const Args& x) { device(x, true); }},
-            {"detach", [this](const Args& x) { device(x, false); }},
-            {"auth", [this](const Args& x) { auth(x); }},
-            {"fault", [this](const Args& x) { fault(x); }},
-        };
-        auto found = verbs.find(verb);
-        Expect(found != verbs.end());
-        found->second(a);
+    std::string root;
+
+    void init(bool force) {
+        InitHost(root, force, hostBinary_);
+        out_ << "initialised the default host at " << root << "\n";
     }
 
-private:
-    void init(const Args& a) {
-        Expect(a.empty() || (a.size() == 1 && a[0] == "--force"));
-        InitHost(root_, !a.empty(), hostBinary_);
-        out_ << "initialised the default host at " << root_ << "\n";
+    void repair() {
+        RepairHost(root, hostBinary_);
+        out_ << "repaired the host at " << root
+             << ": kernel and driver state rebuilt; the card's records, flash and log kept\n";
     }
 
-    void status(const Args& a) {
-        Expect(a.empty());
-        HostSession session(root_);
+    void status() {
+        HostSession session(root);
         const HostState& s = session.state();
         KernelRegistry registry(session.state());
-        out_ << "host " << root_ << "\n";
+        out_ << "host " << root << "\n";
         out_ << "auth " << AuthPolicyName(s.auth) << "\n";
         std::string faults;
         for (const auto& name : KnownFaults()) {
@@ -123,137 +121,224 @@ private:
              << "\n";
     }
 
-    void log(const Args& a) {
-        Expect(a.empty());
-        HostSession session(root_);
+    void log() {
+        HostSession session(root);
         std::string text;
         if (!ReadWholeFile(session.paths().systemLog(), &text))
             throw HostError(session.paths().systemLog() + ": no such file");
         out_ << text;
     }
 
-    void eeprom(const Args& a) {
-        Expect((a.size() == 1 && a[0] == "show") ||
-               (a.size() == 2 && (a[0] == "get" || a[0] == "put")));
-        HostSession session(root_);
+    // eeprom|factory|flash get FILE: the contents are read under the lock, written after it.
+    void get(const std::string& part, const std::string& file) {
+        RequireReplaceable(file);
+        std::string bytes;
+        {
+            HostSession session(root);
+            Sc820Card card(session.paths());
+            bytes = part == "eeprom"    ? card.readEeprom()
+                    : part == "factory" ? card.readFactory()
+                                        : card.readFlash();
+        }
+        RequireReplaceable(file);
+        ReplaceFile(file, bytes);
+    }
+
+    void eepromShow() {
+        HostSession session(root);
+        out_ << DescribeRecord(Sc820Card(session.paths()).readEeprom());
+    }
+
+    void putRecord(const std::string& part, const std::string& file) {
+        std::string record = ReadRecordInput(file);
+        HostSession session(root);
         Sc820Card card(session.paths());
-        if (a[0] == "show") {
-            out_ << DescribeRecord(card.readEeprom());
-        } else if (a[0] == "get") {
-            ReplaceFile(a[1], card.readEeprom(), Durability::durable);
+        if (part == "eeprom") {
+            card.storeEeprom(record);
         } else {
-            card.storeEeprom(ReadRecordInput(a[1]));
+            card.storeFactory(record);
         }
     }
 
-    void factory(const Args& a) {
-        Expect(a.size() == 2 && (a[0] == "get" || a[0] == "put"));
-        HostSession session(root_);
-        Sc820Card card(session.paths());
-        if (a[0] == "get") {
-            ReplaceFile(a[1], card.readFactory(), Durability::durable);
-        } else {
-            card.storeFactory(ReadRecordInput(a[1]));
-        }
-    }
-
-    void flash(const Args& a) {
-        Expect((a.size() == 1 && a[0] == "erase") ||
-               (a.size() == 2 && (a[0] == "get" || a[0] == "put")));
-        HostSession session(root_);
-        Sc820Card card(session.paths());
-        if (a[0] == "get") {
-            ReplaceFile(a[1], card.readFlash(), Durability::durable);
-            return;
-        }
-        std::string image = a[0] == "put" ? ReadInput(a[1]) : std::string();
-        if (image.size() > kFlashSize) {
-            throw HostError(a[1] + ": " + std::to_string(image.size()) +
-                            " bytes; the flash holds " + std::to_string(kFlashSize));
-        }
-        card.storeFlash(image);
-        DriverStateFile file(session.paths());
-        DriverState driver = file.load();
+    // flash put FILE and flash erase (an empty image): a new flash starts new sweeps.
+    void putFlash(const std::string* file) {
+        std::string image = file != nullptr ? ReadInput(*file, kFlashSize, "the flash holds") : "";
+        HostSession session(root);
+        Sc820Card(session.paths()).storeFlash(image);
+        DriverStateFile driverFile(session.paths());
+        DriverState driver = driverFile.load();
         driver.readCursor = 0;
         driver.writeCursor = 0;
-        file.store(driver);
+        driverFile.store(driver);
     }
 
-    void device(const Args& a, bool attach) {
-        Expect(a.size() == 1);
-        int target = TargetId(a[0]);
-        HostSession session(root_);
+    void device(const std::string& id, bool attach) {
+        HostSession session(root);
         KernelRegistry registry(session.state());
         if (attach) {
-            registry.attachDevice(target);
+            registry.attachDevice(std::stoi(id));
         } else {
-            registry.detachDevice(target);
+            registry.detachDevice(std::stoi(id));
         }
         session.save();
     }
 
-    void auth(const Args& a) {
-        Expect(a.size() == 1);
-        std::optional<AuthPolicy> policy = ParseAuthPolicy(a[0]);
-        Expect(policy.has_value());
-        HostSession session(root_);
-        session.state().auth = *policy;
+    void auth(const std::string& policy) {
+        HostSession session(root);
+        session.state().auth = *ParseAuthPolicy(policy);
         session.save();
     }
 
-    void fault(const Args& a) {
-        const auto& known = KnownFaults();
-        Expect(a.size() == 2 && std::find(known.begin(), known.end(), a[0]) != known.end() &&
-               (a[1] == "on" || a[1] == "off"));
-        bool on = a[1] == "on";
-        HostSession session(root_);
+    void fault(const std::string& name, const std::string& state) {
+        bool on = state == "on";
+        HostSession session(root);
         HostState& s = session.state();
         if (on) {
-            s.faults.insert(a[0]);
+            s.faults.insert(name);
         } else {
-            s.faults.erase(a[0]);
+            s.faults.erase(name);
         }
-        if (a[0] == kFaultDuplicateService) KernelRegistry(s).setDuplicateServices(on);
+        if (name == kFaultDuplicateService) KernelRegistry(s).setDuplicateServices(on);
         session.save();
     }
 
-    static std::string ReadRecordInput(const std::string& path) {
-        std::string record = ReadInput(path);
-        if (record.size() != kRecordSize) {
-            throw HostError(path + ": " + std::to_string(record.size()) +
-                            " bytes; a record holds " + std::to_string(kRecordSize));
-        }
-        return record;
-    }
-
-    std::string root_;
+private:
     std::string hostBinary_;
     std::ostream& out_;
+};
+
+// A SCSI target ID as written: one or two decimal digits, 0 to 15.
+const CLI::Validator kTargetId(
+    [](std::string& word) -> std::string {
+        bool digits =
+            !word.empty() && word.size() <= 2 &&
+            std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; });
+        return digits && std::stoi(word) < kSCSITargetIDs ? "" : "not a target ID from 0 to 15";
+    },
+    "ID");
+
+const CLI::Validator kNotEmpty(
+    [](std::string& word) -> std::string { return word.empty() ? "an empty folder name" : ""; },
+    "DIR");
+
+// The command line grammar. Each leaf sets `action`; nothing runs while parsing.
+class Grammar {
+public:
+    Grammar(HostCommand& command)
+        : command_(command),
+          app_("Lays out, shows and changes an emulated SC820 host.", "sc820-host") {
+        app_.set_version_flag("--version", std::string("sc820-host ") + kSc820Version);
+        app_.add_option("--root", command_.root,
+                        "the host's root folder (default: $SC820_HOST_ROOT, else "
+                        "$XDG_STATE_HOME/sc820/host)")
+            ->type_name("DIR")
+            ->check(kNotEmpty);
+        app_.require_subcommand(1);
+        app_.footer(kUsage);
+        CLI::App* init =
+            leaf(app_, "init", "lay out the default host", [this] { command_.init(force_); });
+        init->add_flag("--force", force_, "reset an existing host, keeping its log");
+        leaf(app_, "repair", "rebuild the kernel and driver state, keeping the card's records",
+             [this] { command_.repair(); });
+        leaf(app_, "status", "the host's state, one fact a line", [this] { command_.status(); });
+        leaf(app_, "log", "the system log", [this] { command_.log(); });
+        addRecord("eeprom", "the card's EEPROM configuration record (308 bytes)");
+        addRecord("factory", "the card's factory record (308 bytes)");
+        CLI::App* flash = group("flash", "the card's 65536-byte flash");
+        withFile(leaf(*flash, "get", "copy the flash into FILE",
+                      [this] { command_.get("flash", file_); }));
+        withFile(leaf(*flash, "put",
+                      "write FILE (at most 65536 bytes) into the flash, erasing the rest",
+                      [this] { command_.putFlash(&file_); }));
+        leaf(*flash, "erase", "erase the whole flash", [this] { command_.putFlash(nullptr); });
+        withTarget(leaf(app_, "attach", "attach a SCSI device to the card",
+                        [this] { command_.device(word_, true); }));
+        withTarget(leaf(app_, "detach", "detach a SCSI device from the card",
+                        [this] { command_.device(word_, false); }));
+        leaf(app_, "auth", "the answer to requests for administrator rights",
+             [this] { command_.auth(word_); })
+            ->add_option("POLICY", word_, "allow, deny or cancel")
+            ->required()
+            ->check(CLI::IsMember({"allow", "deny", "cancel"}));
+        CLI::App* fault = leaf(app_, "fault", "switch a fault of the emulated kernel",
+                               [this] { command_.fault(word_, state_); });
+        fault->add_option("NAME", word_, "the fault")
+            ->required()
+            ->check(CLI::IsMember(KnownFaults()));
+        fault->add_option("STATE", state_, "on or off")
+            ->required()
+            ->check(CLI::IsMember({"on", "off"}));
+    }
+
+    // Parses `args` (without the program name); returns the exit status when it is not a
+    // verb to run: 0 after --help or --version, 2 after a wrong form.
+    std::optional<int> parse(const std::vector<std::string>& args, std::ostream& out,
+                             std::ostream& err) {
+        std::vector<std::string> reversed(args.rbegin(), args.rend());
+        try {
+            app_.parse(reversed);
+        } catch (const CLI::CallForVersion&) {
+            out << app_.version() << "\n";
+            return 0;
+        } catch (const CLI::Success&) {
+            // --help, on the program or on a verb: the help of the verb chosen, if any.
+            out << app_.help();
+            return 0;
+        } catch (const CLI::ParseError& wrong) {
+            err << "sc820-host: " << wrong.what() << "\n" << kUsage;
+            return 2;
+        }
+        return std::nullopt;
+    }
+
+    void run() { action_(); }
+
+private:
+    CLI::App* leaf(CLI::App& parent, const char* name, const char* help,
+                   std::function<void()> action) {
+        CLI::App* verb = parent.add_subcommand(name, help);
+        verb->callback([this, action] { action_ = action; });
+        return verb;
+    }
+    CLI::App* group(const char* name, const char* help) {
+        CLI::App* verb = app_.add_subcommand(name, help);
+        verb->require_subcommand(1);
+        return verb;
+    }
+    void addRecord(const std::string& part, const char* help) {
+        CLI::App* record = group(part.c_str(), help);
+        if (part == "eeprom")
+            leaf(*record, "show", "every field of the record", [this] { command_.eepromShow(); });
+        withFile(leaf(*record, "get", "copy the record into FILE",
+                      [this, part] { command_.get(part, file_); }));
+        withFile(leaf(*record, "put", "store the 308 bytes of FILE as the record",
+                      [this, part] { command_.putRecord(part, file_); }));
+    }
+    void withFile(CLI::App* verb) { verb->add_option("FILE", file_, "the file")->required(); }
+    void withTarget(CLI::App* verb) {
+        verb->add_option("ID", word_, "the target ID, 0 to 15")->required()->check(kTargetId);
+    }
+
+    HostCommand& command_;
+    CLI::App app_;
+    std::function<void()> action_;
+    bool force_ = false;
+    std::string file_;
+    std::string word_;
+    std::string state_;
 };
 
 }  // namespace
 
 int RunHostCommand(const std::vector<std::string>& args, const std::string& hostBinary,
                    std::ostream& out, std::ostream& err) {
-    Args words = args;
-    std::string root = DefaultHostRoot();
-    if (!words.empty() && (words[0] == "-h" || words[0] == "--help")) {
-        out << kUsage;
-        return 0;
-    }
-    if (words.size() >= 2 && words[0] == "--root") {
-        root = words[1];
-        words.erase(words.begin(), words.begin() + 2);
-    }
+    HostCommand command(hostBinary, out);
+    Grammar grammar(command);
+    if (std::optional<int> status = grammar.parse(args, out, err)) return *status;
+    if (command.root.empty()) command.root = DefaultHostRoot();
     try {
-        Expect(!words.empty() && !root.empty());
-        std::string verb = words[0];
-        words.erase(words.begin());
-        HostCommand(root, hostBinary, out).run(verb, words);
+        grammar.run();
         return 0;
-    } catch (const UsageError&) {
-        err << kUsage;
-        return 2;
     } catch (const HostError& error) {
         err << "sc820-host: " << error.what() << "\n";
         return 1;

@@ -1,11 +1,15 @@
 // The `sc820-host` admin command: lays out, shows and changes an emulated host.
 //
-//   sc820-host [--root DIR] init [--force] | status | log | eeprom show|get FILE|put FILE
-//              | factory get FILE|put FILE | flash get FILE|put FILE|erase
-//              | attach ID | detach ID | auth allow|deny|cancel | fault NAME on|off
+//   sc820-host [--root DIR] init [--force] | repair | status | log
+//              | eeprom show|get FILE|put FILE | factory get FILE|put FILE
+//              | flash get FILE|put FILE|erase | attach ID | detach ID
+//              | auth allow|deny|cancel | fault NAME on|off
+//   sc820-host --help | --version | VERB --help
 //
 // Without --root the host is the one SC820_HOST_ROOT names, else the default host. Exit
 // status: 0 done, 1 the operation failed (one line on `err`), 2 a wrong form (usage on `err`).
+// `get FILE` replaces only a regular file; `put FILE` reads its input (a file, a FIFO or a
+// device, at most one byte more than the part holds) before it locks the host.
 #pragma once
 
 #include <ostream>

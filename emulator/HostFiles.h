@@ -1,6 +1,11 @@
-// The files of one emulated host, and how they are read and replaced.
+// The files of one emulated host, and the three ways the host touches a file: a whole file
+// replaced atomically, a small state written in place, and a whole file read with a bound.
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstddef>
+#include <limits>
 #include <string>
 #include <string_view>
 
@@ -20,6 +25,8 @@ public:
     std::string flashFile() const { return stateDir() + "/flash.bin"; }
     std::string logDir() const { return root_ + "/var/log"; }
     std::string systemLog() const { return logDir() + "/system.log"; }
+    // The copy of the sc820-host program that the driver tools of this host link to.
+    std::string hostProgram() const { return root_ + "/usr/libexec/sc820-host"; }
     // A driver tool's path: kextload and kextunload in sbin/, the status tools in usr/sbin/.
     std::string tool(std::string_view name) const;
 
@@ -27,19 +34,46 @@ private:
     std::string root_;
 };
 
-// How a replacement must survive trouble. Both kinds are atomic for readers and for a process
-// killed at any moment: the new contents go to a temporary file that is renamed over the old
-// one. `durable` also flushes the new file to the disk first, which costs a few hundred
-// microseconds; the JSON state is replaced without that flush.
-enum class Durability { processSafe, durable };
+// Replaces the file at `path` with `bytes` as a whole, or not at all. The bytes go to a new
+// temporary file beside it (".NAME.tmp-XXXXXX"), which is written completely, flushed to the
+// disk and closed, each step checked, before it is renamed over the old file; the folder is
+// flushed afterwards so that the rename survives a power cut. On any failure (a full disk, a
+// read-only folder, ...) the temporary is removed, the old file stays as it was and HostError
+// is thrown. A new file gets the usual mode (0666 less the umask); a replaced one keeps its
+// mode. `path` itself is never followed: a symbolic link there is replaced, not its target, so
+// callers that must not replace links check first (see RequireReplaceable).
+void ReplaceFile(const std::string& path, std::string_view bytes);
 
-// Replaces a file's contents atomically. Throws HostError on failure; the old file then stays.
-void ReplaceFile(const std::string& path, std::string_view bytes, Durability durability);
+// Removes the temporaries that replacements killed half-way left in `dir`. Only for folders
+// whose writers all hold one lock, called while holding it: no replacement is running then.
+void RemoveStaleTemporaries(const std::string& dir);
 
-// Reads a whole file. Returns false when it does not exist; throws HostError on other errors.
-bool ReadWholeFile(const std::string& path, std::string* bytes);
+// Refuses (HostError) an existing `path` that is not a regular file: a symbolic link, a device,
+// a FIFO, a socket or a folder. A missing path is accepted.
+void RequireReplaceable(const std::string& path);
 
-// Reads a file that must hold exactly `size` bytes; anything else is reported as corrupt.
+// Writes all of `bytes` at `offset` of an open file, or throws HostError naming `path`. This
+// is the one way the host updates a file in place (the flash chunks, the driver's two-slot
+// state): it is not atomic, so the file format itself must tolerate a torn write.
+void WriteAt(int fd, off_t offset, std::string_view bytes, const std::string& path);
+
+inline constexpr size_t kNoSizeLimit = std::numeric_limits<size_t>::max() - 1;
+
+// What ReadWholeFile accepts besides regular files.
+enum class FileKinds {
+    regularOnly,  // the host's own files: anything else is refused
+    streams,      // input given by a user: also a FIFO or a character device
+};
+
+// Reads a whole file, but never more than `limit` + 1 bytes, so that a caller sees that a file
+// is too long without reading all of it (/dev/zero ends). The kind is checked before reading;
+// a host file is opened without waiting, so that a FIFO planted there is refused instead of
+// blocking. Reading a stream may wait for its writer: callers read input before they lock the
+// host. Returns false when the file does not exist; throws HostError on other errors.
+bool ReadWholeFile(const std::string& path, std::string* bytes, size_t limit = kNoSizeLimit,
+                   FileKinds kinds = FileKinds::regularOnly);
+
+// Reads a host file that must hold exactly `size` bytes; anything else is reported as corrupt.
 std::string ReadSizedFile(const std::string& path, size_t size);
 
 }  // namespace emu

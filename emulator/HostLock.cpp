@@ -25,6 +25,9 @@ int HostLock::lockFd(int fd, const std::string& path) {
 HostLock::HostLock(const HostPaths& paths) : fd_(-1) {
     std::string path = paths.lockFile();
     int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+    // flock needs no write access: a host on a read-only file system can still be read.
+    if (fd < 0 && (errno == EACCES || errno == EROFS))
+        fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR) throw HostError(NoHostMessage(paths.root()));
         throw HostError("cannot open " + path + ": " + std::strerror(errno));

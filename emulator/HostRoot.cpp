@@ -81,14 +81,17 @@ static void WriteAll(int fd, const std::string& data) {
 }
 
 void AppendSystemLog(const std::string& root, const std::string& program, const std::string& text) {
-    std::string entry = Timestamp() + " " + program + "[" + std::to_string(getpid()) +
-                        "]: " + EscapeLogText(text) + "\n";
+    std::string prefix = Timestamp() + " " + program + "[" + std::to_string(getpid()) + "]: ";
     int fd = open((root + "/var/log/system.log").c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     if (fd >= 0) {
-        WriteAll(fd, entry);
+        WriteAll(fd, prefix + EscapeLogText(text) + "\n");
         close(fd);
     }
-    WriteAll(2, entry);
+    // People read the echo: the line ends of the text (a tool's output ends in one) would show
+    // as a literal \n there, so they are left out; the log file keeps the text as it was.
+    size_t end = text.find_last_not_of("\r\n");
+    WriteAll(2,
+             prefix + EscapeLogText(text.substr(0, end == std::string::npos ? 0 : end + 1)) + "\n");
 }
 
 }  // namespace emu

@@ -13,8 +13,8 @@ std::string DefaultHostRoot();
 //   YYYY-MM-DD HH:MM:SS.mmm PROGRAM[PID]: TEXT
 // Backslashes and control characters in TEXT are escaped (\\, \n, \r, \t, \xHH) so that each
 // entry is exactly one line. When the log cannot be opened the entry still goes to standard
-// error. The append is one write(2) on a file opened with O_APPEND, so concurrent writers never
-// interleave within an entry.
+// error. The echo leaves out the line ends at the end of TEXT. The append is one write(2) on a file
+// opened with O_APPEND, so concurrent writers never interleave within an entry.
 void AppendSystemLog(const std::string& root, const std::string& program, const std::string& text);
 
 // The escaping used by the system log.

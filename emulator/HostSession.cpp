@@ -78,7 +78,11 @@ HostSession::HostSession(const std::string& root)
     : paths_(root), lock_(paths_), state_(LoadState(paths_)) {}
 
 void HostSession::save() {
-    ReplaceFile(paths_.stateFile(), SerializeState(state_), Durability::processSafe);
+    std::string problem = CheckState(state_);
+    if (!problem.empty())
+        throw HostError("refused to save a state that could not be read back: " + problem);
+    ReplaceFile(paths_.stateFile(), SerializeState(state_));
+    RemoveStaleTemporaries(paths_.stateDir());
     std::optional<FileVersion> version = VersionOf(paths_.stateFile());
     std::lock_guard<std::mutex> guard(CacheMutex());
     if (version) {

@@ -1,14 +1,9 @@
 #include "emulator/HostState.h"
 
-#include <QByteArray>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QJsonParseError>
-#include <QJsonValue>
-#include <QString>
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <nlohmann/json.hpp>
 
 #include "card/CommandCodes.h"
 #include "emulator/HostError.h"
@@ -50,65 +45,47 @@ std::optional<AuthPolicy> ParseAuthPolicy(std::string_view name) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Writing
+// Writing: the keys and their layout are those of the first hosts (an object's keys sorted,
+// four spaces of indent), so hosts made by either version read in the other.
 
 namespace {
 
-QString Text(const std::string& s) {
-    return QString::fromStdString(s);
+using Json = nlohmann::json;
+
+Json ExtensionJson(const LoadedExtension& e) {
+    return Json{{"index", e.index},     {"identifier", e.identifier},
+                {"version", e.version}, {"classes", e.classes},
+                {"linked", e.linked},   {"address", e.address},
+                {"size", e.size},       {"wired", e.wired}};
 }
 
-QJsonArray TextArray(const std::vector<std::string>& items) {
-    QJsonArray array;
-    for (const auto& item : items) array.append(Text(item));
-    return array;
-}
-
-QJsonObject ExtensionJson(const LoadedExtension& e) {
-    QJsonArray linked;
-    for (int index : e.linked) linked.append(index);
-    return QJsonObject{{"index", e.index},
-                       {"identifier", Text(e.identifier)},
-                       {"version", Text(e.version)},
-                       {"classes", TextArray(e.classes)},
-                       {"linked", linked},
-                       {"address", static_cast<qint64>(e.address)},
-                       {"size", static_cast<qint64>(e.size)},
-                       {"wired", static_cast<qint64>(e.wired)}};
-}
-
-QJsonObject EntryJson(const RegistryEntry& e) {
-    QJsonObject object{{"id", static_cast<qint64>(e.id)},
-                       {"name", Text(e.name)},
-                       {"class", Text(e.className)},
-                       {"parent", static_cast<qint64>(e.parent)}};
-    if (!e.owner.empty()) object.insert("owner", Text(e.owner));
-    if (e.target >= 0) object.insert("target", e.target);
-    if (e.duplicate) object.insert("duplicate", true);
+Json EntryJson(const RegistryEntry& e) {
+    Json object{{"id", e.id}, {"name", e.name}, {"class", e.className}, {"parent", e.parent}};
+    if (!e.owner.empty()) object["owner"] = e.owner;
+    if (e.target >= 0) object["target"] = e.target;
+    if (e.duplicate) object["duplicate"] = true;
     return object;
 }
 
 }  // namespace
 
 std::string SerializeState(const HostState& state) {
-    QJsonArray extensions;
-    for (const auto& e : state.extensions) extensions.append(ExtensionJson(e));
-    QJsonArray entries;
-    for (const auto& e : state.entries) entries.append(EntryJson(e));
-    QJsonObject root{
+    Json extensions = Json::array();
+    for (const auto& e : state.extensions) extensions.push_back(ExtensionJson(e));
+    Json entries = Json::array();
+    for (const auto& e : state.entries) entries.push_back(EntryJson(e));
+    Json root{
         {"format", 1},
         {"extensions", extensions},
         {"nextExtensionIndex", state.nextExtensionIndex},
-        {"nextLoadAddress", static_cast<qint64>(state.nextLoadAddress)},
+        {"nextLoadAddress", state.nextLoadAddress},
         {"entries", entries},
-        {"nextEntryId", static_cast<qint64>(state.nextEntryId)},
-        {"cardEntry", static_cast<qint64>(state.cardEntry)},
+        {"nextEntryId", state.nextEntryId},
+        {"cardEntry", state.cardEntry},
         {"auth", AuthPolicyName(state.auth)},
-        {"faults", TextArray({state.faults.begin(), state.faults.end()})},
+        {"faults", Json(std::vector<std::string>(state.faults.begin(), state.faults.end()))},
     };
-    QByteArray json = QJsonDocument(root).toJson(QJsonDocument::Indented);
-    json.append('\n');
-    return json.toStdString();
+    return root.dump(4) + "\n";
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -124,45 +101,56 @@ public:
         throw HostError(CorruptMessage(path_, why));
     }
 
-    QJsonValue field(const QJsonObject& object, const char* key) const {
-        QJsonValue value = object.value(QLatin1String(key));
-        if (value.isUndefined()) fail(std::string("missing \"") + key + "\"");
-        return value;
+    const Json& field(const Json& object, const char* key) const {
+        auto found = object.find(key);
+        if (found == object.end()) fail(std::string("missing \"") + key + "\"");
+        return *found;
     }
 
-    int64_t integer(const QJsonObject& object, const char* key, int64_t low, int64_t high) const {
-        QJsonValue value = field(object, key);
-        double number = value.toDouble(std::nan(""));
-        if (!value.isDouble() || std::floor(number) != number ||
-            number < static_cast<double>(low) || number > static_cast<double>(high)) {
+    // Whole numbers; a number written with a fraction or exponent counts when it is whole.
+    int64_t integer(const Json& object, const char* key, int64_t low, int64_t high) const {
+        const Json& value = field(object, key);
+        std::optional<int64_t> number;
+        if (value.is_number_integer() && value.is_number_unsigned()) {
+            if (value.get<uint64_t>() <= static_cast<uint64_t>(high))
+                number = static_cast<int64_t>(value.get<uint64_t>());
+        } else if (value.is_number_integer()) {
+            number = value.get<int64_t>();
+        } else if (value.is_number_float()) {
+            double d = value.get<double>();
+            if (std::floor(d) == d && d >= static_cast<double>(low) &&
+                d <= static_cast<double>(high))
+                number = static_cast<int64_t>(d);
+        }
+        if (!number || *number < low || *number > high) {
             fail(std::string("\"") + key + "\" is not an integer from " + std::to_string(low) +
                  " to " + std::to_string(high));
         }
-        return static_cast<int64_t>(number);
+        return *number;
     }
 
-    std::string text(const QJsonObject& object, const char* key) const {
-        QJsonValue value = field(object, key);
-        if (!value.isString()) fail(std::string("\"") + key + "\" is not a string");
-        return value.toString().toStdString();
+    std::string text(const Json& object, const char* key) const {
+        const Json& value = field(object, key);
+        if (!value.is_string()) fail(std::string("\"") + key + "\" is not a string");
+        return value.get<std::string>();
     }
 
-    QJsonArray array(const QJsonObject& object, const char* key) const {
-        QJsonValue value = field(object, key);
-        if (!value.isArray()) fail(std::string("\"") + key + "\" is not an array");
-        return value.toArray();
+    const Json& array(const Json& object, const char* key) const {
+        const Json& value = field(object, key);
+        if (!value.is_array()) fail(std::string("\"") + key + "\" is not an array");
+        return value;
     }
 
-    QJsonObject object(const QJsonValue& value, const char* what) const {
-        if (!value.isObject()) fail(std::string(what) + " is not an object");
-        return value.toObject();
+    const Json& object(const Json& value, const char* what) const {
+        if (!value.is_object()) fail(std::string(what) + " is not an object");
+        return value;
     }
 
-    std::vector<std::string> texts(const QJsonObject& object, const char* key) const {
+    std::vector<std::string> texts(const Json& object, const char* key) const {
         std::vector<std::string> items;
-        for (const QJsonValue& item : array(object, key)) {
-            if (!item.isString()) fail(std::string("\"") + key + "\" holds a non-string");
-            items.push_back(item.toString().toStdString());
+        for (const Json& item : array(object, key)) {
+            if (!item.is_string()) fail(std::string("\"") + key + "\" holds a non-string");
+            items.push_back(item.get<std::string>());
         }
         return items;
     }
@@ -173,26 +161,28 @@ private:
 
 constexpr int64_t kMaxId = 0xffffffffLL;
 
-LoadedExtension ReadExtension(const StateReader& r, const QJsonValue& value) {
-    QJsonObject o = r.object(value, "an extension");
+LoadedExtension ReadExtension(const StateReader& r, const Json& value) {
+    const Json& o = r.object(value, "an extension");
     LoadedExtension e;
-    e.index = static_cast<int>(r.integer(o, "index", 1, 1 << 30));
+    e.index = static_cast<int>(r.integer(o, "index", 1, kMaxExtensionIndex));
     e.identifier = r.text(o, "identifier");
     if (e.identifier.empty()) r.fail("an extension has an empty identifier");
     e.version = r.text(o, "version");
     e.classes = r.texts(o, "classes");
-    for (const QJsonValue& link : r.array(o, "linked")) {
-        if (!link.isDouble() || link.toInt(-1) < 1) r.fail("\"linked\" holds a bad index");
-        e.linked.push_back(link.toInt());
+    for (const Json& link : r.array(o, "linked")) {
+        if (!link.is_number_integer() || link.get<int64_t>() < 1 ||
+            link.get<int64_t>() > kMaxExtensionIndex)
+            r.fail("\"linked\" holds a bad index");
+        e.linked.push_back(link.get<int>());
     }
-    e.address = static_cast<uint64_t>(r.integer(o, "address", 0, int64_t{1} << 52));
+    e.address = static_cast<uint64_t>(r.integer(o, "address", 0, kMaxLoadAddress));
     e.size = static_cast<uint32_t>(r.integer(o, "size", 0, kMaxId));
     e.wired = static_cast<uint32_t>(r.integer(o, "wired", 0, kMaxId));
     return e;
 }
 
-RegistryEntry ReadEntry(const StateReader& r, const QJsonValue& value) {
-    QJsonObject o = r.object(value, "a registry entry");
+RegistryEntry ReadEntry(const StateReader& r, const Json& value) {
+    const Json& o = r.object(value, "a registry entry");
     RegistryEntry e;
     e.id = static_cast<uint32_t>(r.integer(o, "id", 1, kMaxId));
     e.name = r.text(o, "name");
@@ -201,59 +191,28 @@ RegistryEntry ReadEntry(const StateReader& r, const QJsonValue& value) {
     if (o.contains("owner")) e.owner = r.text(o, "owner");
     if (o.contains("target")) e.target = static_cast<int>(r.integer(o, "target", 0, 15));
     if (o.contains("duplicate")) {
-        if (!o.value("duplicate").isBool()) r.fail("\"duplicate\" is not true or false");
-        e.duplicate = o.value("duplicate").toBool();
+        if (!o["duplicate"].is_boolean()) r.fail("\"duplicate\" is not true or false");
+        e.duplicate = o["duplicate"].get<bool>();
     }
     return e;
-}
-
-void CheckExtensions(const StateReader& r, const HostState& s) {
-    std::set<int> indices;
-    std::set<std::string> identifiers;
-    for (const auto& e : s.extensions) {
-        if (!indices.insert(e.index).second)
-            r.fail("extension index " + std::to_string(e.index) + " is used twice");
-        if (!identifiers.insert(e.identifier).second) r.fail(e.identifier + " is loaded twice");
-        if (e.index >= s.nextExtensionIndex)
-            r.fail("\"nextExtensionIndex\" is not above every index");
-    }
-}
-
-void CheckEntries(const StateReader& r, const HostState& s) {
-    std::set<uint32_t> ids;
-    for (const auto& e : s.entries) {
-        if (!ids.insert(e.id).second)
-            r.fail("registry entry " + std::to_string(e.id) + " is used twice");
-        if (e.id >= s.nextEntryId) r.fail("\"nextEntryId\" is not above every entry id");
-    }
-    for (const auto& e : s.entries) {
-        if (e.parent != 0 && ids.count(e.parent) == 0) {
-            r.fail("registry entry " + std::to_string(e.id) + " has no parent " +
-                   std::to_string(e.parent));
-        }
-    }
-    if (ids.count(s.cardEntry) == 0) r.fail("\"cardEntry\" names no registry entry");
 }
 
 }  // namespace
 
 HostState ParseState(const std::string& bytes, const std::string& path) {
     StateReader r(path);
-    QJsonParseError error{};
-    QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(bytes), &error);
-    if (document.isNull())
-        r.fail(error.errorString().toStdString() + " at byte " + std::to_string(error.offset));
-    QJsonObject root =
-        r.object(document.isObject() ? QJsonValue(document.object()) : QJsonValue(), "the file");
+    Json document = Json::parse(bytes, nullptr, false);
+    if (document.is_discarded()) r.fail("not valid JSON");
+    const Json& root = r.object(document, "the file");
     if (r.integer(root, "format", 1, 1) != 1) r.fail("unknown format");
 
     HostState s;
-    for (const QJsonValue& v : r.array(root, "extensions"))
-        s.extensions.push_back(ReadExtension(r, v));
-    for (const QJsonValue& v : r.array(root, "entries")) s.entries.push_back(ReadEntry(r, v));
-    s.nextExtensionIndex = static_cast<int>(r.integer(root, "nextExtensionIndex", 1, 1 << 30));
+    for (const Json& v : r.array(root, "extensions")) s.extensions.push_back(ReadExtension(r, v));
+    for (const Json& v : r.array(root, "entries")) s.entries.push_back(ReadEntry(r, v));
+    s.nextExtensionIndex =
+        static_cast<int>(r.integer(root, "nextExtensionIndex", 1, kMaxExtensionIndex));
     s.nextLoadAddress =
-        static_cast<uint64_t>(r.integer(root, "nextLoadAddress", 0, int64_t{1} << 52));
+        static_cast<uint64_t>(r.integer(root, "nextLoadAddress", 0, kMaxLoadAddress));
     s.nextEntryId = static_cast<uint32_t>(r.integer(root, "nextEntryId", 1, kMaxId));
     s.cardEntry = static_cast<uint32_t>(r.integer(root, "cardEntry", 1, kMaxId));
     std::optional<AuthPolicy> auth = ParseAuthPolicy(r.text(root, "auth"));
@@ -265,8 +224,8 @@ HostState ParseState(const std::string& bytes, const std::string& path) {
             r.fail("unknown fault \"" + fault + "\"");
         s.faults.insert(fault);
     }
-    CheckExtensions(r, s);
-    CheckEntries(r, s);
+    std::string problem = CheckState(s);
+    if (!problem.empty()) r.fail(problem);
     return s;
 }
 

@@ -61,8 +61,21 @@ struct HostState {
     bool faultOn(std::string_view name) const { return faults.count(std::string(name)) != 0; }
 };
 
+// The largest values the state file holds. Counters stop short of them: an operation that
+// would pass one is refused, so that every saved state reads back.
+inline constexpr int kMaxExtensionIndex = 1 << 30;
+inline constexpr uint64_t kMaxLoadAddress = uint64_t{1} << 52;
+
 std::string SerializeState(const HostState& state);
 // Parses and checks a state file's contents; anything unusable throws HostError naming `path`.
 HostState ParseState(const std::string& bytes, const std::string& path);
+
+// Checks the state as a whole: what one value cannot show (ids unique and below the counters,
+// every parent registered before its children, so no cycles; the card's entry belongs to the
+// platform, not to an extension or a device; nothing hangs from a device; counters and
+// addresses in range). Returns the first problem, or "" for a usable state. The reader refuses
+// a state with a problem, and saving refuses to write one, so that no operation can leave a
+// host that no command can read.
+std::string CheckState(const HostState& state);
 
 }  // namespace emu

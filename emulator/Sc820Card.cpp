@@ -14,12 +14,17 @@ namespace emu {
 
 namespace {
 
+std::string FolderOfRecords(const std::string& path) {
+    return path.substr(0, path.rfind('/'));
+}
+
 void StoreRecord(const std::string& path, const std::string& record) {
     if (record.size() != kRecordSize) {
         throw HostError("a record holds " + std::to_string(kRecordSize) + " bytes, not " +
                         std::to_string(record.size()));
     }
-    ReplaceFile(path, record, Durability::durable);
+    ReplaceFile(path, record);
+    RemoveStaleTemporaries(FolderOfRecords(path));
 }
 
 // The part of chunk `chunk` that lies inside the flash: its offset and length.
@@ -88,16 +93,12 @@ void Sc820Card::eraseFlash() const {
 void Sc820Card::writeInPlace(off_t offset, const uint8_t* in, size_t length) const {
     if (length == 0) return;
     int fd = openFlash(O_WRONLY);
-    size_t done = 0;
-    while (done < length) {
-        ssize_t n = pwrite(fd, in + done, length - done, offset + static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            int saved = errno;
-            close(fd);
-            throw HostError("cannot write " + paths_.flashFile() + ": " + std::strerror(saved));
-        }
-        done += static_cast<size_t>(n);
+    try {
+        WriteAt(fd, offset, std::string_view(reinterpret_cast<const char*>(in), length),
+                paths_.flashFile());
+    } catch (...) {
+        close(fd);
+        throw;
     }
     close(fd);
 }
@@ -109,7 +110,8 @@ void Sc820Card::storeFlash(const std::string& image) const {
     }
     std::string flash = image;
     flash.resize(kFlashSize, static_cast<char>(kErasedByte));
-    ReplaceFile(paths_.flashFile(), flash, Durability::durable);
+    ReplaceFile(paths_.flashFile(), flash);
+    RemoveStaleTemporaries(paths_.stateDir());
 }
 
 }  // namespace emu

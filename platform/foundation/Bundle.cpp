@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "platform/foundation/BundleLocation.h"
 #include "platform/foundation/Foundation.h"
 #include "platform/foundation/StringTable.h"
 
@@ -10,7 +11,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string& TestingBundlePath() {
+std::string& LocatedBundlePath() {
     static std::string path;
     return path;
 }
@@ -33,7 +34,7 @@ std::string CurrentBundlePath() {
     fs::path exe = ExecutablePath();
     std::string bundle = BundleOfExecutable(exe);
     if (!bundle.empty()) return bundle;
-    if (!TestingBundlePath().empty()) return TestingBundlePath();
+    if (!LocatedBundlePath().empty()) return LocatedBundlePath();
     return exe.parent_path().string();
 }
 
@@ -49,9 +50,9 @@ NSBundle& NSBundle::mainBundle() {
     return bundle;
 }
 
-void NSBundle::setMainBundlePathForTesting(const std::string& path) {
-    TestingBundlePath() = path;
-    mainBundle().info_.reset();
+void SetMainBundleLocation(const std::string& path) {
+    LocatedBundlePath() = path;
+    NSBundle::mainBundle().info_.reset();
 }
 
 NSString NSBundle::bundlePath() const {

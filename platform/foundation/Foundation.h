@@ -89,10 +89,8 @@ public:
     NSString localizedStringForKey(const NSString& key, const NSString& value,
                                    const char* table) const;
 
-    // Tests place the main bundle where they built one; the program never calls this.
-    static void setMainBundlePathForTesting(const std::string& path);
-
 private:
+    friend void SetMainBundleLocation(const std::string& path);
     NSBundle() = default;
     mutable std::optional<std::optional<NSDictionary>> info_;
 };

@@ -1,7 +1,6 @@
 // The registry stand-in: each call is one kernel operation on the emulated host that the
-// master port was bound to. Handles are numbers from a per-process table; a number is never
-// given out twice, so a stale or made-up handle is refused with an error status instead of
-// reaching another object.
+// master port was bound to; the emulated kernel decides every rule and fault, and this file
+// only translates calls and handles (HandleTable.h).
 #include "platform/registry/IOKit.h"
 
 #include <cstring>
@@ -16,61 +15,14 @@
 #include "emulator/HostRoot.h"
 #include "emulator/KernelCalls.h"
 #include "emulator/UtilityDriver.h"
-
-struct __IOMatchingDictionary {
-    bool byClass;  // else by entry name
-    std::string value;
-};
+#include "platform/registry/HandleTable.h"
 
 namespace {
 
+using namespace registry_internal;
+
 constexpr mach_port_t kTaskSelf = 0x203;
-
-enum class HandleKind { masterPort, iterator, object, connection };
-
 using FoundEntry = emu::ServiceRef;
-
-struct Handle {
-    HandleKind kind;
-    std::string root;               // the host the handle belongs to
-    std::vector<FoundEntry> found;  // iterator: the matching entries
-    size_t next = 0;                // iterator: position
-    FoundEntry entry;               // object or connection: the registry entry
-};
-
-class HandleTable {
-public:
-    uint32_t add(Handle handle) {
-        uint32_t number = next_;
-        next_ += 4;
-        handles_.emplace(number, std::move(handle));
-        return number;
-    }
-    Handle* find(uint32_t number, HandleKind kind) {
-        auto it = handles_.find(number);
-        return it != handles_.end() && it->second.kind == kind ? &it->second : nullptr;
-    }
-    bool remove(uint32_t number, HandleKind kind) {
-        if (find(number, kind) == nullptr) return false;
-        handles_.erase(number);
-        return true;
-    }
-    size_t size() const { return handles_.size(); }
-
-private:
-    std::map<uint32_t, Handle> handles_;
-    uint32_t next_ = 0x1003;
-};
-
-HandleTable& Handles() {
-    static HandleTable table;
-    return table;
-}
-
-std::set<const __IOMatchingDictionary*>& LiveDictionaries() {
-    static std::set<const __IOMatchingDictionary*> live;
-    return live;
-}
 
 // A host that cannot be reached is explained on standard error; the caller only sees a status.
 void Report(const char* call, const std::string& problem) {
@@ -256,8 +208,4 @@ kern_return_t io_connect_method_scalarI_structureO(io_connect_t connect, int sel
     IOReturn status = CallDriver(connect, call);
     if (status == kIOReturnSuccess) *structureOutputSize = call.produced;
     return status;
-}
-
-size_t IORegistryHandlesHeld() {
-    return Handles().size() + LiveDictionaries().size();
 }

@@ -59,7 +59,3 @@ kern_return_t io_connect_method_scalarI_structureO(io_connect_t connect, int sel
                                                    mach_msg_type_number_t scalarInputCount,
                                                    char* structureOutput,
                                                    mach_msg_type_number_t* structureOutputSize);
-
-// How many handles (master ports, matching dictionaries, iterators, registry objects,
-// connections) this process still holds. Lets tests prove that nothing leaks.
-size_t IORegistryHandlesHeld();

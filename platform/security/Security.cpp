@@ -27,6 +27,7 @@
 #include "emulator/HostError.h"
 #include "emulator/HostRoot.h"
 #include "emulator/HostSession.h"
+#include "platform/security/CallObserver.h"
 
 extern char** environ;
 
@@ -47,14 +48,14 @@ std::map<AuthorizationRef, std::unique_ptr<AuthorizationOpaqueRef>>& LiveRefs() 
     return live;
 }
 
-std::vector<AuthorizationCall>& Journal() {
-    static std::vector<AuthorizationCall> journal;
-    return journal;
+AuthorizationCallObserver& Observer() {
+    static AuthorizationCallObserver observer = nullptr;
+    return observer;
 }
 
 OSStatus Record(const char* operation, AuthorizationFlags flags, OSStatus status,
                 std::string detail) {
-    Journal().push_back({operation, flags, status, std::move(detail)});
+    if (Observer() != nullptr) Observer()({operation, flags, status, std::move(detail)});
     return status;
 }
 
@@ -304,10 +305,8 @@ OSStatus AuthorizationFree(AuthorizationRef authorization, AuthorizationFlags fl
     return Record("free", flags, errAuthorizationSuccess, "");
 }
 
-const std::vector<AuthorizationCall>& AuthorizationCallJournal() {
-    return Journal();
-}
-
-void AuthorizationClearCallJournal() {
-    Journal().clear();
+AuthorizationCallObserver SetAuthorizationCallObserver(AuthorizationCallObserver observer) {
+    AuthorizationCallObserver previous = Observer();
+    Observer() = observer;
+    return previous;
 }

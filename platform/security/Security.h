@@ -9,8 +9,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <string>
-#include <vector>
 
 typedef int32_t OSStatus;
 typedef uint32_t AuthorizationFlags;
@@ -58,14 +56,3 @@ OSStatus AuthorizationExecuteWithPrivileges(AuthorizationRef authorization, cons
                                             AuthorizationFlags options, char* const* arguments,
                                             FILE** communicationsPipe);
 OSStatus AuthorizationFree(AuthorizationRef authorization, AuthorizationFlags flags);
-
-// What this process asked of the authorization service, in order. Lets tests check the call
-// sequence without a window or a real privilege prompt.
-struct AuthorizationCall {
-    std::string operation;  // "create", "copy-rights", "execute", "free"
-    AuthorizationFlags flags;
-    OSStatus status;
-    std::string detail;  // copy-rights: "environment=N" items; execute: the tool path
-};
-const std::vector<AuthorizationCall>& AuthorizationCallJournal();
-void AuthorizationClearCallJournal();

@@ -14,16 +14,18 @@
 
 #include "platform/window/AppKit.h"
 
-// The main window description, compiled into the program.
-inline constexpr char kMainWindowDescription[] = ":/sc820/MainWindow.ui";
+// The main window description (resources/MainWindow.ui, a Qt Designer form), compiled into
+// the program.
+inline constexpr char kMainWindowDescription[] = "MainWindow.ui";
 
 // Installs the main window's texts for the language the bundle's string table speaks, so the
-// window and its alerts share one language; later loads of the window use them. False when the
+// window and its alerts share one language; windows built later use them. False when the
 // window stays in its own English.
 bool InstallWindowTexts(const std::string& translationsDir);
 
-// The window described in the file (a Qt Designer form), or null with *error set.
-std::unique_ptr<QWidget> LoadWindowDescription(const QString& path, QString* error);
+// The window built from the named description compiled into the program, or null with *error
+// set when the program holds no description of that name.
+std::unique_ptr<QWidget> LoadWindowDescription(const QString& name, QString* error);
 
 // The registered description of the class, or null.
 const NibClassDescription* FindNibClass(const std::string& className);

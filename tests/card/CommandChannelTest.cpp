@@ -13,6 +13,7 @@
 #include "app/SC820Controller.h"
 #include "card/CommandCodes.h"
 #include "tests/emulator/EmulatedHost.h"
+#include "tests/support/PlatformProbes.h"
 #include "tests/support/RecordingBackend.h"
 #include "tests/support/TempHost.h"
 

@@ -10,6 +10,7 @@
 #include "app/SC820Controller.h"
 #include "card/DriverNames.h"
 #include "tests/driverctl/HostTools.h"
+#include "tests/support/PlatformProbes.h"
 #include "tests/support/RecordingBackend.h"
 #include "tests/support/TempHost.h"
 
@@ -23,11 +24,11 @@ bool Contains(const std::string& text, const std::string& part) {
 
 // Swaps the drivers with the bundle at the given place and gives the host's status.
 std::string Swap(const TempHost& host, const std::string& bundle = SC820_BUNDLE_DIR) {
-    NSBundle::setMainBundlePathForTesting(bundle);
+    UseMainBundleAt(bundle);
     SC820Controller controller;
     controller.acquireRights();
     controller.swapDrivers();
-    NSBundle::setMainBundlePathForTesting(SC820_BUNDLE_DIR);
+    UseMainBundleAt(SC820_BUNDLE_DIR);
     return host.hostOk({"status"});
 }
 

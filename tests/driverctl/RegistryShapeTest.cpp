@@ -11,6 +11,7 @@
 #include "emulator/HostSession.h"
 #include "emulator/KernelRegistry.h"
 #include "tests/support/EnglishTexts.h"
+#include "tests/support/PlatformProbes.h"
 #include "tests/support/RecordingBackend.h"
 #include "tests/support/TempHost.h"
 
@@ -118,7 +119,7 @@ TEST(RegistryShape, InUseOnlyWhenADeviceHangsFromTheCardDriverWhereverItStands) 
 TEST(InUseCheckWithoutRegistry, MasterPortFaultShowsTheSlotErrorAndQuits) {
     TempHost host;
     RecordingBackend backend;
-    NSBundle::setMainBundlePathForTesting(SC820_BUNDLE_DIR);
+    UseMainBundleAt(SC820_BUNDLE_DIR);
     host.hostOk({"attach", "2"});
     host.hostOk({"fault", "master-port", "on"});
     SC820Controller controller;

@@ -1,10 +1,15 @@
 // The configuration form end to end: closing stores, Cancel and OK do not, Default loads the
 // factory settings.
+#include <sys/stat.h>
+
 #include <cstring>
+#include <filesystem>
+#include <map>
 
 #include "app/Messages.h"
 #include "card/CommandCodes.h"
 #include "tests/e2e/Scenario.h"
+#include "tests/support/SmallDisk.h"
 
 namespace {
 
@@ -70,6 +75,47 @@ TEST_F(Form, ARefusedStoreKeepsTheWindowAndLosesNothing) {
     EXPECT_EQ(r.lastKind(), "terminate");
     EXPECT_EQ(Bytes(eeprom()), Bytes(before));
     EXPECT_EQ(host.commandCounts()[kSetEEPConfig], 2);
+}
+
+std::map<std::string, std::string> FilesIn(const std::string& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        files[entry.path().filename().string()] = ReadFileBytes(entry.path().string());
+    return files;
+}
+
+// The card's folder lies on a small disk that fills up once start-up has swapped the drivers:
+// the store fails as a whole, the utility says so, and the record on the card is the old one.
+TEST_F(Form, AStoreOnAFullDiskShowsStoreFailAndLosesNothing) {
+    namespace fs = std::filesystem;
+    const std::string db = host.root() + "/var/db/sc820";
+    std::map<std::string, std::string> files = FilesIn(db);
+    SmallDisk disk(db, 512 * 1024);
+    if (!disk.mounted()) GTEST_SKIP() << disk.reason();
+    for (const auto& [name, bytes] : files) WriteFileBytes(db + "/" + name, bytes);
+    // kextload, the last tool of start-up, is wrapped: the real tool runs from a twin root that
+    // shares the host's var/, then the wrapper fills the disk.
+    const std::string twin = work.path() + "/twin";
+    fs::create_directories(twin + "/sbin");
+    fs::create_symlink(host.root() + "/var", twin + "/var");
+    fs::create_symlink(host.root() + "/usr/libexec/sc820-host", twin + "/sbin/kextload");
+    const std::string wrapper = host.root() + "/sbin/kextload";
+    fs::remove(wrapper);
+    WriteFileBytes(wrapper, "#!/bin/sh\n'" + twin +
+                                "/sbin/kextload' \"$@\" || exit $?\ncat /dev/zero > '" + db +
+                                "/filler' 2>/dev/null\nexit 0\n");
+    ASSERT_EQ(chmod(wrapper.c_str(), 0755), 0);
+    const std::string before = ReadFileBytes(db + "/eeprom.bin");
+
+    const RunResult r = run("answer 1\nselect out_hostSCSIID 5\nclose\nanswer 1\npress cancel\n");
+    EXPECT_EQ(r.alertMessages(), (std::vector<std::string>{text(MSG_START), text(MSG_STOREFAIL)}))
+        << r.output;
+    EXPECT_EQ(r.lastKind(), "terminate");
+    ASSERT_TRUE(fs::exists(db + "/filler")) << "the disk was never filled";
+    EXPECT_EQ(ReadFileBytes(db + "/eeprom.bin"), before);
+    for (const auto& [name, bytes] : FilesIn(db))
+        EXPECT_EQ(name.find(".tmp-"), std::string::npos) << name << " was left behind";
+    EXPECT_EQ(host.commandCounts()[kSetEEPConfig], 1);
 }
 
 TEST_F(Form, OkDoesNothingAndCancelStoresNothing) {

@@ -6,6 +6,7 @@
 
 #include "platform/foundation/Foundation.h"
 #include "tests/support/EnglishTexts.h"
+#include "tests/support/PlatformProbes.h"
 
 namespace fs = std::filesystem;
 
@@ -70,7 +71,7 @@ std::string RunResult::lastKind() const {
 }
 
 void Scenario::SetUp() {
-    NSBundle::setMainBundlePathForTesting(SC820_BUNDLE_DIR);
+    UseMainBundleAt(SC820_BUNDLE_DIR);
 }
 
 RunResult Scenario::run(const std::string& script, const std::string& bundle,

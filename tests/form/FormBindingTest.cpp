@@ -6,6 +6,7 @@
 
 #include "card/DriverNames.h"
 #include "tests/form/FormFixture.h"
+#include "tests/support/PlatformProbes.h"
 
 namespace {
 
@@ -148,7 +149,7 @@ TEST_F(FormTest, MissingOrMalformedExtensionInfoShowsDashes) {
     TempDir bundle;
     const std::string kextInfo = bundle.path() + kUtilityKextInfoSubpath;
     fs::create_directories(fs::path(kextInfo).parent_path());
-    NSBundle::setMainBundlePathForTesting(bundle.path());
+    UseMainBundleAt(bundle.path());
     controller.setConfigWindow();
     EXPECT_EQ(controls.verKext->value, "---");
 

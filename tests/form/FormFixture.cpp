@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "tests/support/PlatformProbes.h"
+
 FormControls::FormControls() {
     container = window.add<FakeView>();
     hostId = container->add<FakePopUp>(0, 16);
@@ -49,13 +51,13 @@ void FormControls::connect(SC820Controller& c) {
 }
 
 void FormTest::SetUp() {
-    NSBundle::setMainBundlePathForTesting(SC820_BUNDLE_DIR);
+    UseMainBundleAt(SC820_BUNDLE_DIR);
     host.swapDrivers();
     controls.connect(controller);
 }
 
 void FormTest::TearDown() {
-    NSBundle::setMainBundlePathForTesting(SC820_BUNDLE_DIR);
+    UseMainBundleAt(SC820_BUNDLE_DIR);
 }
 
 SCSIUTY_CFG FormTest::DistinctiveRecord() {

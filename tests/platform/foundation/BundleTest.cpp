@@ -6,6 +6,7 @@
 
 #include "app/Messages.h"
 #include "tests/support/EnglishTexts.h"
+#include "tests/support/PlatformProbes.h"
 #include "tests/support/RecordingBackend.h"
 #include "tests/support/TempHost.h"
 
@@ -35,10 +36,10 @@ protected:
             saved_.emplace_back(name, std::getenv(name) ? std::getenv(name) : "");
             Set(name, std::string(name) == "LANG" ? "en_US.UTF-8" : nullptr);
         }
-        NSBundle::setMainBundlePathForTesting(SC820_BUNDLE_DIR);
+        UseMainBundleAt(SC820_BUNDLE_DIR);
     }
     void TearDown() override {
-        NSBundle::setMainBundlePathForTesting("");
+        UseMainBundleAt("");
         for (const auto& [n, v] : saved_) Set(n.c_str(), v.empty() ? nullptr : v.c_str());
     }
     std::vector<std::pair<std::string, std::string>> saved_;
@@ -55,7 +56,7 @@ TEST_F(BundleTest, InfoDictionariesHoldTheVersionsAndFollowTheBundlePath) {
     ASSERT_TRUE(kext.has_value());
     EXPECT_EQ(kext->objectForKey("CFBundleVersion")->UTF8String(), SC820_KEXT_VERSION);
     TempDir elsewhere;
-    NSBundle::setMainBundlePathForTesting(elsewhere.path());
+    UseMainBundleAt(elsewhere.path());
     EXPECT_EQ(NSBundle::mainBundle().infoDictionary(), nullptr);
 }
 
@@ -88,7 +89,7 @@ TEST_F(BundleTest, MissingTextShowsFallbackOrKey) {
     std::filesystem::create_directories(tables);
     WriteFileBytes(tables + "/sc820_en.qm", "not a table");
     for (const TempDir* dir : {&empty, &broken}) {
-        NSBundle::setMainBundlePathForTesting(dir->path());
+        UseMainBundleAt(dir->path());
         ShowAlert(MSG_WRITE, AlertButtons::okCancel);
         EXPECT_EQ(backend_.alerts.back().title, "MSG_APPNAME");
         EXPECT_EQ(backend_.alerts.back().message, "MSG_WRITE");

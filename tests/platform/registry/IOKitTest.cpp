@@ -11,6 +11,7 @@
 #include "card/DriverNames.h"
 #include "platform/registry/IOKit.h"
 #include "tests/emulator/EmulatedHost.h"
+#include "tests/support/PlatformProbes.h"
 #include "tests/support/TempHost.h"
 
 namespace {
