@@ -15,6 +15,7 @@
 #include "platform/foundation/Foundation.h"
 #include "platform/foundation/StringTable.h"
 #include "platform/window/NibLoader.h"
+#include "tests/support/PlatformProbes.h"
 #include "tests/support/TempHost.h"
 
 namespace {
@@ -81,7 +82,7 @@ protected:
     void TearDown() override {
         LocaleEnvironment english(Variables{{"LC_ALL", "C.UTF-8"}});
         InstallWindowTexts(kTables);
-        NSBundle::setMainBundlePathForTesting("");
+        UseMainBundleAt("");
     }
     // Loads the window as the program does, in the language the environment chooses.
     std::unique_ptr<QWidget> load() {
@@ -111,7 +112,7 @@ class WindowAndAlerts : public WindowTexts, public testing::WithParamInterface<A
 
 TEST_P(WindowAndAlerts, SpeakOneLanguage) {
     LocaleEnvironment environment(GetParam().environment);
-    NSBundle::setMainBundlePathForTesting(SC820_BUNDLE_DIR);
+    UseMainBundleAt(SC820_BUNDLE_DIR);
     std::unique_ptr<QWidget> window = load();
     ASSERT_TRUE(window);
     EXPECT_EQ(text(window.get(), "btnCancel").toStdString(), GetParam().cancelButton);
