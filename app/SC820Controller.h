@@ -13,7 +13,7 @@
 
 #include <cstdint>
 
-#include "card/def.h"
+#include "driverif/def.h"
 #include "platform/foundation/Foundation.h"
 #include "platform/registry/IOKit.h"
 #include "platform/security/Security.h"

@@ -4,8 +4,8 @@
 
 #include "app/Messages.h"
 #include "app/SC820Controller.h"
-#include "card/DriverNames.h"
 #include "driverctl/Pause.h"
+#include "driverif/DriverNames.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 // commands the utility holds neither a connection nor a service reference.
 #include "app/Messages.h"
 #include "app/SC820Controller.h"
-#include "card/CommandCodes.h"
-#include "card/DriverNames.h"
+#include "driverif/CommandCodes.h"
+#include "driverif/DriverNames.h"
 
 namespace {
 

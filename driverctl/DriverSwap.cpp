@@ -3,7 +3,7 @@
 #include <string>
 
 #include "app/SC820Controller.h"
-#include "card/DriverNames.h"
+#include "driverif/DriverNames.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "app/Messages.h"
 #include "app/SC820Controller.h"
-#include "card/DriverNames.h"
+#include "driverif/DriverNames.h"
 
 namespace {
 

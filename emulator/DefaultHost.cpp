@@ -8,9 +8,9 @@
 #include <cstring>
 #include <filesystem>
 
-#include "card/CommandCodes.h"
-#include "card/DriverNames.h"
-#include "card/def.h"
+#include "driverif/CommandCodes.h"
+#include "driverif/DriverNames.h"
+#include "driverif/def.h"
 #include "emulator/DriverState.h"
 #include "emulator/ExtensionTable.h"
 #include "emulator/HostError.h"
@@ -246,17 +246,19 @@ void CopyProgram(const std::string& program, const std::string& copy) {
 
 // The tools link to the host's copy by relative paths: the whole root may move.
 void LayOutTools(const HostPaths& paths, const std::string& hostBinary) {
-    MakeDirectory(paths.root() + "/sbin");
-    MakeDirectory(paths.root() + "/usr/sbin");
     MakeDirectory(paths.root() + "/usr/libexec");
     // A copy killed half-way is a temporary of some megabytes: init and repair hold the lock.
     RemoveStaleTemporaries(paths.root() + "/usr/libexec");
     CopyProgram(hostBinary, paths.hostProgram());
-    ReplaceSymlink("../usr/libexec/sc820-host", paths.tool("kextload"));
-    ReplaceSymlink("../usr/libexec/sc820-host", paths.tool("kextunload"));
-    ReplaceSymlink("../libexec/sc820-host", paths.tool("kextstat"));
-    // The second status tool exists only where a test adds it.
-    unlink(paths.tool("kmodstat").c_str());
+    for (const DriverTool& tool : kDriverTools) {
+        if (!tool.laidOut) {
+            unlink(paths.tool(tool).c_str());
+            continue;
+        }
+        MakeDirectory(paths.root() + "/" + tool.folder);
+        const fs::path target = fs::path("usr/libexec/sc820-host").lexically_relative(tool.folder);
+        ReplaceSymlink(target.string(), paths.tool(tool));
+    }
 }
 
 void CreateLog(const HostPaths& paths) {

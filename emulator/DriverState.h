@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "card/CommandCodes.h"
+#include "driverif/CommandCodes.h"
 #include "emulator/HostFiles.h"
 
 namespace emu {

@@ -15,10 +15,9 @@ namespace emu {
 
 namespace {
 
-const char* const kTools[] = {"kextload", "kextunload", "kextstat", "kmodstat"};
-
 bool LivesInUsrSbin(const std::string& tool) {
-    return tool == "kextstat" || tool == "kmodstat";
+    const DriverTool* found = FindDriverTool(tool);
+    return found != nullptr && std::string_view(found->folder) == "usr/sbin";
 }
 
 int Usage(const std::string& tool, const char* form, std::ostream& err) {
@@ -84,10 +83,7 @@ int Unload(const std::string& root, const std::vector<std::string>& args, std::o
 }  // namespace
 
 bool IsDriverTool(const std::string& name) {
-    for (const char* tool : kTools) {
-        if (name == tool) return true;
-    }
-    return false;
+    return FindDriverTool(name) != nullptr;
 }
 
 std::optional<std::string> ToolHostRoot(const std::string& execPath, const std::string& tool,

@@ -89,6 +89,12 @@ BundleInfo ReadBundleInfo(const std::string& bundlePath) {
         if (std::find(info.classes.begin(), info.classes.end(), className) == info.classes.end()) {
             info.classes.push_back(className);
         }
+        // A personality that names a user-client class makes its services take connections.
+        if (!StringValue(plist_dict_get_item(personality, "IOUserClientClass")).empty() &&
+            std::find(info.userClients.begin(), info.userClients.end(), className) ==
+                info.userClients.end()) {
+            info.userClients.push_back(className);
+        }
     });
     ForEachItem(plist_dict_get_item(dict, "OSBundleLibraries"),
                 [&](const std::string& library, plist_t) { info.libraries.push_back(library); });
@@ -134,6 +140,7 @@ const LoadedExtension& ExtensionTable::load(const BundleInfo& bundle) {
     e.identifier = bundle.identifier;
     e.version = bundle.version;
     e.classes = bundle.classes;
+    e.userClients = bundle.userClients;
     e.linked = linkIndices(bundle);
     // A plausible image: a few pages, all wired, placed after the previous one.
     e.size = static_cast<uint32_t>(kPageSize *

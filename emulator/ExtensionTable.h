@@ -11,10 +11,11 @@ namespace emu {
 
 // What a kernel extension bundle declares in its Contents/Info.plist.
 struct BundleInfo {
-    std::string identifier;              // CFBundleIdentifier
-    std::string version;                 // CFBundleVersion
-    std::vector<std::string> classes;    // IOClass of each IOKitPersonalities entry
-    std::vector<std::string> libraries;  // keys of OSBundleLibraries
+    std::string identifier;                // CFBundleIdentifier
+    std::string version;                   // CFBundleVersion
+    std::vector<std::string> classes;      // IOClass of each IOKitPersonalities entry
+    std::vector<std::string> userClients;  // the classes whose personality names IOUserClientClass
+    std::vector<std::string> libraries;    // keys of OSBundleLibraries
 };
 
 // Reads a bundle's information; a missing or malformed file throws HostError.

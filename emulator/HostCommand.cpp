@@ -8,7 +8,7 @@
 #include <optional>
 
 #include "Sc820Version.h"
-#include "card/DriverNames.h"
+#include "driverif/DriverNames.h"
 #include "emulator/DefaultHost.h"
 #include "emulator/DriverState.h"
 #include "emulator/HostError.h"

@@ -27,9 +27,11 @@ HostPaths::HostPaths(std::string root) : root_(std::move(root)) {
     while (root_.size() > 1 && root_.back() == '/') root_.pop_back();
 }
 
-std::string HostPaths::tool(std::string_view name) const {
-    if (name == "kextload" || name == "kextunload") return root_ + "/sbin/" + std::string(name);
-    return root_ + "/usr/sbin/" + std::string(name);
+const DriverTool* FindDriverTool(std::string_view name) {
+    for (const DriverTool& tool : kDriverTools) {
+        if (name == tool.name) return &tool;
+    }
+    return nullptr;
 }
 
 namespace {

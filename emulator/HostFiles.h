@@ -11,6 +11,21 @@
 
 namespace emu {
 
+// The driver tools of a host, and the one place that says where each lives under the root.
+struct DriverTool {
+    const char* name;
+    const char* folder;  // relative to the host root
+    bool laidOut;        // made by init; the others exist only where a test adds them
+};
+inline constexpr DriverTool kDriverTools[] = {
+    {"kextload", "sbin", true},
+    {"kextunload", "sbin", true},
+    {"kextstat", "usr/sbin", true},
+    {"kmodstat", "usr/sbin", false},
+};
+// The tool of that name, or null when the name is not a driver tool.
+const DriverTool* FindDriverTool(std::string_view name);
+
 // Where each part of a host lives under its root directory.
 class HostPaths {
 public:
@@ -27,8 +42,11 @@ public:
     std::string systemLog() const { return logDir() + "/system.log"; }
     // The copy of the sc820-host program that the driver tools of this host link to.
     std::string hostProgram() const { return root_ + "/usr/libexec/sc820-host"; }
-    // A driver tool's path: kextload and kextunload in sbin/, the status tools in usr/sbin/.
-    std::string tool(std::string_view name) const;
+    // A driver tool's path (see kDriverTools).
+    std::string tool(const DriverTool& tool) const {
+        return root_ + "/" + tool.folder + "/" + tool.name;
+    }
+    std::string tool(std::string_view name) const { return tool(*FindDriverTool(name)); }
 
 private:
     std::string root_;

@@ -5,7 +5,8 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
-#include "card/CommandCodes.h"
+#include "driverif/CommandCodes.h"
+#include "driverif/DriverNames.h"
 #include "emulator/HostError.h"
 
 namespace emu {
@@ -53,10 +54,12 @@ namespace {
 using Json = nlohmann::json;
 
 Json ExtensionJson(const LoadedExtension& e) {
-    return Json{{"index", e.index},     {"identifier", e.identifier},
+    Json object{{"index", e.index},     {"identifier", e.identifier},
                 {"version", e.version}, {"classes", e.classes},
                 {"linked", e.linked},   {"address", e.address},
                 {"size", e.size},       {"wired", e.wired}};
+    if (!e.userClients.empty()) object["userClients"] = e.userClients;
+    return object;
 }
 
 Json EntryJson(const RegistryEntry& e) {
@@ -64,6 +67,7 @@ Json EntryJson(const RegistryEntry& e) {
     if (!e.owner.empty()) object["owner"] = e.owner;
     if (e.target >= 0) object["target"] = e.target;
     if (e.duplicate) object["duplicate"] = true;
+    if (e.userClient) object["userClient"] = true;
     return object;
 }
 
@@ -178,6 +182,7 @@ LoadedExtension ReadExtension(const StateReader& r, const Json& value) {
     e.address = static_cast<uint64_t>(r.integer(o, "address", 0, kMaxLoadAddress));
     e.size = static_cast<uint32_t>(r.integer(o, "size", 0, kMaxId));
     e.wired = static_cast<uint32_t>(r.integer(o, "wired", 0, kMaxId));
+    if (o.contains("userClients")) e.userClients = r.texts(o, "userClients");
     return e;
 }
 
@@ -193,6 +198,14 @@ RegistryEntry ReadEntry(const StateReader& r, const Json& value) {
     if (o.contains("duplicate")) {
         if (!o["duplicate"].is_boolean()) r.fail("\"duplicate\" is not true or false");
         e.duplicate = o["duplicate"].get<bool>();
+    }
+    if (o.contains("userClient")) {
+        if (!o["userClient"].is_boolean()) r.fail("\"userClient\" is not true or false");
+        e.userClient = o["userClient"].get<bool>();
+    } else {
+        // Hosts made before services said whether they take connections: the utility driver's
+        // did.
+        e.userClient = e.className == kUtilityDriverClass;
     }
     return e;
 }

@@ -27,8 +27,9 @@ struct LoadedExtension {
     int index = 0;  // the status tools' index; never reused
     std::string identifier;
     std::string version;
-    std::vector<std::string> classes;  // registry classes it provides
-    std::vector<int> linked;           // indices of the extensions it links against
+    std::vector<std::string> classes;      // registry classes it provides
+    std::vector<std::string> userClients;  // those of its classes whose services take connections
+    std::vector<int> linked;               // indices of the extensions it links against
     uint64_t address = 0;
     uint32_t size = 0;
     uint32_t wired = 0;
@@ -41,7 +42,8 @@ struct RegistryEntry {
     uint32_t parent = 0;  // 0 only for the registry root
     std::string owner;  // identifier of the extension that registered it; empty for the platform's
     int target = -1;    // SCSI target ID of a device entry, else -1
-    bool duplicate = false;  // the second registration made by the duplicate-service fault
+    bool duplicate = false;   // the second registration made by the duplicate-service fault
+    bool userClient = false;  // the service takes user-client connections
 };
 
 enum class AuthPolicy { allow, deny, cancel };

@@ -1,6 +1,5 @@
 #include "emulator/KernelCalls.h"
 
-#include "card/DriverNames.h"
 #include "emulator/HostError.h"
 #include "emulator/HostSession.h"
 #include "emulator/KernelRegistry.h"
@@ -21,11 +20,6 @@ IOReturn WithHost(const std::string& root, std::string* problem, IOReturn onErro
         if (problem != nullptr) *problem = error.what();
         return onError;
     }
-}
-
-// Which registered services take user-client connections: the utility driver's.
-bool OffersUserClient(const RegistryEntry& entry) {
-    return entry.className == kUtilityDriverClass;
 }
 
 }  // namespace
@@ -73,7 +67,8 @@ IOReturn KernelOpenUserClient(const std::string& root, uint32_t id, uint32_t typ
     return WithHost(root, problem, kIOReturnError, [&](HostSession& session) {
         const RegistryEntry* entry = KernelRegistry(session.state()).find(id);
         if (entry == nullptr) return kIOReturnNotAttached;
-        if (!OffersUserClient(*entry)) return kIOReturnUnsupported;
+        // Whether a service takes connections is the data of the extension that registered it.
+        if (!entry->userClient) return kIOReturnUnsupported;
         if (type != 0) return kIOReturnBadArgument;
         if (session.state().faultOn(kFaultOpen)) return kIOReturnNotPrivileged;
         return ClaimUtilityClient(session.paths(), problem);

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <set>
 
-#include "card/DriverNames.h"
+#include "driverif/DriverNames.h"
 #include "emulator/HostError.h"
 
 namespace emu {
@@ -71,6 +71,8 @@ bool KernelRegistry::registerClasses(const LoadedExtension& extension) {
         RegistryEntry entry;
         entry.name = extension.identifier;  // named after its extension, found by its class
         entry.className = className;
+        entry.userClient = std::find(extension.userClients.begin(), extension.userClients.end(),
+                                     className) != extension.userClients.end();
         entry.parent = state_.cardEntry;
         entry.owner = extension.identifier;
         uint32_t id = add(entry);

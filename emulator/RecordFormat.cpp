@@ -4,7 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "card/def.h"
+#include "driverif/PcbVersion.h"
+#include "driverif/def.h"
 
 namespace emu {
 
@@ -29,17 +30,6 @@ std::string Bytes(const uint8_t* bytes, size_t count) {
         std::snprintf(hex, sizeof hex, " %02x", bytes[i]);
         text += hex;
     }
-    return text;
-}
-
-// Four BCD digits of a host-order value: the integer digits in the low byte, the fraction
-// digits in the high byte; the integer part is shown without a leading zero.
-std::string PcbVersionText(uint16_t version) {
-    char text[16];
-    unsigned integer = version & 0xFF;
-    unsigned fraction = version >> 8;
-    std::snprintf(text, sizeof text, (integer >> 4) == 0 ? "%x.%02x" : "%02x.%02x", integer,
-                  fraction);
     return text;
 }
 

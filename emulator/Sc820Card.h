@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "card/CommandCodes.h"
-#include "card/def.h"
+#include "driverif/CommandCodes.h"
+#include "driverif/def.h"
 #include "emulator/HostFiles.h"
 
 namespace emu {

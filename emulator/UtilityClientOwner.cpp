@@ -43,10 +43,10 @@ std::string UtilityClientLockFile(const HostPaths& paths) {
 
 IOReturn ClaimUtilityClient(const HostPaths& paths, std::string* problem) {
     const std::string path = UtilityClientLockFile(paths);
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0 && (errno == EACCES || errno == EROFS)) {
-        fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    }
+    // Never through a link, and never waiting on a FIFO put in the file's place.
+    constexpr int kFlags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | kFlags, 0644);
+    if (fd < 0 && (errno == EACCES || errno == EROFS)) fd = open(path.c_str(), O_RDONLY | kFlags);
     if (fd < 0) return Fail(problem, "cannot open " + path + ": " + std::strerror(errno));
     struct stat info {};
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {

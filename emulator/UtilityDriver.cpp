@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "card/CommandCodes.h"
-#include "card/DriverNames.h"
+#include "driverif/CommandCodes.h"
+#include "driverif/DriverNames.h"
 #include "emulator/DriverState.h"
 #include "emulator/HostError.h"
 #include "emulator/HostSession.h"

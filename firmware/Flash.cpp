@@ -7,8 +7,8 @@
 
 #include "app/Messages.h"
 #include "app/SC820Controller.h"
-#include "card/CommandCodes.h"
 #include "driverctl/Pause.h"
+#include "driverif/CommandCodes.h"
 
 namespace {
 

@@ -3,27 +3,13 @@
 #include <vector>
 
 #include "app/SC820Controller.h"
-#include "card/CommandCodes.h"
-#include "card/DriverNames.h"
+#include "driverif/CommandCodes.h"
+#include "driverif/DriverNames.h"
+#include "driverif/PcbVersion.h"
 #include "form/Controls.h"
 #include "form/SpeedTable.h"
 
 namespace {
-
-// The circuit-board version is four BCD digits: the low byte holds the integer part, the high
-// byte the fraction, each high nibble first. 0x3412 reads 12.34. The digits are combined as
-// decimals (a nibble above 9 carries into the next place) and shown with two decimals and a
-// point under every locale: printf's %f would write "1,20" for a German user.
-NSString PcbVersionText(uint16_t v) {
-    const int d1 = (v >> 4) & 0xF;
-    const int d2 = v & 0xF;
-    const int d3 = (v >> 12) & 0xF;
-    const int d4 = (v >> 8) & 0xF;
-    const int n = d1 * 1000 + d2 * 100 + d3 * 10 + d4;
-    const int fraction = n % 100;
-    return NSString(std::to_string(n / 100) + (fraction < 10 ? ".0" : ".") +
-                    std::to_string(fraction));
-}
 
 // A version from an information dictionary; a dictionary without the key shows nothing.
 NSString BundleVersionText(const NSDictionary* info) {
@@ -72,7 +58,7 @@ void SC820Controller::setConfigWindow() {
     for (uint32_t k = 0; k < kFlashSweepChunks; ++k)
         doReadFlash(scratch.data() + k * kFlashChunkSize);
 
-    SetText(out_verPCB, PcbVersionText(eep_config->PcbVersion));
+    SetText(out_verPCB, NSString(PcbVersionText(eep_config->PcbVersion)));
     SetText(out_verSCSIConfigration, BundleVersionText(NSBundle::mainBundle().infoDictionary()));
 
     NSString kextInfoPath = NSBundle::mainBundle().bundlePath();

@@ -1,6 +1,6 @@
 #include "form/SpeedTable.h"
 
-#include "card/def.h"
+#include "driverif/def.h"
 
 int MaxTransferPosition(int32_t syncSpeed, bool wide) {
     if (wide) {

@@ -12,8 +12,8 @@
 
 #include "app/SC820Controller.h"
 #include "bench/app/Marks.h"
-#include "card/DriverNames.h"
 #include "driverctl/Pause.h"
+#include "driverif/DriverNames.h"
 #include "platform/window/NibLoader.h"
 #include "platform/window/QtBackend.h"
 #include "tests/support/PlatformProbes.h"

@@ -15,9 +15,9 @@
 
 #include "app/SC820Controller.h"
 #include "bench/support/PairedRuns.h"
-#include "card/CommandCodes.h"
-#include "card/DriverNames.h"
 #include "driverctl/Pause.h"
+#include "driverif/CommandCodes.h"
+#include "driverif/DriverNames.h"
 #include "tests/support/FakeControls.h"
 #include "tests/support/PlatformProbes.h"
 #include "tests/support/RecordingBackend.h"

@@ -5,6 +5,7 @@
 #include "platform/security/Security.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -117,12 +118,36 @@ OSStatus Grant(AuthorizationRef ref, const AuthorizationRights& rights, Authoriz
 struct ToolStream {
     int fd;
     pid_t pid;
-    std::string name;  // the tool's path as the caller gave it, for the log
+    std::string name;     // the tool's path as the caller gave it, for the log
+    bool silent = false;  // stayed silent too long: its output counts as ended
 };
 
+// How long a tool may stay silent, its output still open, before the reader stops waiting.
+constexpr std::chrono::milliseconds kToolSilence{10000};
+
+// The utility's system log, as NSLog writes it: "TOOL (pid N) TEXT".
+void LogTool(const ToolStream& tool, const std::string& text) {
+    std::error_code error;
+    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    emu::AppendSystemLog(emu::DefaultHostRoot(), error ? "unknown" : exe.filename().string(),
+                         tool.name + " (pid " + std::to_string(tool.pid) + ") " + text);
+}
+
+// A tool that keeps its output open without printing anything more would hold a reader that
+// reads to the end forever: after a long silence the output counts as ended.
 ssize_t ReadTool(void* cookie, char* buffer, size_t size) {
     auto* tool = static_cast<ToolStream*>(cookie);
+    if (tool->silent) return 0;
     for (;;) {
+        pollfd ready{tool->fd, POLLIN, 0};
+        int events = poll(&ready, 1, static_cast<int>(kToolSilence.count()));
+        if (events < 0 && errno == EINTR) continue;
+        if (events == 0) {
+            tool->silent = true;
+            LogTool(*tool, "printed nothing for " + std::to_string(kToolSilence.count() / 1000) +
+                               " s: its output is no longer read");
+            return 0;
+        }
         ssize_t n = read(tool->fd, buffer, size);
         if (n >= 0 || errno != EINTR) return n;
     }
@@ -153,14 +178,9 @@ bool ReapWithin(pid_t pid, std::chrono::milliseconds limit) {
     }
 }
 
-// The utility's system log, as NSLog writes it.
-void LogToolStopped(const std::string& tool, pid_t pid, const char* how) {
-    std::error_code error;
-    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    emu::AppendSystemLog(emu::DefaultHostRoot(), error ? "unknown" : exe.filename().string(),
-                         tool + " (pid " + std::to_string(pid) + ") still running " +
-                             std::to_string(kToolGrace.count() / 1000) +
-                             " s after its output was closed: stopped with " + how);
+void LogToolStopped(const ToolStream& tool, const char* how) {
+    LogTool(tool, "still running " + std::to_string(kToolGrace.count() / 1000) +
+                      " s after its output was closed: stopped with " + how);
 }
 
 // A tool that goes on running once the utility is done with its output (a status tool that
@@ -170,12 +190,12 @@ void EndTool(const ToolStream& tool) {
     if (ReapWithin(tool.pid, kToolGrace)) return;
     kill(tool.pid, SIGTERM);
     if (ReapWithin(tool.pid, kStopGrace)) {
-        LogToolStopped(tool.name, tool.pid, "SIGTERM");
+        LogToolStopped(tool, "SIGTERM");
         return;
     }
     kill(tool.pid, SIGKILL);
     Reap(tool.pid);
-    LogToolStopped(tool.name, tool.pid, "SIGKILL");
+    LogToolStopped(tool, "SIGKILL");
 }
 
 // Closing the stream closes the pipe first, so a tool still writing ends on a broken pipe,

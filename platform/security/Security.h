@@ -4,7 +4,8 @@
 // host root ("/sbin/kextload" runs <root>/sbin/kextload), started without a shell, and its
 // standard output is delivered through the returned stream; closing that stream with fclose
 // also reaps the tool's process. A tool still running 2 s after its stream was closed is sent
-// SIGTERM, and SIGKILL a second later; the system log says so.
+// SIGTERM, and SIGKILL a second later; a tool that prints nothing for 10 s while keeping its
+// output open has its output end there. The system log says when either happens.
 #pragma once
 
 #include <cstdint>

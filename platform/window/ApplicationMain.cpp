@@ -1,5 +1,6 @@
 // The program entry of a windowed program: the application, the main window, its controller,
-// the event loop.
+// the event loop; in a window on the display, or drawn in the terminal.
+#include <unistd.h>
 #include <xcb/xcb.h>
 
 #include <QApplication>
@@ -8,13 +9,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <iostream>
+#include <memory>
 #include <vector>
 
 #include "platform/window/AppKit.h"
 #include "platform/window/CommandLine.h"
 #include "platform/window/NibLoader.h"
 #include "platform/window/QtBackend.h"
+#include "platform/window/terminal/TerminalBackend.h"
 
 namespace {
 
@@ -63,6 +67,63 @@ int Refuse(const std::string& program, const std::string& reason) {
     return 1;
 }
 
+bool OnATerminal() {
+    return isatty(STDIN_FILENO) == 1 && isatty(STDOUT_FILENO) == 1;
+}
+
+// The toolkit's warnings would be drawn over the terminal screen; the window is not on a
+// display there, so they have nobody to tell.
+void DropToolkitMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtFatalMsg) {
+        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+        std::abort();
+    }
+}
+
+// Loads the window and its controller, hands the window to the backend's `show`, starts the
+// controller and runs the event loop.
+int RunMainWindow(QApplication& application, const std::string& program,
+                  const std::function<bool(QWidget*, std::string*)>& show) {
+    // A script that cannot be used ends the program here, before anything is shown or done.
+    Automation* automation = QtBackend::shared().automation();
+
+    // The window speaks the language of the bundle's string table, as its alerts do.
+    InstallWindowTexts(NSBundle::mainBundle().bundlePath().UTF8String() +
+                       std::string("/Contents/Resources/translations"));
+    QString error;
+    std::unique_ptr<QWidget> window = LoadWindowDescription(kMainWindowDescription, &error);
+    std::unique_ptr<NibOwner> owner =
+        window ? NibOwner::instantiate(window.get(), &error) : nullptr;
+    if (!owner) return Refuse(program, error.toStdString());
+    if (automation != nullptr) automation->attach(window.get(), owner->connectedOutlets());
+
+    // The window is on screen while the start-up sequence asks its questions.
+    std::string showError;
+    if (!show(window.get(), &showError)) return Refuse(program, showError);
+    owner->awakeFromNib();
+    if (automation != nullptr) automation->scheduleIdleStep();
+    int status = application.exec();
+    if (automation != nullptr) automation->recordEnd();
+    return status;
+}
+
+int RunInTerminal(int argc, char** argv, const std::string& program) {
+    // The widgets are real but never on a display: the terminal shows them.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler(DropToolkitMessage);
+    QApplication application(argc, argv);
+    TerminalBackend backend(QtBackend::shared().automation());
+    int status = RunMainWindow(application, program, [&](QWidget* window, std::string* error) {
+        if (!backend.start(window, error)) return false;
+        NSApplicationSetBackend(&backend);
+        window->show();
+        return true;
+    });
+    NSApplicationSetBackend(nullptr);
+    backend.stop();
+    return status;
+}
+
 }  // namespace
 
 int NSApplicationMain(int argc, char** argv) {
@@ -80,32 +141,19 @@ int NSApplicationMain(int argc, char** argv) {
     argc = static_cast<int>(qtArguments.size());
     argv = qtArgv.data();
 
+    if (ProgramOptions().terminal) return RunInTerminal(argc, argv, program);
     if (!DisplayReachable(argc, argv)) {
+        if (OnATerminal()) return RunInTerminal(argc, argv, program);
         return Refuse(program, "no display: set DISPLAY or run under xvfb-run");
     }
     if (!XServerAnswers(argc, argv)) {
+        if (OnATerminal()) return RunInTerminal(argc, argv, program);
         return Refuse(program, std::string("cannot reach the display ") + std::getenv("DISPLAY") +
                                    ": start an X server or run under xvfb-run");
     }
     QApplication application(argc, argv);
-    // A script that cannot be used ends the program here, before anything is shown or done.
-    Automation* automation = QtBackend::shared().automation();
-
-    // The window speaks the language of the bundle's string table, as its alerts do.
-    InstallWindowTexts(NSBundle::mainBundle().bundlePath().UTF8String() +
-                       std::string("/Contents/Resources/translations"));
-    QString error;
-    std::unique_ptr<QWidget> window = LoadWindowDescription(kMainWindowDescription, &error);
-    std::unique_ptr<NibOwner> owner =
-        window ? NibOwner::instantiate(window.get(), &error) : nullptr;
-    if (!owner) return Refuse(program, error.toStdString());
-    if (automation != nullptr) automation->attach(window.get(), owner->connectedOutlets());
-
-    // The window is on screen while the start-up sequence asks its questions.
-    window->show();
-    owner->awakeFromNib();
-    if (automation != nullptr) automation->scheduleIdleStep();
-    int status = application.exec();
-    if (automation != nullptr) automation->recordEnd();
-    return status;
+    return RunMainWindow(application, program, [](QWidget* window, std::string*) {
+        window->show();
+        return true;
+    });
 }

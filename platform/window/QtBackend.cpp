@@ -6,6 +6,8 @@
 #include <QDialog>
 #include <cstdio>
 
+#include "platform/window/ExitCleanup.h"
+
 QtBackend& QtBackend::shared() {
     static QtBackend backend;
     return backend;
@@ -42,6 +44,7 @@ int QtBackend::runOpenPanel(const NSString& directory, const NSString* file,
 
 void QtBackend::terminate() {
     if (Automation* automated = automation()) automated->recordTerminate();
+    RunExitCleanups();
     std::fflush(nullptr);
     _exit(0);
 }

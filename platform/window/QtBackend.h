@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "platform/window/AppKit.h"
-#include "platform/window/Automation.h"
+#include "platform/window/automation/Automation.h"
 
 class QtBackend : public NSApplicationBackend {
 public:

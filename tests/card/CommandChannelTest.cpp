@@ -11,7 +11,7 @@
 
 #include "app/Messages.h"
 #include "app/SC820Controller.h"
-#include "card/CommandCodes.h"
+#include "driverif/CommandCodes.h"
 #include "tests/emulator/EmulatedHost.h"
 #include "tests/support/PlatformProbes.h"
 #include "tests/support/RecordingBackend.h"

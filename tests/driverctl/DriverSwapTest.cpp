@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/SC820Controller.h"
-#include "card/DriverNames.h"
+#include "driverif/DriverNames.h"
 #include "tests/driverctl/HostTools.h"
 #include "tests/support/PlatformProbes.h"
 #include "tests/support/RecordingBackend.h"

@@ -7,7 +7,7 @@
 
 #include "app/Messages.h"
 #include "app/SC820Controller.h"
-#include "card/DriverNames.h"
+#include "driverif/DriverNames.h"
 #include "emulator/HostSession.h"
 #include "emulator/KernelRegistry.h"
 #include "tests/support/EnglishTexts.h"

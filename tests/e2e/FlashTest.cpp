@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "app/Messages.h"
-#include "card/CommandCodes.h"
+#include "driverif/CommandCodes.h"
 #include "tests/e2e/Scenario.h"
 
 namespace {

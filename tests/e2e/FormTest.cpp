@@ -7,7 +7,7 @@
 #include <map>
 
 #include "app/Messages.h"
-#include "card/CommandCodes.h"
+#include "driverif/CommandCodes.h"
 #include "tests/e2e/Scenario.h"
 #include "tests/support/SmallDisk.h"
 

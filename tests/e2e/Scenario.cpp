@@ -1,5 +1,6 @@
 #include "tests/e2e/Scenario.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <sstream>
@@ -7,6 +8,7 @@
 #include "platform/foundation/Foundation.h"
 #include "tests/support/EnglishTexts.h"
 #include "tests/support/PlatformProbes.h"
+#include "tests/support/TerminalProgram.h"
 
 namespace fs = std::filesystem;
 
@@ -44,6 +46,11 @@ std::vector<TranscriptLine> ParseTranscript(const std::string& text) {
 }
 
 }  // namespace
+
+bool RunsInTerminal() {
+    const char* backend = std::getenv("SC820_E2E_BACKEND");
+    return backend != nullptr && std::string(backend) == "terminal";
+}
 
 std::vector<std::string> RunResult::alertMessages() const {
     std::vector<std::string> messages;
@@ -90,7 +97,23 @@ RunResult Scenario::run(const std::string& script, const std::string& bundle,
                                     "HOME=" + work.path()};
     env.insert(env.end(), extraEnv.begin(), extraEnv.end());
     RunResult result;
-    result.exitCode = RunProgram({bundle + "/Contents/bin/sc820-utility"}, &result.output, env);
+    const std::string program = bundle + "/Contents/bin/sc820-utility";
+    if (RunsInTerminal()) {
+        // The same script through the terminal backend, in a pseudo-terminal.
+        TerminalProgram terminal({program, "--terminal"}, env);
+        result.exitCode = terminal.waitForExit(120000);
+        result.output = terminal.screen();
+        // However the program ended, the person is given the terminal back as it was.
+        EXPECT_NE(terminal.output().find("\033[?1049h"), std::string::npos)
+            << "the terminal backend never took the screen";
+        EXPECT_FALSE(terminal.alternateScreen()) << "left on the alternate screen";
+        EXPECT_TRUE(terminal.cursorVisible()) << "left with the cursor hidden";
+        const struct termios modes = terminal.modes();
+        EXPECT_TRUE((modes.c_lflag & ICANON) && (modes.c_lflag & ECHO) && (modes.c_lflag & ISIG))
+            << "left without line editing, echo or signals";
+    } else {
+        result.exitCode = RunProgram({program}, &result.output, env);
+    }
     result.transcript = ParseTranscript(ReadFileBytes(transcriptPath));
     return result;
 }

@@ -7,8 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "card/def.h"
+#include "driverif/def.h"
 #include "tests/support/TempHost.h"
+
+// Whether the scenarios run the terminal backend (SC820_E2E_BACKEND=terminal) rather than the
+// window: every scenario runs under both, with the same script and the same expectations.
+bool RunsInTerminal();
 
 struct TranscriptLine {
     std::vector<std::string> fields;  // unescaped; fields[0] is the kind

@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "app/Messages.h"
-#include "card/CommandCodes.h"
+#include "driverif/CommandCodes.h"
 #include "tests/e2e/Scenario.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "app/Messages.h"
-#include "card/CommandCodes.h"
+#include "driverif/CommandCodes.h"
 #include "tests/e2e/Scenario.h"
 
 namespace {

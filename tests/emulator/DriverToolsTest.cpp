@@ -8,7 +8,8 @@
 #include <sstream>
 #include <string>
 
-#include "card/DriverNames.h"
+#include "driverif/DriverNames.h"
+#include "emulator/KernelCalls.h"
 #include "tests/emulator/EmulatedHost.h"
 #include "tests/support/TempHost.h"
 
@@ -94,6 +95,38 @@ TEST_F(DriverToolsTest, TheCardServesOneDriverAtATime) {
     EXPECT_EQ(RunTool(host, "kextload", {kext}, &out), 0) << out;
     EXPECT_THAT(out, Not(HasSubstr("now serves the card")));
     EXPECT_EQ(testhost::StatusFact(host, "utility-services"), "1");
+}
+
+// Whether a service takes user-client connections is the data of the extension that registered
+// it: a personality that names a user-client class, not the service's class name.
+TEST_F(DriverToolsTest, OnlyServicesWhosePersonalityNamesAUserClientTakeConnections) {
+    ASSERT_EQ(RunTool(host, "kextunload", {"-m", kSC820DriverBundleID}), 0);
+    for (bool withUserClient : {false, true}) {
+        SCOPED_TRACE(withUserClient);
+        const std::string kext = scratch.path() + (withUserClient ? "/With.kext" : "/Without.kext");
+        std::filesystem::create_directories(kext + "/Contents");
+        WriteFileBytes(
+            kext + "/Contents/Info.plist",
+            std::string("<plist><dict><key>CFBundleIdentifier</key><string>com.example.") +
+                (withUserClient ? "with" : "without") +
+                "</string><key>CFBundleVersion</key><string>1</string>"
+                "<key>IOKitPersonalities</key><dict><key>P</key><dict>"
+                "<key>IOClass</key><string>ExampleDriver</string>" +
+                (withUserClient ? "<key>IOUserClientClass</key><string>ExampleClient</string>"
+                                : "") +
+                "</dict></dict></dict></plist>");
+        ASSERT_EQ(RunTool(host, "kextload", {kext}), 0);
+        std::vector<emu::ServiceRef> found;
+        ASSERT_EQ(emu::KernelMatchServices(host.root(), emu::MatchBy::className, "ExampleDriver",
+                                           &found, nullptr),
+                  kIOReturnSuccess);
+        ASSERT_EQ(found.size(), 1u);
+        EXPECT_EQ(emu::KernelOpenUserClient(host.root(), found[0].id, 0, nullptr),
+                  withUserClient ? kIOReturnSuccess : kIOReturnUnsupported);
+        ASSERT_EQ(RunTool(host, "kextunload",
+                          {"-m", withUserClient ? "com.example.with" : "com.example.without"}),
+                  0);
+    }
 }
 
 // The tools find their host from the path they were started by, not from the environment.

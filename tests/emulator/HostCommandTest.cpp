@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "card/CommandCodes.h"
+#include "driverif/CommandCodes.h"
 #include "tests/emulator/EmulatedHost.h"
 #include "tests/support/TempHost.h"
 

@@ -79,10 +79,16 @@ TEST(StateFormatTest, FilesOfTheFirstHostsStillRead) {
 }
 
 // What is written back has the same keys and values, so the first hosts' code reads it too.
+// The one addition: the utility driver's services, which took connections before services said
+// so, now say "userClient": true (a key the first hosts' code ignores).
 TEST(StateFormatTest, ASavedStateKeepsEveryKeyAndValue) {
     const std::string first = ReadFileBytes(kData + "first-state.json");
     const std::string saved = emu::SerializeState(emu::ParseState(first, "first-state.json"));
-    EXPECT_EQ(Json::parse(saved), Json::parse(first));
+    Json expected = Json::parse(first);
+    for (Json& entry : expected["entries"]) {
+        if (entry["class"] == "com_tavik_iokit_sc820utl_drvr") entry["userClient"] = true;
+    }
+    EXPECT_EQ(Json::parse(saved), expected);
     EXPECT_THAT(saved, HasSubstr("\n    \"auth\": \"deny\",\n"));
 }
 

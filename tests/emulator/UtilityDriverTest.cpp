@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "card/CommandCodes.h"
+#include "driverif/CommandCodes.h"
 #include "emulator/UtilityDriver.h"
 #include "tests/emulator/EmulatedHost.h"
 #include "tests/support/TempHost.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/SC820Controller.h"
-#include "card/DriverNames.h"
+#include "driverif/DriverNames.h"
 #include "tests/driverctl/HostTools.h"
 #include "tests/support/RecordingBackend.h"
 #include "tests/support/TempHost.h"

@@ -4,8 +4,9 @@
 #include <filesystem>
 #include <functional>
 
-#include "card/DriverNames.h"
+#include "driverif/DriverNames.h"
 #include "tests/form/FormFixture.h"
+#include "tests/support/NestedPlists.h"
 #include "tests/support/PlatformProbes.h"
 
 namespace {
@@ -154,6 +155,11 @@ TEST_F(FormTest, MissingOrMalformedExtensionInfoShowsDashes) {
     EXPECT_EQ(controls.verKext->value, "---");
 
     WriteFileBytes(kextInfo, "<plist><dict><key>CFBundleVersion</key>");  // truncated
+    controller.setConfigWindow();
+    EXPECT_EQ(controls.verKext->value, "---");
+
+    // Nested too deeply for the property-list library to read safely.
+    WriteFileBytes(kextInfo, nested::XmlArrays(1'000'000));
     controller.setConfigWindow();
     EXPECT_EQ(controls.verKext->value, "---");
 }

@@ -1,7 +1,7 @@
 // The conversions between list positions and speed codes, and terminator buttons and modes.
 #include <gtest/gtest.h>
 
-#include "card/def.h"
+#include "driverif/def.h"
 #include "form/SpeedTable.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "card/CommandCodes.h"
-#include "card/DriverNames.h"
+#include "driverif/CommandCodes.h"
+#include "driverif/DriverNames.h"
 #include "platform/registry/IOKit.h"
 #include "tests/emulator/EmulatedHost.h"
 #include "tests/support/PlatformProbes.h"

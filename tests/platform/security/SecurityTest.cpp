@@ -146,6 +146,23 @@ TEST_F(SecurityTest, AToolThatKeepsRunningIsStoppedAfterAGracePeriod) {
     }
 }
 
+// A tool that keeps its output open and prints nothing more does not hold a reader that reads
+// to the end: after a long silence the output ends, and the tool is then stopped.
+TEST_F(SecurityTest, ASilentToolThatKeepsItsOutputOpenEndsItsOutput) {
+    authorize();
+    addTool("/usr/sbin/kmodstat", "echo loading; exec sleep 60");
+    FILE* stream = nullptr;
+    ASSERT_EQ(execute("/usr/sbin/kmodstat", {}, &stream), errAuthorizationSuccess);
+    EXPECT_EQ(ReadAll(stream), "loading\n");
+    EXPECT_TRUE(NoChildLeft());
+    const std::vector<std::string> log = host.logLines();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_THAT(log[log.size() - 2],
+                AllOf(HasSubstr("/usr/sbin/kmodstat (pid "),
+                      HasSubstr("printed nothing for 10 s: its output is no longer read")));
+    EXPECT_THAT(log.back(), HasSubstr("stopped with SIGTERM"));
+}
+
 TEST_F(SecurityTest, ToolsThatCannotRunFailBeforeAnythingStarts) {
     authorize();
     addTool("/usr/sbin/kmodstat", "echo never", 0644);

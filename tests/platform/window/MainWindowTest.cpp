@@ -16,9 +16,9 @@
 #include <sstream>
 #include <tuple>
 
-#include "platform/window/Automation.h"
 #include "platform/window/NibLoader.h"
 #include "platform/window/QtControls.h"
+#include "platform/window/automation/Automation.h"
 #include "tests/support/TempHost.h"
 
 namespace {

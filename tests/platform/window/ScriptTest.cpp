@@ -4,8 +4,8 @@
 #include <string>
 #include <tuple>
 
-#include "platform/window/AutomationScript.h"
-#include "platform/window/Transcript.h"
+#include "platform/window/automation/AutomationScript.h"
+#include "platform/window/automation/Transcript.h"
 
 namespace {
 

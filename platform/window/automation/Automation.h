@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/window/AutomationScript.h"
-#include "platform/window/Transcript.h"
+#include "platform/window/automation/AutomationScript.h"
+#include "platform/window/automation/Transcript.h"
 
 class Automation {
 public:

@@ -1,4 +1,4 @@
-#include "platform/window/Automation.h"
+#include "platform/window/automation/Automation.h"
 
 #include <unistd.h>
 
@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/window/ExitCleanup.h"
 #include "platform/window/QtControls.h"
 
 namespace {
@@ -51,6 +52,7 @@ bool ReadWholeFile(const std::string& path, std::string* text) {
 }  // namespace
 
 void Automation::ExitProcess(int status) {
+    RunExitCleanups();
     std::fflush(nullptr);
     _exit(status);
 }

@@ -1,4 +1,4 @@
-#include "platform/window/Transcript.h"
+#include "platform/window/automation/Transcript.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -15,7 +15,13 @@ Transcript::~Transcript() {
 
 std::unique_ptr<Transcript> Transcript::open(std::string* error) {
     const char* path = std::getenv("SC820_TRANSCRIPT");
-    if (path == nullptr || *path == '\0') return std::make_unique<Transcript>(STDERR_FILENO, false);
+    if (path == nullptr || *path == '\0') {
+        // A copy of standard error: a terminal backend silences standard error while it owns
+        // the screen, and the transcript must still reach where standard error pointed.
+        int copy = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
+        if (copy < 0) return std::make_unique<Transcript>(STDERR_FILENO, false);
+        return std::make_unique<Transcript>(copy, true);
+    }
     int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         *error = std::string("cannot open transcript ") + path + ": " + std::strerror(errno);

@@ -1,4 +1,4 @@
-#include "platform/window/AutomationScript.h"
+#include "platform/window/automation/AutomationScript.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,0 +1,270 @@
+#include "tests/support/TerminalProgram.h"
+
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vterm.h>
+
+#include <chrono>
+#include <cstring>
+
+#include "tests/support/TempHost.h"
+
+namespace {
+
+std::string Utf8(uint32_t c) {
+    std::string out;
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+    return out;
+}
+
+}  // namespace
+
+int TerminalProgram::onTermProp(int prop, void* value, void* user) {
+    auto* self = static_cast<TerminalProgram*>(user);
+    auto* v = static_cast<VTermValue*>(value);
+    if (prop == VTERM_PROP_ALTSCREEN) self->alternateScreen_ = v->boolean != 0;
+    if (prop == VTERM_PROP_CURSORVISIBLE) self->cursorVisible_ = v->boolean != 0;
+    return 1;
+}
+
+TerminalProgram::TerminalProgram(const std::vector<std::string>& argv,
+                                 const std::vector<std::string>& extraEnv, int rows, int columns)
+    : rows_(rows), columns_(columns) {
+    vterm_ = vterm_new(rows, columns);
+    vterm_set_utf8(vterm_, 1);
+    vscreen_ = vterm_obtain_screen(vterm_);
+    vterm_screen_enable_altscreen(vscreen_, 1);
+    static VTermScreenCallbacks callbacks{};
+    callbacks.settermprop = [](VTermProp prop, VTermValue* value, void* user) {
+        return onTermProp(static_cast<int>(prop), value, user);
+    };
+    vterm_screen_set_callbacks(vscreen_, &callbacks, this);
+    vterm_screen_reset(vscreen_, 1);
+
+    std::vector<std::string> envStrings = MergedEnvironment([&] {
+        std::vector<std::string> merged = {"TERM=xterm-256color"};
+        merged.insert(merged.end(), extraEnv.begin(), extraEnv.end());
+        return merged;
+    }());
+    std::vector<char*> env;
+    for (std::string& entry : envStrings) {
+        if (entry.rfind("DISPLAY=", 0) == 0 || entry.rfind("WAYLAND_DISPLAY=", 0) == 0) continue;
+        env.push_back(entry.data());
+    }
+    env.push_back(nullptr);
+    std::vector<std::string> args = argv;
+    std::vector<char*> argp;
+    for (std::string& arg : args) argp.push_back(arg.data());
+    argp.push_back(nullptr);
+
+    struct winsize size {};
+    size.ws_row = static_cast<unsigned short>(rows);
+    size.ws_col = static_cast<unsigned short>(columns);
+    pid_ = forkpty(&master_, nullptr, nullptr, &size);
+    if (pid_ == 0) {
+        execve(argp[0], argp.data(), env.data());
+        _exit(127);
+    }
+}
+
+TerminalProgram::~TerminalProgram() {
+    if (pid_ > 0 && !exited_) {
+        kill(pid_, SIGKILL);
+        reap(true);
+    }
+    if (master_ >= 0) close(master_);
+    if (vterm_ != nullptr) vterm_free(vterm_);
+}
+
+void TerminalProgram::reap(bool block) {
+    if (exited_ || pid_ <= 0) return;
+    int status = 0;
+    if (waitpid(pid_, &status, block ? 0 : WNOHANG) == pid_) {
+        exited_ = true;
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+}
+
+void TerminalProgram::send(const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
+        if (n <= 0) return;
+        done += static_cast<size_t>(n);
+    }
+}
+
+// Reads what is there (waiting up to timeoutMs for the first bytes); false at end of output.
+bool TerminalProgram::pump(int timeoutMs) {
+    pollfd fd{master_, POLLIN, 0};
+    if (poll(&fd, 1, timeoutMs) <= 0) return true;
+    char buffer[8192];
+    ssize_t n = read(master_, buffer, sizeof buffer);
+    if (n <= 0) return false;  // EIO: every holder of the terminal's other side has gone
+    output_.append(buffer, static_cast<size_t>(n));
+    vterm_input_write(vterm_, buffer, static_cast<size_t>(n));
+    return true;
+}
+
+bool TerminalProgram::waitUntil(const std::function<bool()>& condition, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        while (!condition()) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return false;
+            if (!pump(static_cast<int>(std::min<long>(left.count(), 50)))) {
+                return condition();
+            }
+        }
+        // One screen update can reach the terminal in several reads: let the output settle,
+        // so that what the caller checks next is the whole update, not its first part.
+        if (settle() || std::chrono::steady_clock::now() >= deadline) return condition();
+    }
+}
+
+bool TerminalProgram::settle() {
+    const size_t before = output_.size();
+    for (int quiet = 0; quiet < 2;) {
+        const size_t seen = output_.size();
+        if (!pump(60)) break;
+        quiet = output_.size() == seen ? quiet + 1 : 0;
+    }
+    // Nothing arrived: the condition that held still holds. Otherwise the caller checks again.
+    return output_.size() == before;
+}
+
+bool TerminalProgram::waitForText(const std::string& text, int timeoutMs) {
+    return waitUntil([&] { return find(text).first >= 0; }, timeoutMs);
+}
+
+int TerminalProgram::waitForExit(int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (!pump(50)) break;
+        reap(false);
+        if (exited_) {
+            while (pump(0) && output_.size() < (1u << 30)) {
+                pollfd fd{master_, POLLIN, 0};
+                if (poll(&fd, 1, 0) <= 0) break;
+            }
+            return status_;
+        }
+    }
+    reap(false);
+    if (!exited_ && std::chrono::steady_clock::now() < deadline) {
+        // Output has ended; the program is on its way out.
+        while (!exited_ && std::chrono::steady_clock::now() < deadline) {
+            reap(false);
+            if (!exited_) usleep(10000);
+        }
+    }
+    return exited_ ? status_ : -1;
+}
+
+void TerminalProgram::resize(int rows, int columns) {
+    rows_ = rows;
+    columns_ = columns;
+    vterm_set_size(vterm_, rows, columns);
+    struct winsize size {};
+    size.ws_row = static_cast<unsigned short>(rows);
+    size.ws_col = static_cast<unsigned short>(columns);
+    ioctl(master_, TIOCSWINSZ, &size);  // the kernel sends SIGWINCH to the foreground group
+}
+
+void TerminalProgram::signal(int number) {
+    if (pid_ > 0 && !exited_) kill(pid_, number);
+}
+
+std::string TerminalProgram::cell(int row, int column) const {
+    VTermScreenCell c{};
+    if (vterm_screen_get_cell(vscreen_, VTermPos{row, column}, &c) == 0) return "";
+    std::string out;
+    for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && c.chars[i] != 0; ++i) out += Utf8(c.chars[i]);
+    return out.empty() ? " " : out;
+}
+
+bool TerminalProgram::reversed(int row, int column) const {
+    VTermScreenCell c{};
+    if (vterm_screen_get_cell(vscreen_, VTermPos{row, column}, &c) == 0) return false;
+    return c.attrs.reverse != 0;
+}
+
+std::string TerminalProgram::row(int index) const {
+    std::string out;
+    for (int column = 0; column < columns_; ++column) {
+        VTermScreenCell c{};
+        vterm_screen_get_cell(vscreen_, VTermPos{index, column}, &c);
+        if (c.width == 0 && c.chars[0] == 0 && column > 0) {
+            // The second half of a wide character.
+            VTermScreenCell before{};
+            vterm_screen_get_cell(vscreen_, VTermPos{index, column - 1}, &before);
+            if (before.width == 2) continue;
+        }
+        out += cell(index, column);
+    }
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+    return out;
+}
+
+std::string TerminalProgram::screen() const {
+    std::string out;
+    for (int r = 0; r < rows_; ++r) out += row(r) + "\n";
+    return out;
+}
+
+std::pair<int, int> TerminalProgram::find(const std::string& text) const {
+    for (int r = 0; r < rows_; ++r) {
+        const std::string line = row(r);
+        const size_t at = line.find(text);
+        if (at == std::string::npos) continue;
+        // Count the cells before the match (one per UTF-8 lead byte).
+        int column = 0;
+        for (size_t i = 0; i < at; ++i) {
+            if ((static_cast<unsigned char>(line[i]) & 0xC0) != 0x80) ++column;
+        }
+        return {r, column};
+    }
+    return {-1, -1};
+}
+
+struct termios TerminalProgram::modes() const {
+    struct termios t {};
+    tcgetattr(master_, &t);
+    return t;
+}
+
+std::string TerminalProgram::capture() const {
+    std::string out = "cells " + std::to_string(rows_) + " " + std::to_string(columns_) + "\n";
+    for (int r = 0; r < rows_; ++r) {
+        std::string text, flags;
+        for (int column = 0; column < columns_; ++column) {
+            VTermScreenCell c{};
+            vterm_screen_get_cell(vscreen_, VTermPos{r, column}, &c);
+            text += c.chars[0] == 0 ? " " : Utf8(c.chars[0]);
+            int bits = (c.attrs.reverse ? 1 : 0) | (c.attrs.bold ? 2 : 0) |
+                       (c.attrs.underline ? 4 : 0) | (VTERM_COLOR_IS_DEFAULT_BG(&c.bg) ? 0 : 8);
+            flags += "0123456789abcdef"[bits];
+        }
+        out += text + "\n" + flags + "\n";
+    }
+    return out;
+}
