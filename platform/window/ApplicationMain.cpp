@@ -4,14 +4,18 @@
 #include <xcb/xcb.h>
 
 #include <QApplication>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <iostream>
 #include <memory>
+#include <vector>
 
 #include "platform/window/AppKit.h"
+#include "platform/window/CommandLine.h"
 #include "platform/window/NibLoader.h"
 #include "platform/window/QtBackend.h"
 #include "platform/window/terminal/TerminalBackend.h"
@@ -63,22 +67,6 @@ int Refuse(const std::string& program, const std::string& reason) {
     return 1;
 }
 
-// Removes `--terminal` from the arguments (Qt must not see it); true when it was there.
-bool TakeTerminalOption(int* argc, char** argv) {
-    bool found = false;
-    int kept = 0;
-    for (int i = 0; i < *argc; ++i) {
-        if (i > 0 && std::strcmp(argv[i], "--terminal") == 0) {
-            found = true;
-            continue;
-        }
-        argv[kept++] = argv[i];
-    }
-    argv[kept] = nullptr;
-    *argc = kept;
-    return found;
-}
-
 bool OnATerminal() {
     return isatty(STDIN_FILENO) == 1 && isatty(STDOUT_FILENO) == 1;
 }
@@ -99,6 +87,9 @@ int RunMainWindow(QApplication& application, const std::string& program,
     // A script that cannot be used ends the program here, before anything is shown or done.
     Automation* automation = QtBackend::shared().automation();
 
+    // The window speaks the language of the bundle's string table, as its alerts do.
+    InstallWindowTexts(NSBundle::mainBundle().bundlePath().UTF8String() +
+                       std::string("/Contents/Resources/translations"));
     QString error;
     std::unique_ptr<QWidget> window = LoadWindowDescription(kMainWindowDescription, &error);
     std::unique_ptr<NibOwner> owner =
@@ -137,8 +128,20 @@ int RunInTerminal(int argc, char** argv, const std::string& program) {
 
 int NSApplicationMain(int argc, char** argv) {
     std::string program = ProgramName(argc, argv);
-    const bool terminalAsked = TakeTerminalOption(&argc, argv);
-    if (terminalAsked) return RunInTerminal(argc, argv, program);
+    // The command line comes first: --help and --version need no display.
+    CommandLineResult parsed = ParseCommandLine(
+        std::vector<std::string>(argv, argv + std::max(argc, 0)), std::cout, std::cerr);
+    if (parsed.exitStatus) return *parsed.exitStatus;
+    SetProgramOptions(parsed.options);
+    // Qt sees the program name and its own options only.
+    std::vector<std::string> qtArguments = ProgramOptions().qtArguments;
+    std::vector<char*> qtArgv;
+    for (std::string& argument : qtArguments) qtArgv.push_back(argument.data());
+    qtArgv.push_back(nullptr);
+    argc = static_cast<int>(qtArguments.size());
+    argv = qtArgv.data();
+
+    if (ProgramOptions().terminal) return RunInTerminal(argc, argv, program);
     if (!DisplayReachable(argc, argv)) {
         if (OnATerminal()) return RunInTerminal(argc, argv, program);
         return Refuse(program, "no display: set DISPLAY or run under xvfb-run");

@@ -2,8 +2,11 @@
 
 #include <QAbstractButton>
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QTranslator>
 #include <list>
 
+#include "platform/foundation/StringTable.h"
 #include "platform/window/QtControls.h"
 #include "ui_MainWindow.h"
 
@@ -38,6 +41,19 @@ const NibClassDescription* FindNibClass(const std::string& className) {
         if (known.className == className) return &known;
     }
     return nullptr;
+}
+
+bool InstallWindowTexts(const std::string& translationsDir) {
+    static std::unique_ptr<QTranslator> installed;
+    if (installed) QCoreApplication::removeTranslator(installed.get());
+    auto texts = std::make_unique<QTranslator>();
+    if (!LoadWindowTexts(*texts, translationsDir)) {
+        installed.reset();
+        return false;
+    }
+    QCoreApplication::installTranslator(texts.get());
+    installed = std::move(texts);
+    return true;
 }
 
 std::unique_ptr<QWidget> LoadWindowDescription(const QString& name, QString* error) {

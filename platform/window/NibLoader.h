@@ -18,6 +18,11 @@
 // the program.
 inline constexpr char kMainWindowDescription[] = "MainWindow.ui";
 
+// Installs the main window's texts for the language the bundle's string table speaks, so the
+// window and its alerts share one language; windows built later use them. False when the
+// window stays in its own English.
+bool InstallWindowTexts(const std::string& translationsDir);
+
 // The window built from the named description compiled into the program, or null with *error
 // set when the program holds no description of that name.
 std::unique_ptr<QWidget> LoadWindowDescription(const QString& name, QString* error);

@@ -93,6 +93,7 @@ RunResult Scenario::run(const std::string& script, const std::string& bundle,
                                     "QT_QPA_PLATFORM=offscreen",
                                     "LANG=en_US.UTF-8",
                                     "LC_ALL=C.UTF-8",
+                                    "LANGUAGE=",
                                     "HOME=" + work.path()};
     env.insert(env.end(), extraEnv.begin(), extraEnv.end());
     RunResult result;

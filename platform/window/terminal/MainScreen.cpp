@@ -89,7 +89,12 @@ void MainScreen::drawNode(const LayoutNode& node) {
     switch (node.kind) {
         case LayoutNode::Kind::group:
             DrawFrame(node.rect.y, node.rect.x, node.rect.height, node.rect.width,
-                      qobject_cast<QGroupBox*>(node.widget)->title().toStdWString());
+                      qobject_cast<QGroupBox*>(node.widget)
+                          ->title()
+                          .replace(QLatin1String("&&"), QLatin1String("\x01"))
+                          .remove(QLatin1Char('&'))
+                          .replace(QLatin1Char('\x01'), QLatin1Char('&'))
+                          .toStdWString());
             break;
         case LayoutNode::Kind::label: {
             std::wstring text = PlainLabelText(node.widget);

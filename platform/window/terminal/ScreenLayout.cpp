@@ -214,6 +214,8 @@ std::wstring PlainLabelText(QWidget* widget) {
         (label->textFormat() == Qt::AutoText && Qt::mightBeRichText(text))) {
         text = QTextDocumentFragment::fromHtml(text).toPlainText();
     }
+    // A label with a buddy shows its '&' letter as the mnemonic, not as a character.
+    if (label->buddy() != nullptr) return WithoutMnemonicMarker(text);
     return text.toStdWString();
 }
 
@@ -306,7 +308,7 @@ void ScreenLayout::measure(LayoutNode& node) {
             break;
         case LayoutNode::Kind::group: {
             const int title =
-                TextCells(qobject_cast<QGroupBox*>(node.widget)->title().toStdWString());
+                TextCells(WithoutMnemonicMarker(qobject_cast<QGroupBox*>(node.widget)->title()));
             const int inner = node.children.empty() ? 0 : node.children[0].width;
             node.width = std::max(inner + 2, title + 4);
             node.height = (node.children.empty() ? 0 : node.children[0].height) + 2;

@@ -32,7 +32,7 @@ void Set(const char* name, const char* value) {
 class BundleTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
             saved_.emplace_back(name, std::getenv(name) ? std::getenv(name) : "");
             Set(name, std::string(name) == "LANG" ? "en_US.UTF-8" : nullptr);
         }

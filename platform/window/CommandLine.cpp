@@ -1,0 +1,118 @@
+#include "platform/window/CommandLine.h"
+
+#include <CLI/CLI.hpp>
+#include <array>
+#include <filesystem>
+#include <sstream>
+
+#include "Sc820Version.h"
+
+namespace {
+
+// Qt's own options that take a value, and those that stand alone. Both the one-dash and the
+// two-dash spelling are Qt's.
+constexpr std::array kQtOptionsWithValue = {
+    "platform",   "platformpluginpath", "platformtheme", "display",    "style",
+    "stylesheet", "qwindowgeometry",    "qwindowtitle",  "qwindowicon"};
+constexpr std::array kQtFlags = {"reverse"};
+
+// "-platform" or "--platform" -> "platform"; anything else -> "".
+std::string QtOptionName(const std::string& argument) {
+    if (argument.size() < 2 || argument[0] != '-') return {};
+    std::string name = argument.substr(argument[1] == '-' ? 2 : 1);
+    if (name.find('=') != std::string::npos) return {};
+    return name;
+}
+
+template <std::size_t N>
+bool Contains(const std::array<const char*, N>& names, const std::string& name) {
+    for (const char* known : names) {
+        if (name == known) return true;
+    }
+    return false;
+}
+
+constexpr char kFooter[] =
+    "Qt options, handed to the window system:\n"
+    "  -platform NAME        the display platform (xcb, wayland, offscreen, ...)\n"
+    "  -display DISPLAY      the X display to use\n"
+    "  -style NAME           the widget style\n"
+    "  -stylesheet FILE, -platformtheme NAME, -platformpluginpath DIR,\n"
+    "  -qwindowgeometry GEOMETRY, -qwindowtitle TITLE, -qwindowicon FILE, -reverse\n"
+    "\n"
+    "Environment: SC820_HOST_ROOT names the emulated host (default\n"
+    "${XDG_STATE_HOME:-$HOME/.local/state}/sc820/host); LANGUAGE, LC_ALL, LC_MESSAGES and\n"
+    "LANG choose the language.";
+
+void Describe(CLI::App& app, CommandLineOptions& options) {
+    app.description(
+        "Shows and edits the SC820 card's EEPROM configuration, loads its factory settings,\n"
+        "erases its flash BIOS and writes a BIOS image with read-back verification.");
+    app.footer(kFooter);
+    app.set_version_flag("--version", std::string("sc820-utility ") + kSc820Version,
+                         "Print the version and exit");
+    app.set_help_flag("-h,--help", "Print this help and exit");
+    app.add_flag("--terminal", options.terminal,
+                 "Use the terminal interface even when a display is available");
+}
+
+}  // namespace
+
+CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
+                                   std::ostream& err) {
+    CommandLineResult result;
+    const std::string program = arguments.empty()
+                                    ? std::string("sc820-utility")
+                                    : std::filesystem::path(arguments[0]).filename().string();
+    result.options.qtArguments.push_back(arguments.empty() ? program : arguments[0]);
+
+    // Qt's options are set aside first, so the parser sees only the utility's own.
+    std::vector<std::string> own;
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        const std::string name = QtOptionName(arguments[i]);
+        if (Contains(kQtOptionsWithValue, name) && i + 1 < arguments.size()) {
+            result.options.qtArguments.push_back(arguments[i]);
+            result.options.qtArguments.push_back(arguments[++i]);
+        } else if (Contains(kQtFlags, name)) {
+            result.options.qtArguments.push_back(arguments[i]);
+        } else {
+            own.push_back(arguments[i]);
+        }
+    }
+
+    CLI::App app;
+    app.name(program);
+    Describe(app, result.options);
+    try {
+        // CLI11 takes the arguments last to first.
+        std::vector<std::string> reversed(own.rbegin(), own.rend());
+        app.parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+        out << app.help();
+        result.exitStatus = 0;
+    } catch (const CLI::CallForVersion& version) {
+        out << version.what() << '\n';
+        result.exitStatus = 0;
+    } catch (const CLI::ParseError& error) {
+        err << program << ": " << error.what() << "\n\n" << app.help();
+        result.exitStatus = 2;
+    }
+    return result;
+}
+
+namespace {
+
+CommandLineOptions& StoredOptions() {
+    static CommandLineOptions options;
+    return options;
+}
+
+}  // namespace
+
+const CommandLineOptions& ProgramOptions() {
+    return StoredOptions();
+}
+
+void SetProgramOptions(CommandLineOptions options) {
+    StoredOptions() = std::move(options);
+}
