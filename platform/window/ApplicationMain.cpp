@@ -99,7 +99,11 @@ int RunMainWindow(QApplication& application, const std::string& program,
 
     // The window is on screen while the start-up sequence asks its questions.
     std::string showError;
-    if (!show(window.get(), &showError)) return Refuse(program, showError);
+    if (!show(window.get(), &showError)) {
+        // The controller has not begun its life: it goes with the window it was made for.
+        delete owner->object();
+        return Refuse(program, showError);
+    }
     owner->awakeFromNib();
     if (automation != nullptr) automation->scheduleIdleStep();
     int status = application.exec();
