@@ -8,9 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
+#include "platform/foundation/Foundation.h"
 #include "platform/window/ExitCleanup.h"
 #include "platform/window/QtControls.h"
 
@@ -40,12 +39,14 @@ std::vector<QWidget*> TaggedWidgets(QWidget* window) {
     return tagged;
 }
 
-bool ReadWholeFile(const std::string& path, std::string* text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream contents;
-    contents << in.rdbuf();
-    *text = contents.str();
+// Scripts are a few lines; anything far larger, or not a regular file, is not one.
+constexpr size_t kMaxScriptSize = 1024 * 1024;
+
+bool ReadScript(const std::string& path, std::string* text) {
+    NSData::ReadStatus status = NSData::ReadStatus::ok;
+    auto data = NSData::dataWithContentsOfRegularFile(NSString(path), kMaxScriptSize, &status);
+    if (!data || status != NSData::ReadStatus::ok) return false;
+    text->assign(reinterpret_cast<const char*>(data->bytes()), data->length());
     return true;
 }
 
@@ -71,7 +72,7 @@ std::unique_ptr<Automation> Automation::fromEnvironment() {
     }
     std::string text;
     std::optional<AutomationScript> script;
-    if (!ReadWholeFile(path, &text)) {
+    if (!ReadScript(path, &text)) {
         error = std::string("cannot read automation script ") + path;
     } else {
         script = AutomationScript::parse(text, &error);

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "emulator/HostRoot.h"
+
 Transcript::Transcript(int fd, bool owned) : fd_(fd), owned_(owned) {}
 
 Transcript::~Transcript() {
@@ -30,28 +32,10 @@ std::unique_ptr<Transcript> Transcript::open(std::string* error) {
     return std::make_unique<Transcript>(fd, true);
 }
 
+// The system log's escaping: one escaper for both, and every event stays one line whatever
+// control characters its text holds.
 std::string Transcript::escape(const std::string& field) {
-    std::string out;
-    out.reserve(field.size());
-    for (char c : field) {
-        switch (c) {
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
+    return emu::EscapeLogText(field);
 }
 
 void Transcript::writeLine(const std::vector<std::string>& fields) {

@@ -1,5 +1,6 @@
 // What the user would have seen, one line per event, for automated runs: fields separated by
-// tabs, with carriage return, line feed, tab and backslash escaped as \r \n \t \\ so that every
+// tabs, with carriage return, line feed, tab and backslash escaped as \r \n \t \\ (and any other
+// control character as \xHH, as the system log escapes its entries) so that every
 // event is exactly one line. Each line is written with one write(2) as soon as it happens, so
 // a transcript is complete up to the moment the program ends, however it ends.
 #pragma once

@@ -99,7 +99,8 @@ TEST(TranscriptTest, EscapesSoThatEveryEventIsOneLine) {
         {"plain 100% %s %n", "plain 100% %s %n"},
         {"a\tb\nc\rd", "a\\tb\\nc\\rd"},
         {"a\\b", "a\\\\b"},
-        {"\\t", "\\\\t"},  // a backslash before a t is not a tab
+        {"\\t", "\\\\t"},              // a backslash before a t is not a tab
+        {"a\vb\x7f", "a\\x0bb\\x7f"},  // every other control character: one line per event
         {"", ""},
     };
     for (const auto& [in, out] : cases) EXPECT_EQ(Transcript::escape(in), out) << in;
