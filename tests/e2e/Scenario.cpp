@@ -135,19 +135,11 @@ std::string Scenario::pathMessage(const std::string& bundlePath) {
 }
 
 SCSIUTY_CFG Scenario::eeprom() const {
-    const std::string file = work.path() + "/eeprom-out.bin";
-    host.hostOk({"eeprom", "get", file});
-    SCSIUTY_CFG record{};
-    const std::string bytes = ReadFileBytes(file);
-    EXPECT_EQ(bytes.size(), sizeof record);
-    if (bytes.size() == sizeof record) std::memcpy(&record, bytes.data(), sizeof record);
-    return record;
+    return host.eeprom();
 }
 
 void Scenario::putEeprom(const SCSIUTY_CFG& record) const {
-    const std::string file = work.path() + "/eeprom-in.bin";
-    WriteFileBytes(file, std::string(reinterpret_cast<const char*>(&record), sizeof record));
-    host.hostOk({"eeprom", "put", file});
+    host.putEeprom(record);
 }
 
 std::string Scenario::flash() const {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -170,4 +171,20 @@ std::vector<int> TempHost::commandCounts() const {
     }
     ADD_FAILURE() << "no commands line in status";
     return {};
+}
+
+SCSIUTY_CFG TempHost::eeprom() const {
+    const std::string file = dir_ + "/eeprom-out.bin";
+    hostOk({"eeprom", "get", file});
+    SCSIUTY_CFG record{};
+    const std::string bytes = ReadFileBytes(file);
+    EXPECT_EQ(bytes.size(), sizeof record);
+    if (bytes.size() == sizeof record) std::memcpy(&record, bytes.data(), sizeof record);
+    return record;
+}
+
+void TempHost::putEeprom(const SCSIUTY_CFG& record) const {
+    const std::string file = dir_ + "/eeprom-in.bin";
+    WriteFileBytes(file, std::string(reinterpret_cast<const char*>(&record), sizeof record));
+    hostOk({"eeprom", "put", file});
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "driverif/def.h"
+
 class TempHost {
 public:
     TempHost();
@@ -23,6 +25,9 @@ public:
     void swapDrivers() const;
     // The system log's entries (one per line).
     std::vector<std::string> logLines() const;
+    // The card's EEPROM record, read and written through `sc820-host eeprom get|put`.
+    SCSIUTY_CFG eeprom() const;
+    void putEeprom(const SCSIUTY_CFG& record) const;
     // The `commands N0..N5` counts of `sc820-host status`.
     std::vector<int> commandCounts() const;
 

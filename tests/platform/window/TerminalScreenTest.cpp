@@ -43,21 +43,8 @@ protected:
         ASSERT_TRUE(program.waitForText("Circuit board: 1.20")) << program.screen();
     }
 
-    SCSIUTY_CFG eeprom() const {
-        const std::string file = work.path() + "/eeprom.bin";
-        host.hostOk({"eeprom", "get", file});
-        SCSIUTY_CFG record{};
-        const std::string bytes = ReadFileBytes(file);
-        EXPECT_EQ(bytes.size(), sizeof record);
-        if (bytes.size() == sizeof record) std::memcpy(&record, bytes.data(), sizeof record);
-        return record;
-    }
-
-    void putEeprom(const SCSIUTY_CFG& record) const {
-        const std::string file = work.path() + "/eeprom-in.bin";
-        WriteFileBytes(file, std::string(reinterpret_cast<const char*>(&record), sizeof record));
-        host.hostOk({"eeprom", "put", file});
-    }
+    SCSIUTY_CFG eeprom() const { return host.eeprom(); }
+    void putEeprom(const SCSIUTY_CFG& record) const { host.putEeprom(record); }
 
     static void expectRestored(const TerminalProgram& program) {
         EXPECT_FALSE(program.alternateScreen()) << "left on the alternate screen";
