@@ -35,15 +35,15 @@ void ShapeRegistry(const std::string& root, const std::vector<Device>& devices) 
                   [](const emu::RegistryEntry& e) { return e.name == emu::kSCSIDeviceName; });
     emu::KernelRegistry registry(state);
     int target = 0;
-    for (const auto& spec : devices) {
+    for (const auto& wanted : devices) {
         emu::RegistryEntry device;
-        device.name = spec.name;
-        device.className = spec.className;
+        device.name = wanted.name;
+        device.className = wanted.className;
         device.parent = registry.firstOfClass(kSC820DriverClass)->id;
-        if (!spec.parentName.empty()) {
+        if (!wanted.parentName.empty()) {
             emu::RegistryEntry controller;
-            controller.name = spec.parentName;
-            controller.className = spec.parentClass;
+            controller.name = wanted.parentName;
+            controller.className = wanted.parentClass;
             controller.parent = state.cardEntry;
             device.parent = registry.add(controller);
         }
