@@ -76,17 +76,14 @@ DriverState StateOf(const Slot& slot) {
 
 }  // namespace
 
-DriverStateFile::~DriverStateFile() {
-    if (fd_ >= 0) close(fd_);
-}
-
 int DriverStateFile::openFile() {
     if (fd_ >= 0) return fd_;
     std::string path = paths_.driverStateFile();
-    fd_ = open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd_ < 0 && (errno == EACCES || errno == EROFS))
-        fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (!handles_) handles_ = HandlesOf(paths_.root());
+    struct stat info {};
+    fd_ = handles_->driverState.open(path, &info);
     if (fd_ < 0 && errno == ENOENT) throw HostError(CorruptMessage(path, "the file is missing"));
+    if (fd_ < 0 && errno == EINVAL) throw HostError(path + " is not a regular file");
     if (fd_ < 0) throw HostError("cannot open " + path + ": " + std::strerror(errno));
     return fd_;
 }
@@ -133,6 +130,7 @@ void DriverStateFile::reset(const DriverState& state) {
     pair[1].magic[0] = '\0';  // only slot 0 holds the state
     ReplaceFile(paths_.driverStateFile(),
                 std::string_view(reinterpret_cast<const char*>(pair), kFileSize));
+    fd_ = -1;  // open on the file just replaced
     sequence_ = 2;
     slot_ = 0;
 }

@@ -8,10 +8,12 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string_view>
 
 #include "driverif/CommandCodes.h"
 #include "emulator/HostFiles.h"
+#include "emulator/HostHandles.h"
 
 namespace emu {
 
@@ -29,7 +31,7 @@ uint16_t Crc16X25(std::string_view bytes);
 class DriverStateFile {
 public:
     explicit DriverStateFile(const HostPaths& paths) : paths_(paths) {}
-    ~DriverStateFile();
+    ~DriverStateFile() = default;
     DriverStateFile(const DriverStateFile&) = delete;
     DriverStateFile& operator=(const DriverStateFile&) = delete;
 
@@ -44,7 +46,10 @@ public:
 private:
     int openFile();
     const HostPaths& paths_;
-    int fd_ = -1;            // kept from load to store: one open per command
+    // The descriptor is the one this process keeps for the host between commands; it is
+    // checked against the path once per object, that is once per command.
+    std::shared_ptr<HostHandles> handles_;
+    int fd_ = -1;
     uint64_t sequence_ = 0;  // of the state last loaded or stored
     int slot_ = 0;           // where that state is
 };

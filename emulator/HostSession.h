@@ -2,6 +2,8 @@
 // gives the operation the host's state, which it may change and save before it ends.
 #pragma once
 
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "emulator/HostFiles.h"
@@ -17,14 +19,23 @@ public:
     explicit HostSession(const std::string& root);
 
     const HostPaths& paths() const { return paths_; }
-    HostState& state() { return state_; }
+    // The state as the operation found it, for operations that only read it: shared with this
+    // process's other operations, never copied.
+    const HostState& current() const { return changed_ ? *changed_ : *found_; }
+    // The state to change: the first call makes the operation its own copy, so that changes
+    // that are not saved are seen by nobody else.
+    HostState& state();
     // Replaces the state file with the current state.
     void save();
+    // What this process keeps of the host, while this operation holds the lock.
+    HostHandles& handles() const { return lock_.handles(); }
 
 private:
+    std::shared_ptr<const HostState> load();
     HostPaths paths_;
     HostLock lock_;
-    HostState state_;
+    std::shared_ptr<const HostState> found_;
+    std::optional<HostState> changed_;
 };
 
 }  // namespace emu

@@ -26,13 +26,13 @@ IOReturn WithHost(const std::string& root, std::string* problem, IOReturn onErro
 
 IOReturn KernelMasterPort(const std::string& root, std::string* problem) {
     return WithHost(root, problem, KERN_FAILURE, [](HostSession& session) {
-        return session.state().faultOn(kFaultMasterPort) ? KERN_FAILURE : KERN_SUCCESS;
+        return session.current().faultOn(kFaultMasterPort) ? KERN_FAILURE : KERN_SUCCESS;
     });
 }
 
 bool KernelMatchingAvailable(const std::string& root, std::string* problem) {
     return WithHost(root, problem, kIOReturnSuccess, [](HostSession& session) {
-               return session.state().faultOn(kFaultMatching) ? kIOReturnError : kIOReturnSuccess;
+               return session.current().faultOn(kFaultMatching) ? kIOReturnError : kIOReturnSuccess;
            }) == kIOReturnSuccess;
 }
 
@@ -40,8 +40,8 @@ IOReturn KernelMatchServices(const std::string& root, MatchBy by, const std::str
                              std::vector<ServiceRef>* found, std::string* problem) {
     found->clear();
     return WithHost(root, problem, kIOReturnError, [&](HostSession& session) {
-        if (session.state().faultOn(kFaultSearch)) return kIOReturnError;
-        KernelRegistry registry(session.state());
+        if (session.current().faultOn(kFaultSearch)) return kIOReturnError;
+        KernelRegistry registry(session.current());
         std::vector<uint32_t> ids =
             by == MatchBy::className ? registry.matchClass(value) : registry.matchName(value);
         for (uint32_t id : ids) found->push_back({id, registry.find(id)->className});
@@ -52,7 +52,7 @@ IOReturn KernelMatchServices(const std::string& root, MatchBy by, const std::str
 IOReturn KernelParentEntry(const std::string& root, uint32_t id, ServiceRef* parent,
                            std::string* problem) {
     return WithHost(root, problem, kIOReturnError, [&](HostSession& session) {
-        KernelRegistry registry(session.state());
+        KernelRegistry registry(session.current());
         const RegistryEntry* child = registry.find(id);
         if (child == nullptr) return kIOReturnNotAttached;
         const RegistryEntry* up = registry.find(child->parent);
@@ -65,12 +65,12 @@ IOReturn KernelParentEntry(const std::string& root, uint32_t id, ServiceRef* par
 IOReturn KernelOpenUserClient(const std::string& root, uint32_t id, uint32_t type,
                               std::string* problem) {
     return WithHost(root, problem, kIOReturnError, [&](HostSession& session) {
-        const RegistryEntry* entry = KernelRegistry(session.state()).find(id);
+        const RegistryEntry* entry = KernelRegistry(session.current()).find(id);
         if (entry == nullptr) return kIOReturnNotAttached;
         // Whether a service takes connections is the data of the extension that registered it.
         if (!entry->userClient) return kIOReturnUnsupported;
         if (type != 0) return kIOReturnBadArgument;
-        if (session.state().faultOn(kFaultOpen)) return kIOReturnNotPrivileged;
+        if (session.current().faultOn(kFaultOpen)) return kIOReturnNotPrivileged;
         return ClaimUtilityClient(session.paths(), problem);
     });
 }

@@ -9,14 +9,14 @@
 namespace emu {
 
 const RegistryEntry* KernelRegistry::find(uint32_t id) const {
-    for (const auto& e : state_.entries) {
+    for (const auto& e : view_.entries) {
         if (e.id == id) return &e;
     }
     return nullptr;
 }
 
 const RegistryEntry* KernelRegistry::firstOfClass(std::string_view className) const {
-    for (const auto& e : state_.entries) {
+    for (const auto& e : view_.entries) {
         if (e.className == className) return &e;
     }
     return nullptr;
@@ -24,7 +24,7 @@ const RegistryEntry* KernelRegistry::firstOfClass(std::string_view className) co
 
 std::vector<uint32_t> KernelRegistry::matchClass(std::string_view className) const {
     std::vector<uint32_t> ids;
-    for (const auto& e : state_.entries) {
+    for (const auto& e : view_.entries) {
         if (e.className == className) ids.push_back(e.id);
     }
     return ids;
@@ -32,16 +32,22 @@ std::vector<uint32_t> KernelRegistry::matchClass(std::string_view className) con
 
 std::vector<uint32_t> KernelRegistry::matchName(std::string_view name) const {
     std::vector<uint32_t> ids;
-    for (const auto& e : state_.entries) {
+    for (const auto& e : view_.entries) {
         if (e.name == name) ids.push_back(e.id);
     }
     return ids;
 }
 
+HostState& KernelRegistry::changing() const {
+    if (state_ == nullptr) throw HostError("the registry was opened to read only");
+    return *state_;
+}
+
 uint32_t KernelRegistry::add(RegistryEntry entry) {
-    entry.id = state_.nextEntryId++;
-    state_.entries.push_back(std::move(entry));
-    return state_.entries.back().id;
+    HostState& state = changing();
+    entry.id = state.nextEntryId++;
+    state.entries.push_back(std::move(entry));
+    return state.entries.back().id;
 }
 
 void KernelRegistry::addTwin(const RegistryEntry& original) {
@@ -51,19 +57,19 @@ void KernelRegistry::addTwin(const RegistryEntry& original) {
 }
 
 bool KernelRegistry::cardHeld() const {
-    return std::any_of(state_.entries.begin(), state_.entries.end(),
-                       [this](const RegistryEntry& e) {
-                           return e.parent == state_.cardEntry && !e.owner.empty();
-                       });
+    return std::any_of(view_.entries.begin(), view_.entries.end(), [this](const RegistryEntry& e) {
+        return e.parent == view_.cardEntry && !e.owner.empty();
+    });
 }
 
 bool KernelRegistry::servesCard(const LoadedExtension& extension) const {
-    return std::any_of(state_.entries.begin(), state_.entries.end(), [&](const RegistryEntry& e) {
-        return e.parent == state_.cardEntry && e.owner == extension.identifier;
+    return std::any_of(view_.entries.begin(), view_.entries.end(), [&](const RegistryEntry& e) {
+        return e.parent == view_.cardEntry && e.owner == extension.identifier;
     });
 }
 
 bool KernelRegistry::registerClasses(const LoadedExtension& extension) {
+    HostState& state = changing();
     // The card holds one driver at a time: while another driver serves it, a newly loaded
     // extension stays loaded but attaches nothing.
     if (cardHeld()) return false;
@@ -73,10 +79,10 @@ bool KernelRegistry::registerClasses(const LoadedExtension& extension) {
         entry.className = className;
         entry.userClient = std::find(extension.userClients.begin(), extension.userClients.end(),
                                      className) != extension.userClients.end();
-        entry.parent = state_.cardEntry;
+        entry.parent = state.cardEntry;
         entry.owner = extension.identifier;
         uint32_t id = add(entry);
-        if (className == kUtilityDriverClass && state_.faultOn(kFaultDuplicateService)) {
+        if (className == kUtilityDriverClass && state.faultOn(kFaultDuplicateService)) {
             addTwin(*find(id));
         }
     }
@@ -84,33 +90,36 @@ bool KernelRegistry::registerClasses(const LoadedExtension& extension) {
 }
 
 void KernelRegistry::removeOwnedBy(const std::string& identifier) {
+    HostState& state = changing();
     std::set<uint32_t> removed;
-    for (const auto& e : state_.entries) {
+    for (const auto& e : state.entries) {
         if (e.owner == identifier) removed.insert(e.id);
     }
     // Entries hanging from a removed entry go with it; parents precede their children.
-    for (const auto& e : state_.entries) {
+    for (const auto& e : state.entries) {
         if (removed.count(e.parent) != 0) removed.insert(e.id);
     }
-    std::erase_if(state_.entries, [&](const RegistryEntry& e) { return removed.count(e.id) != 0; });
+    std::erase_if(state.entries, [&](const RegistryEntry& e) { return removed.count(e.id) != 0; });
 }
 
 void KernelRegistry::setDuplicateServices(bool on) {
+    HostState& state = changing();
     if (!on) {
-        std::erase_if(state_.entries, [](const RegistryEntry& e) { return e.duplicate; });
+        std::erase_if(state.entries, [](const RegistryEntry& e) { return e.duplicate; });
         return;
     }
     std::vector<RegistryEntry> originals;
-    for (const auto& e : state_.entries) {
+    for (const auto& e : state.entries) {
         if (e.className == kUtilityDriverClass && !e.duplicate) originals.push_back(e);
     }
-    bool twinned = std::any_of(state_.entries.begin(), state_.entries.end(),
+    bool twinned = std::any_of(state.entries.begin(), state.entries.end(),
                                [](const RegistryEntry& e) { return e.duplicate; });
     if (twinned) return;
     for (const auto& original : originals) addTwin(original);
 }
 
 void KernelRegistry::attachDevice(int target) {
+    changing();
     const RegistryEntry* driver = firstOfClass(kSC820DriverClass);
     if (driver == nullptr) {
         throw HostError(std::string("cannot attach a device: the card's SCSI driver ") +
@@ -128,12 +137,18 @@ void KernelRegistry::attachDevice(int target) {
     add(device);
 }
 
+// The scans below look a device's parent up among the few driver entries instead of among all
+// entries: one pass over the registry, not one per entry.
+bool KernelRegistry::hangsFrom(const RegistryEntry& e, const std::vector<uint32_t>& parents) {
+    return std::find(parents.begin(), parents.end(), e.parent) != parents.end();
+}
+
 void KernelRegistry::detachDevice(int target) {
-    for (auto it = state_.entries.begin(); it != state_.entries.end(); ++it) {
-        const RegistryEntry* parent = find(it->parent);
-        if (it->name == kSCSIDeviceName && it->target == target && parent != nullptr &&
-            parent->className == kSC820DriverClass) {
-            state_.entries.erase(it);
+    HostState& state = changing();
+    const std::vector<uint32_t> drivers = matchClass(kSC820DriverClass);
+    for (auto it = state.entries.begin(); it != state.entries.end(); ++it) {
+        if (it->name == kSCSIDeviceName && it->target == target && hangsFrom(*it, drivers)) {
+            state.entries.erase(it);
             return;
         }
     }
@@ -141,39 +156,33 @@ void KernelRegistry::detachDevice(int target) {
 }
 
 std::vector<int> KernelRegistry::cardTargets() const {
+    const std::vector<uint32_t> drivers = matchClass(kSC820DriverClass);
     std::vector<int> targets;
-    for (const auto& e : state_.entries) {
-        const RegistryEntry* parent = find(e.parent);
-        if (e.name == kSCSIDeviceName && parent != nullptr &&
-            parent->className == kSC820DriverClass) {
-            targets.push_back(e.target);
-        }
+    for (const auto& e : view_.entries) {
+        if (e.name == kSCSIDeviceName && hangsFrom(e, drivers)) targets.push_back(e.target);
     }
     std::sort(targets.begin(), targets.end());
     return targets;
 }
 
 std::vector<int> KernelRegistry::otherTargets() const {
+    const std::vector<uint32_t> drivers = matchClass(kSC820DriverClass);
     std::vector<int> targets;
-    for (const auto& e : state_.entries) {
-        const RegistryEntry* parent = find(e.parent);
-        if (e.name == kSCSIDeviceName &&
-            (parent == nullptr || parent->className != kSC820DriverClass)) {
-            targets.push_back(e.target);
-        }
+    for (const auto& e : view_.entries) {
+        if (e.name == kSCSIDeviceName && !hangsFrom(e, drivers)) targets.push_back(e.target);
     }
     std::sort(targets.begin(), targets.end());
     return targets;
 }
 
 const RegistryEntry* KernelRegistry::deviceUnder(const std::vector<std::string>& classes) const {
-    for (const auto& e : state_.entries) {
-        if (e.name != kSCSIDeviceName) continue;
-        const RegistryEntry* parent = find(e.parent);
-        if (parent != nullptr &&
-            std::find(classes.begin(), classes.end(), parent->className) != classes.end()) {
-            return &e;
-        }
+    std::vector<uint32_t> parents;
+    for (const auto& e : view_.entries) {
+        if (std::find(classes.begin(), classes.end(), e.className) != classes.end())
+            parents.push_back(e.id);
+    }
+    for (const auto& e : view_.entries) {
+        if (e.name == kSCSIDeviceName && hangsFrom(e, parents)) return &e;
     }
     return nullptr;
 }

@@ -18,7 +18,10 @@ inline constexpr int kSCSITargetIDs = 16;
 
 class KernelRegistry {
 public:
-    explicit KernelRegistry(HostState& state) : state_(state) {}
+    // A registry that may change the state.
+    explicit KernelRegistry(HostState& state) : view_(state), state_(&state) {}
+    // A registry that only reads it: the changing operations below throw HostError.
+    explicit KernelRegistry(const HostState& state) : view_(state), state_(nullptr) {}
 
     const RegistryEntry* find(uint32_t id) const;
     const RegistryEntry* firstOfClass(std::string_view className) const;
@@ -53,7 +56,11 @@ public:
 
 private:
     void addTwin(const RegistryEntry& original);
-    HostState& state_;
+    HostState& changing() const;
+    // Whether the entry hangs from one of the entries `parents` (ids).
+    static bool hangsFrom(const RegistryEntry& e, const std::vector<uint32_t>& parents);
+    const HostState& view_;
+    HostState* state_;
 };
 
 }  // namespace emu

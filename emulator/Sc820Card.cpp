@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "emulator/HostError.h"
+#include "emulator/HostHandles.h"
 
 namespace emu {
 
@@ -34,7 +35,30 @@ std::pair<off_t, size_t> ChunkSpan(uint32_t chunk) {
     return {static_cast<off_t>(start), std::min<size_t>(kFlashChunkSize, kFlashSize - start)};
 }
 
+// The record at `path` from `cache` when the file is still the version read into it.
+std::string ReadRecord(const std::string& path, CachedRecord& cache) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        FileVersion version = FileVersion::of(info);
+        if (cache.version == version) return cache.bytes;
+        cache.version.reset();
+        cache.bytes = ReadSizedFile(path, kRecordSize);
+        cache.version = version;
+        return cache.bytes;
+    }
+    cache.version.reset();
+    return ReadSizedFile(path, kRecordSize);  // says what is wrong with the file
+}
+
 }  // namespace
+
+std::string Sc820Card::readEeprom() const {
+    return ReadRecord(paths_.eepromFile(), HandlesOf(paths_.root())->eeprom);
+}
+
+std::string Sc820Card::readFactory() const {
+    return ReadRecord(paths_.factoryFile(), HandlesOf(paths_.root())->factory);
+}
 
 void Sc820Card::storeEeprom(const std::string& record) const {
     StoreRecord(paths_.eepromFile(), record);
@@ -44,16 +68,27 @@ void Sc820Card::storeFactory(const std::string& record) const {
     StoreRecord(paths_.factoryFile(), record);
 }
 
-int Sc820Card::openFlash(int flags) const {
+int Sc820Card::openFlash(bool forWriting) const {
     std::string path = paths_.flashFile();
-    int fd = open(path.c_str(), flags | O_CLOEXEC);
+    KeptFile& flash = HandlesOf(paths_.root())->flash;
+    struct stat info {};
+    int fd = flash.open(path, &info);
+    if (fd >= 0 && forWriting && !flash.writable()) {
+        // Kept for reading only: writing is refused with the reason an open for it gives now.
+        int probe = open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+        if (probe >= 0) close(probe);
+        fd = probe >= 0 ? flash.reopen(path) : -1;
+        if (fd >= 0 && !flash.writable()) {
+            errno = EACCES;
+            fd = -1;
+        }
+    }
     if (fd < 0) {
         if (errno == ENOENT) throw HostError(CorruptMessage(path, "the file is missing"));
+        if (errno == EINVAL) throw HostError(CorruptMessage(path, "not a regular file"));
         throw HostError("cannot open " + path + ": " + std::strerror(errno));
     }
-    struct stat info {};
-    if (fstat(fd, &info) != 0 || info.st_size != static_cast<off_t>(kFlashSize)) {
-        close(fd);
+    if (info.st_size != static_cast<off_t>(kFlashSize)) {
         throw HostError(CorruptMessage(
             path, std::to_string(info.st_size) + " bytes, expected " + std::to_string(kFlashSize)));
     }
@@ -64,17 +99,14 @@ void Sc820Card::readChunk(uint32_t chunk, uint8_t* out) const {
     auto [offset, length] = ChunkSpan(chunk);
     std::memset(out, kErasedByte, kFlashChunkSize);
     if (length == 0) return;
-    int fd = openFlash(O_RDONLY);
+    int fd = openFlash(false);
     ssize_t n;
     do {
         n = pread(fd, out, length, offset);
     } while (n < 0 && errno == EINTR);
-    int saved = errno;
-    close(fd);
     if (n != static_cast<ssize_t>(length)) {
-        errno = saved;
         throw HostError("cannot read " + paths_.flashFile() + ": " +
-                        (n < 0 ? std::strerror(saved) : "short read"));
+                        (n < 0 ? std::strerror(errno) : "short read"));
     }
 }
 
@@ -92,15 +124,8 @@ void Sc820Card::eraseFlash() const {
 
 void Sc820Card::writeInPlace(off_t offset, const uint8_t* in, size_t length) const {
     if (length == 0) return;
-    int fd = openFlash(O_WRONLY);
-    try {
-        WriteAt(fd, offset, std::string_view(reinterpret_cast<const char*>(in), length),
-                paths_.flashFile());
-    } catch (...) {
-        close(fd);
-        throw;
-    }
-    close(fd);
+    WriteAt(openFlash(true), offset, std::string_view(reinterpret_cast<const char*>(in), length),
+            paths_.flashFile());
 }
 
 void Sc820Card::storeFlash(const std::string& image) const {

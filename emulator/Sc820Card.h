@@ -19,9 +19,10 @@ class Sc820Card {
 public:
     explicit Sc820Card(const HostPaths& paths) : paths_(paths) {}
 
-    // Whole records; a file of the wrong size throws HostError ("... is corrupt").
-    std::string readEeprom() const { return ReadSizedFile(paths_.eepromFile(), kRecordSize); }
-    std::string readFactory() const { return ReadSizedFile(paths_.factoryFile(), kRecordSize); }
+    // Whole records; a file of the wrong size throws HostError ("... is corrupt"). A record is
+    // read from its file again only when the file is another version than the one last read.
+    std::string readEeprom() const;
+    std::string readFactory() const;
     void storeEeprom(const std::string& record) const;
     void storeFactory(const std::string& record) const;
 
@@ -36,7 +37,8 @@ public:
     void eraseFlash() const;
 
 private:
-    int openFlash(int flags) const;
+    // The flash's descriptor, kept between commands (see HostHandles.h).
+    int openFlash(bool forWriting) const;
     void writeInPlace(off_t offset, const uint8_t* in, size_t length) const;
     const HostPaths& paths_;
 };

@@ -89,7 +89,7 @@ void ResetCursors(DriverState& driver) {
 }
 
 IOReturn Dispatch(HostSession& session, uint32_t service, UserClientCall& call) {
-    const RegistryEntry* entry = KernelRegistry(session.state()).find(service);
+    const RegistryEntry* entry = KernelRegistry(session.current()).find(service);
     if (entry == nullptr || entry->className != kUtilityDriverClass) return kIOReturnNotAttached;
     DriverStateFile file(session.paths());
     DriverState driver = file.load();
@@ -100,7 +100,7 @@ IOReturn Dispatch(HostSession& session, uint32_t service, UserClientCall& call) 
     IOReturn status = kIOReturnSuccess;
     if (!known || !WellFormed(call)) {
         status = kIOReturnBadArgument;
-    } else if (session.state().faultOn(RefuseFault(call.selector))) {
+    } else if (session.current().faultOn(RefuseFault(call.selector))) {
         status = kIOReturnNotPermitted;
     } else {
         try {

@@ -86,7 +86,7 @@ bool HoldsAll(AuthorizationRef ref, const AuthorizationRights& rights) {
 std::optional<emu::AuthPolicy> HostPolicy() {
     try {
         emu::HostSession session(emu::DefaultHostRoot());
-        return session.state().auth;
+        return session.current().auth;
     } catch (const emu::HostError& error) {
         std::cerr << "AuthorizationCopyRights: " << error.what() << "\n";
         return std::nullopt;
