@@ -19,10 +19,6 @@ constexpr size_t kKeptHosts = 4;
 
 std::atomic<unsigned> gGeneration{0};
 
-void CountFork() {
-    gGeneration.fetch_add(1, std::memory_order_relaxed);
-}
-
 struct KeptHost {
     std::string root;
     std::shared_ptr<HostHandles> handles;
@@ -30,15 +26,32 @@ struct KeptHost {
 };
 
 struct HandleTable {
-    HandleTable() { pthread_atfork(nullptr, nullptr, CountFork); }
+    HandleTable* parents = nullptr;  // the tables of the processes this one was forked from
     std::mutex mutex;
     std::vector<KeptHost> hosts;
     uint64_t uses = 0;
 };
 
+HandleTable* gTable = nullptr;
+
+// A child of fork() starts with a table of its own: the parent's mutexes may have been held
+// by the forking thread, and the parent's descriptors are the parent's. The old table is left
+// as it is (closing or unlocking its descriptors could release the parent's lock).
+void ForgetParentHandles() {
+    gGeneration.fetch_add(1, std::memory_order_relaxed);
+    auto* table = new HandleTable();
+    table->parents = gTable;
+    gTable = table;
+}
+
 HandleTable& Table() {
-    static HandleTable table;
-    return table;
+    static const bool once = [] {
+        gTable = new HandleTable();
+        pthread_atfork(nullptr, nullptr, ForgetParentHandles);
+        return true;
+    }();
+    (void)once;
+    return *gTable;
 }
 
 bool SameTime(const timespec& a, const timespec& b) {
