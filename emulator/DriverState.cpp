@@ -14,13 +14,27 @@
 
 namespace emu {
 
-// Bitwise, reflected: the file holds two 80-byte slots, so a table would not pay for itself.
+namespace {
+
+// One step of the reflected CRC for each byte value.
+constexpr std::array<uint16_t, 256> MakeCrcTable() {
+    std::array<uint16_t, 256> table{};
+    for (unsigned value = 0; value < 256; ++value) {
+        uint16_t crc = static_cast<uint16_t>(value);
+        for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0x8408 : crc >> 1;
+        table[value] = crc;
+    }
+    return table;
+}
+
+constexpr std::array<uint16_t, 256> kCrcTable = MakeCrcTable();
+
+}  // namespace
+
+// Every command reads both slots and writes one: a table keeps that off the profile.
 uint16_t Crc16X25(std::string_view bytes) {
     uint16_t crc = 0xFFFF;
-    for (unsigned char byte : bytes) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0x8408 : crc >> 1;
-    }
+    for (unsigned char byte : bytes) crc = (crc >> 8) ^ kCrcTable[(crc ^ byte) & 0xFF];
     return static_cast<uint16_t>(~crc);
 }
 

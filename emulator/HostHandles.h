@@ -88,6 +88,9 @@ struct HostHandles {
     std::shared_ptr<const HostState> state;
     CachedRecord eeprom;
     CachedRecord factory;
+    // The state file's version when this process last confirmed that it owns the utility
+    // driver's user client.
+    std::optional<FileVersion> claimedUnder;
 };
 
 // The handles of the host at `root` (as HostPaths spells it). A few hosts are kept at a time;

@@ -71,7 +71,14 @@ IOReturn KernelOpenUserClient(const std::string& root, uint32_t id, uint32_t typ
         if (!entry->userClient) return kIOReturnUnsupported;
         if (type != 0) return kIOReturnBadArgument;
         if (session.current().faultOn(kFaultOpen)) return kIOReturnNotPrivileged;
-        return ClaimUtilityClient(session.paths(), problem);
+        // The owner asks again with every command. Its claim stands while the state file is the
+        // version it was confirmed under: the ownership file is made once and goes only with
+        // the host, and a host made anew writes a new state file.
+        HostHandles& kept = session.handles();
+        if (kept.claimedUnder && kept.claimedUnder == kept.stateVersion) return kIOReturnSuccess;
+        IOReturn status = ClaimUtilityClient(session.paths(), problem);
+        if (status == kIOReturnSuccess) kept.claimedUnder = kept.stateVersion;
+        return status;
     });
 }
 
