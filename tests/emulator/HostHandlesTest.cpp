@@ -24,6 +24,7 @@
 #include "emulator/HostSession.h"
 #include "emulator/HostState.h"
 #include "emulator/KernelCalls.h"
+#include "emulator/UtilityClientOwner.h"
 #include "emulator/UtilityDriver.h"
 #include "tests/emulator/EmulatedHost.h"
 #include "tests/support/TempHost.h"
@@ -224,6 +225,36 @@ TEST_F(HostHandlesTest, AForkedChildWaitsForTheLockItsParentHolds) {
         kill(child, SIGKILL);  // only matters when it hangs
         waitpid(child, nullptr, 0);
     }
+}
+
+TEST_F(HostHandlesTest, TheUserClientIsClaimedAgainOnAHostMadeAnew) {
+    std::string problem;
+    ASSERT_EQ(emu::KernelOpenUserClient(host.root(), service, 0, &problem), kIOReturnSuccess);
+    ASSERT_EQ(emu::KernelOpenUserClient(host.root(), service, 0, &problem), kIOReturnSuccess);
+    std::filesystem::remove_all(host.root());
+    host.hostOk({"init"});
+    host.swapDrivers();
+    service = static_cast<uint32_t>(std::stoul(testhost::StatusFact(host, "utility-service")));
+    // Another process owns the new host's user client before this one asks again.
+    int claimed[2];
+    ASSERT_EQ(pipe(claimed), 0);
+    pid_t other = fork();
+    ASSERT_GE(other, 0);
+    if (other == 0) {
+        char result = emu::ClaimUtilityClient(emu::HostPaths(host.root())) == kIOReturnSuccess;
+        if (write(claimed[1], &result, 1) != 1) _exit(1);
+        pause();
+        _exit(0);
+    }
+    close(claimed[1]);
+    char result = 0;
+    ASSERT_EQ(read(claimed[0], &result, 1), 1);
+    close(claimed[0]);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(emu::KernelOpenUserClient(host.root(), service, 0, &problem),
+              kIOReturnExclusiveAccess);
+    kill(other, SIGKILL);
+    waitpid(other, nullptr, 0);
 }
 
 TEST_F(HostHandlesTest, AChangedStateThatIsNotSavedIsSeenByNoOtherOperation) {
