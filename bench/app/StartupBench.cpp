@@ -10,7 +10,11 @@
 //   utility) does what the program's entry and `awakeFromNib` do, step by step, on the real
 //   main window and the real controller against the real host, and prints a monotonic-clock
 //   timestamp after each step. This program takes the time just before it starts the child and
-//   when the child has exited, so process start and exit are covered too.
+//   when the child has exited, so process start and exit are covered too;
+// - the floor: floor-window starts the same five processes as the start-up (the shell running
+//   the bundle's `test`, then /bin/true standing in for each of the three tools) and paints an
+//   empty window; floor-main-window does the same with the real main window. What the utility
+//   takes beyond them is its own work.
 //
 // All kinds of run are interleaved round by round so that the load of the shared machine
 // hits them alike. Usage: startup_bench [--rounds N]
@@ -96,10 +100,10 @@ double MarkedPhase(const std::vector<PhaseRun>& runs, const char* from, const ch
 const char kPaintLogging[] = "QT_LOGGING_RULES=qt.widgets.painting=true";
 
 // Runs a program once, untimed, and tells whether its main window was painted.
-bool Paints(const std::string& program, std::vector<std::string> env) {
+bool Paints(const std::vector<std::string>& argv, std::vector<std::string> env) {
     env.push_back(kPaintLogging);
     std::string out;
-    RunProgram({program}, &out, env);
+    RunProgram(argv, &out, env);
     return out.find("Syncing QRegion") != std::string::npos;
 }
 
@@ -135,21 +139,21 @@ int main(int argc, char** argv) {
 
     // Every side that claims a first display must have painted its window.
     const std::vector<std::string> offscreen = {"QT_QPA_PLATFORM=offscreen"};
-    if (!Paints(SC820_BARE_WINDOW, offscreen)) Die("the bare window was not painted", "");
+    if (!Paints({SC820_BARE_WINDOW}, offscreen)) Die("the bare window was not painted", "");
     ResetHost(host);
-    if (!Paints(SC820_UTILITY_BINARY, UtilityEnvironment(host, work, "to-first-display")))
+    if (!Paints({SC820_UTILITY_BINARY}, UtilityEnvironment(host, work, "to-first-display")))
         Die("the utility's window was not painted", "");
     ResetHost(host);
-    if (!Paints(SC820_STARTUP_PHASES, UtilityEnvironment(host, work, "no-answers")))
+    if (!Paints({SC820_STARTUP_PHASES}, UtilityEnvironment(host, work, "no-answers")))
         Die("the phase run's window was not painted", "");
     ResetHost(host);
     const bool cancelAtOncePaints =
-        Paints(SC820_UTILITY_BINARY, UtilityEnvironment(host, work, "cancel-at-once"));
+        Paints({SC820_UTILITY_BINARY}, UtilityEnvironment(host, work, "cancel-at-once"));
 
     const std::string loadBefore = MachineLoad();
     std::vector<double> barePeak, utilityPeak, cancelAtOncePeak;
     std::vector<PhaseRun> phaseRuns, bareRuns;
-    const std::vector<Side> sides = {
+    std::vector<Side> sides = {
         [&] {
             long peak = 0;
             std::string out;
@@ -173,6 +177,32 @@ int main(int argc, char** argv) {
             return (bareRuns.back().end - bareRuns.back().start) / 1e9;
         },
     };
+    // The floor's processes: the bundle's own test program, and /bin/true for each tool.
+    const std::vector<std::string> floorArguments = {
+        std::string(SC820_BUNDLE_DIR) + "/Contents/Resources/test", "/bin/true"};
+    auto floorCommand = [&](const char* program) {
+        std::vector<std::string> command = {program};
+        command.insert(command.end(), floorArguments.begin(), floorArguments.end());
+        return command;
+    };
+    std::vector<double> floorPeak, floorWindowPeak;
+    auto runFloor = [&](const char* program, std::vector<double>* peaks) {
+        const std::vector<std::string> command = floorCommand(program);
+        long peak = 0;
+        std::string out;
+        Stopwatch clock;
+        const int status = RunProgram(command, &out, offscreen, &peak);
+        const double seconds = clock.seconds();
+        if (status != 0) Die("a floor program failed", out);
+        peaks->push_back(static_cast<double>(peak));
+        return seconds;
+    };
+    sides.push_back([&] { return runFloor(SC820_FLOOR_WINDOW, &floorPeak); });
+    sides.push_back([&] { return runFloor(SC820_FLOOR_MAIN_WINDOW, &floorWindowPeak); });
+    for (const char* floor : {SC820_FLOOR_WINDOW, SC820_FLOOR_MAIN_WINDOW}) {
+        if (!Paints(floorCommand(floor), offscreen))
+            Die("a floor program's window was not painted", floor);
+    }
     const auto results = RunInterleaved(sides, rounds);
     const std::string loadAfter = MachineLoad();
 
@@ -234,5 +264,20 @@ int main(int argc, char** argv) {
           FormatRatio(MedianRatio(results[3], results[0])), ""},
          {"peak memory, same pair", KiB(Median(cancelAtOncePeak)), KiB(Median(barePeak)),
           FormatRatio(MedianRatio(cancelAtOncePeak, barePeak)), ""}});
+
+    PrintTable(
+        "Start-up beside its floor (the same five processes, nothing of the program's own work)",
+        {"what", "utility", "floor", "ratio", ""},
+        {{"floor: the five processes and an empty window (the bare window: " +
+              FormatSeconds(Median(results[0])) + ")",
+          FormatSeconds(Median(results[1])), FormatSeconds(Median(results[5])),
+          FormatRatio(MedianRatio(results[1], results[5])), ""},
+         {"peak memory, same pair", KiB(Median(utilityPeak)), KiB(Median(floorPeak)),
+          FormatRatio(MedianRatio(utilityPeak, floorPeak)), ""},
+         {"floor: the five processes and the real main window, built and painted",
+          FormatSeconds(Median(results[1])), FormatSeconds(Median(results[6])),
+          FormatRatio(MedianRatio(results[1], results[6])), ""},
+         {"peak memory, same pair", KiB(Median(utilityPeak)), KiB(Median(floorWindowPeak)),
+          FormatRatio(MedianRatio(utilityPeak, floorWindowPeak)), ""}});
     return 0;
 }
