@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <stdio.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -255,6 +256,30 @@ TEST_F(HostHandlesTest, TheUserClientIsClaimedAgainOnAHostMadeAnew) {
               kIOReturnExclusiveAccess);
     kill(other, SIGKILL);
     waitpid(other, nullptr, 0);
+}
+
+// A FIFO put in the place of a file the card works on in place is refused at once: opening it
+// to read would wait for a writer that never comes.
+TEST_F(HostHandlesTest, AFifoInThePlaceOfTheFlashOrTheDriverStateIsRefusedWithoutWaiting) {
+    alarm(30);  // a command that waits on the FIFO ends the test program instead of hanging it
+    for (const char* name : {"flash.bin", "driver.bin"}) {
+        SCOPED_TRACE(name);
+        host.hostOk({"init", "--force"});
+        host.swapDrivers();
+        service = static_cast<uint32_t>(std::stoul(testhost::StatusFact(host, "utility-service")));
+        firstChunk();  // the file's descriptor is kept
+        ASSERT_EQ(std::remove(db(name).c_str()), 0);
+        ASSERT_EQ(mkfifo(db(name).c_str(), 0644), 0);
+        std::string chunk(kFlashChunkSize, '\0');
+        UserClientCall call{
+            CallForm::structureOutput, kReadFlash, 0, reinterpret_cast<uint8_t*>(chunk.data()),
+            kFlashChunkSize,           0};
+        std::string problem;
+        EXPECT_EQ(emu::CallUtilityDriver(host.root(), service, call, &problem), kIOReturnError);
+        EXPECT_NE(problem.find("not a regular file"), std::string::npos) << problem;
+        ASSERT_EQ(std::remove(db(name).c_str()), 0);
+    }
+    alarm(0);
 }
 
 TEST_F(HostHandlesTest, AChangedStateThatIsNotSavedIsSeenByNoOtherOperation) {
