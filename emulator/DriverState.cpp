@@ -92,8 +92,8 @@ DriverState StateOf(const Slot& slot) {
 
 int DriverStateFile::openFile() {
     if (fd_ >= 0) return fd_;
-    std::string path = paths_.driverStateFile();
     if (!handles_) handles_ = HandlesOf(paths_.root());
+    const std::string& path = handles_->names.driverState;
     struct stat info {};
     fd_ = handles_->driverState.open(path, &info);
     if (fd_ < 0 && errno == ENOENT) throw HostError(CorruptMessage(path, "the file is missing"));
@@ -103,13 +103,14 @@ int DriverStateFile::openFile() {
 }
 
 DriverState DriverStateFile::load() {
-    std::string path = paths_.driverStateFile();
+    const int fd = openFile();
+    const std::string& path = handles_->names.driverState;
     Slot pair[2];
     char extra;
     struct iovec parts[2] = {{pair, kFileSize}, {&extra, 1}};
     ssize_t n;
     do {
-        n = preadv(openFile(), parts, 2, 0);
+        n = preadv(fd, parts, 2, 0);
     } while (n < 0 && errno == EINTR);
     if (n < 0) throw HostError("cannot read " + path + ": " + std::strerror(errno));
     if (n != static_cast<ssize_t>(kFileSize)) {
@@ -132,9 +133,10 @@ DriverState DriverStateFile::load() {
 void DriverStateFile::store(const DriverState& state) {
     Slot slot = MakeSlot(state, sequence_ + 1);
     int other = 1 - slot_;
-    WriteAt(openFile(), static_cast<off_t>(other * sizeof(Slot)),
+    const int fd = openFile();
+    WriteAt(fd, static_cast<off_t>(other * sizeof(Slot)),
             std::string_view(reinterpret_cast<const char*>(&slot), sizeof slot),
-            paths_.driverStateFile());
+            handles_->names.driverState);
     sequence_ = slot.sequence;
     slot_ = other;
 }

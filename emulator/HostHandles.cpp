@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -20,7 +21,6 @@ constexpr size_t kKeptHosts = 4;
 std::atomic<unsigned> gGeneration{0};
 
 struct KeptHost {
-    std::string root;
     std::shared_ptr<HostHandles> handles;
     uint64_t lastUse = 0;
 };
@@ -135,12 +135,14 @@ int KeptFile::open(const std::string& path, struct stat* info) {
     return fd;
 }
 
-std::shared_ptr<HostHandles> HandlesOf(const std::string& root) {
+std::shared_ptr<HostHandles> HandlesOf(const std::string& spelled) {
+    std::string_view root(spelled);
+    while (root.size() > 1 && root.back() == '/') root.remove_suffix(1);
     HandleTable& table = Table();
     std::lock_guard<std::mutex> guard(table.mutex);
     ++table.uses;
     for (KeptHost& host : table.hosts) {
-        if (host.root == root) {
+        if (host.handles->paths.root() == root) {
             host.lastUse = table.uses;
             return host.handles;
         }
@@ -151,7 +153,7 @@ std::shared_ptr<HostHandles> HandlesOf(const std::string& root) {
             if (it->lastUse < oldest->lastUse) oldest = it;
         table.hosts.erase(oldest);
     }
-    table.hosts.push_back(KeptHost{root, std::make_shared<HostHandles>(), table.uses});
+    table.hosts.push_back(KeptHost{std::make_shared<HostHandles>(std::string(root)), table.uses});
     return table.hosts.back().handles;
 }
 

@@ -20,6 +20,7 @@
 #include <optional>
 #include <string>
 
+#include "emulator/HostFiles.h"
 #include "emulator/HostState.h"
 
 namespace emu {
@@ -78,7 +79,22 @@ struct CachedRecord {
     std::string bytes;
 };
 
+// The names of the host's files that every operation uses, spelled once.
+struct HostFileNames {
+    explicit HostFileNames(const HostPaths& paths)
+        : lock(paths.lockFile()),
+          state(paths.stateFile()),
+          driverState(paths.driverStateFile()),
+          flash(paths.flashFile()),
+          eeprom(paths.eepromFile()),
+          factory(paths.factoryFile()) {}
+    const std::string lock, state, driverState, flash, eeprom, factory;
+};
+
 struct HostHandles {
+    explicit HostHandles(const std::string& root) : paths(root), names(paths) {}
+    const HostPaths paths;
+    const HostFileNames names;
     std::mutex operations;  // one operation of this process on the host at a time
     KeptFile lock;
     KeptFile driverState;
@@ -93,10 +109,10 @@ struct HostHandles {
     std::optional<FileVersion> claimedUnder;
 };
 
-// The handles of the host at `root` (as HostPaths spells it). A few hosts are kept at a time;
-// the least recently used one is let go when another is needed, so a process that works on
-// many hosts one after another (a test run) does not pile up descriptors. A session holds its
-// host's handles for its span, so letting go never closes a descriptor in use.
+// The handles of the host at `root` (trailing slashes do not count, as for HostPaths). A few hosts
+// are kept at a time; the least recently used one is let go when another is needed, so a process
+// that works on many hosts one after another (a test run) does not pile up descriptors. A session
+// holds its host's handles for its span, so letting go never closes a descriptor in use.
 std::shared_ptr<HostHandles> HandlesOf(const std::string& root);
 
 // Counts the fork()s this process descends from; a child sees a new value at once.

@@ -42,8 +42,9 @@ void HostLock::unlock() {
     locked_ = -1;
 }
 
-void HostLock::acquire(const HostPaths& paths, Check check) {
-    const std::string path = paths.lockFile();
+void HostLock::acquire(Check check) {
+    const HostPaths& paths = handles_->paths;
+    const std::string& path = handles_->names.lock;
     KeptFile& kept = handles_->lock;
     for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
         int fd = kept.kept();
@@ -64,17 +65,19 @@ void HostLock::acquire(const HostPaths& paths, Check check) {
     throw HostError("cannot lock " + path + ": the file keeps being replaced");
 }
 
-HostLock::HostLock(const HostPaths& paths, Check check)
-    : handles_(HandlesOf(paths.root())), inProcess_(handles_->operations) {
-    acquire(paths, check);
+HostLock::HostLock(const HostPaths& paths, Check check) : HostLock(paths.root(), check) {}
+
+HostLock::HostLock(const std::string& root, Check check)
+    : handles_(HandlesOf(root)), inProcess_(handles_->operations) {
+    acquire(check);
 }
 
-bool HostLock::confirm(const HostPaths& paths) {
+bool HostLock::confirm() {
     struct stat info {};
-    if (stat(paths.lockFile().c_str(), &info) == 0 && handles_->lock.names(info)) return true;
+    if (stat(handles_->names.lock.c_str(), &info) == 0 && handles_->lock.names(info)) return true;
     unlock();
     handles_->lock.drop();
-    acquire(paths, Check::now);
+    acquire(Check::now);
     return false;
 }
 

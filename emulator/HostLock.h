@@ -21,6 +21,7 @@ public:
     enum class Check { now, byCaller };
     // Locks an existing host; a root without its lock file holds no host (HostError).
     explicit HostLock(const HostPaths& paths, Check check = Check::now);
+    explicit HostLock(const std::string& root, Check check = Check::now);
     // Creates the lock file (and its folder) when missing, then locks: for `init` only.
     static HostLock createAndLock(const HostPaths& paths);
     ~HostLock();
@@ -35,13 +36,13 @@ public:
 
     // Checks that the path still names the locked file. If it does not (the host was made anew
     // in the same place), the lock is moved to the new file and the result is false.
-    bool confirm(const HostPaths& paths);
+    bool confirm();
     // What this process keeps of the host; only to be used while the lock is held.
     HostHandles& handles() const { return *handles_; }
 
 private:
     void lockKept(const std::string& path, int fd);
-    void acquire(const HostPaths& paths, Check check);
+    void acquire(Check check);
     void unlock();
     std::shared_ptr<HostHandles> handles_;
     std::unique_lock<std::mutex> inProcess_;  // this process's other threads wait here

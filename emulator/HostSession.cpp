@@ -23,25 +23,26 @@ std::optional<FileVersion> VersionOf(const std::string& path) {
 }  // namespace
 
 HostSession::HostSession(const std::string& root)
-    : paths_(root), lock_(paths_, HostLock::Check::byCaller), found_(load()) {}
+    : lock_(root, HostLock::Check::byCaller), found_(load()) {}
 
 // The state file is read and parsed again only when it is another version than the one this
 // process last read or wrote: a flash sweep makes some hundred kernel operations, each of
 // which needs the state.
 std::shared_ptr<const HostState> HostSession::load() {
     HostHandles& kept = lock_.handles();
-    std::optional<FileVersion> version = VersionOf(paths_.stateFile());
+    const std::string& stateFile = kept.names.state;
+    std::optional<FileVersion> version = VersionOf(stateFile);
     // The very version read before, under a lock confirmed to be the host's, means that no host
     // was made anew in this place since (making a host writes a new state file): the lock needs
     // no check of its own then.
     if (version && kept.state && kept.stateVersion == version) return kept.state;
-    if (!lock_.confirm(paths_)) version = VersionOf(paths_.stateFile());
-    if (!version) throw HostError(NoHostMessage(paths_.root()));
+    if (!lock_.confirm()) version = VersionOf(stateFile);
+    if (!version) throw HostError(NoHostMessage(kept.paths.root()));
     kept.state.reset();
     kept.stateVersion.reset();
     std::string bytes;
-    if (!ReadWholeFile(paths_.stateFile(), &bytes)) throw HostError(NoHostMessage(paths_.root()));
-    kept.state = std::make_shared<const HostState>(ParseState(bytes, paths_.stateFile()));
+    if (!ReadWholeFile(stateFile, &bytes)) throw HostError(NoHostMessage(kept.paths.root()));
+    kept.state = std::make_shared<const HostState>(ParseState(bytes, stateFile));
     kept.stateVersion = version;
     return kept.state;
 }
@@ -60,9 +61,9 @@ void HostSession::save() {
     // Until the new version is known, nothing cached may stand for the file.
     kept.state.reset();
     kept.stateVersion.reset();
-    ReplaceFile(paths_.stateFile(), SerializeState(saving));
-    RemoveStaleTemporaries(paths_.stateDir());
-    std::optional<FileVersion> version = VersionOf(paths_.stateFile());
+    ReplaceFile(kept.names.state, SerializeState(saving));
+    RemoveStaleTemporaries(kept.paths.stateDir());
+    std::optional<FileVersion> version = VersionOf(kept.names.state);
     if (version) {
         kept.state = std::make_shared<const HostState>(saving);
         kept.stateVersion = version;

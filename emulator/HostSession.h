@@ -18,7 +18,7 @@ public:
     // or its state file is corrupt.
     explicit HostSession(const std::string& root);
 
-    const HostPaths& paths() const { return paths_; }
+    const HostPaths& paths() const { return lock_.handles().paths; }
     // The state as the operation found it, for operations that only read it: shared with this
     // process's other operations, never copied.
     const HostState& current() const { return changed_ ? *changed_ : *found_; }
@@ -32,7 +32,6 @@ public:
 
 private:
     std::shared_ptr<const HostState> load();
-    HostPaths paths_;
     HostLock lock_;
     std::shared_ptr<const HostState> found_;
     std::optional<HostState> changed_;

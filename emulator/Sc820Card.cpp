@@ -53,11 +53,13 @@ std::string ReadRecord(const std::string& path, CachedRecord& cache) {
 }  // namespace
 
 std::string Sc820Card::readEeprom() const {
-    return ReadRecord(paths_.eepromFile(), HandlesOf(paths_.root())->eeprom);
+    std::shared_ptr<HostHandles> kept = HandlesOf(paths_.root());
+    return ReadRecord(kept->names.eeprom, kept->eeprom);
 }
 
 std::string Sc820Card::readFactory() const {
-    return ReadRecord(paths_.factoryFile(), HandlesOf(paths_.root())->factory);
+    std::shared_ptr<HostHandles> kept = HandlesOf(paths_.root());
+    return ReadRecord(kept->names.factory, kept->factory);
 }
 
 void Sc820Card::storeEeprom(const std::string& record) const {
@@ -69,8 +71,9 @@ void Sc820Card::storeFactory(const std::string& record) const {
 }
 
 int Sc820Card::openFlash(bool forWriting) const {
-    std::string path = paths_.flashFile();
-    KeptFile& flash = HandlesOf(paths_.root())->flash;
+    std::shared_ptr<HostHandles> kept = HandlesOf(paths_.root());
+    const std::string& path = kept->names.flash;
+    KeptFile& flash = kept->flash;
     struct stat info {};
     int fd = flash.open(path, &info);
     if (fd >= 0 && forWriting && !flash.writable()) {
@@ -118,7 +121,8 @@ void Sc820Card::writeChunk(uint32_t chunk, const uint8_t* in) const {
 // Erasing, like programming, works on the flash in place: a process killed meanwhile leaves a
 // partly erased flash, as the hardware would.
 void Sc820Card::eraseFlash() const {
-    const std::string erased(kFlashSize, static_cast<char>(kErasedByte));
+    // Made once: a 64 KiB buffer made and freed per erase would be faulted in afresh each time.
+    static const std::string erased(kFlashSize, static_cast<char>(kErasedByte));
     writeInPlace(0, reinterpret_cast<const uint8_t*>(erased.data()), erased.size());
 }
 
