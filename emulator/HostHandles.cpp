@@ -36,7 +36,7 @@ HandleTable* gTable = nullptr;
 
 // A child of fork() starts with a table of its own: the parent's mutexes may have been held
 // by the forking thread, and the parent's descriptors are the parent's. The old table is left
-// as it is (closing or unlocking its descriptors could release the parent's lock).
+// as it is: unlocking one of its descriptors would release the parent's lock.
 void ForgetParentHandles() {
     gGeneration.fetch_add(1, std::memory_order_relaxed);
     auto* table = new HandleTable();

@@ -6,7 +6,9 @@
 // file system whether the path still names the same file (and, for contents, the same
 // version of it), so that a file replaced by another process (sc820-host, the driver tools, a
 // second utility, `init --force`) is read afresh and a descriptor on a replaced file is never
-// used.
+// used. Two things are asked less often: the lock file and the user-client claim are checked
+// again when the state file is another version than the one last seen, since they change only
+// when a host is made anew, and making a host writes a new state file.
 //
 // Everything here is used while holding the host lock (HostLock), which also serialises this
 // process's own threads on the host, so the kept things need no lock of their own.
