@@ -7,9 +7,12 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "emulator/HostError.h"
 
 namespace emu {
 
@@ -66,6 +69,15 @@ unsigned ProcessGeneration() {
 
 FileVersion FileVersion::of(const struct stat& info) {
     return FileVersion{info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
+}
+
+std::optional<FileVersion> VersionOf(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
+        throw HostError("cannot read " + path + ": " + std::strerror(errno));
+    }
+    return FileVersion::of(info);
 }
 
 bool FileVersion::operator==(const FileVersion& o) const {

@@ -42,6 +42,10 @@ struct FileVersion {
     bool operator==(const FileVersion& o) const;
 };
 
+// The version of the file at `path`; nothing when there is no file there. Any other failure
+// throws HostError.
+std::optional<FileVersion> VersionOf(const std::string& path);
+
 // A descriptor kept open on one file of the host. It is handed out only while the path still
 // names the file it was opened on (same device and inode), and never in a child process that
 // inherited it across fork(): a child locking or writing through the parent's open file would
@@ -104,6 +108,10 @@ struct HostHandles {
     // The kernel state last read or saved, shared read-only with the sessions that use it.
     std::optional<FileVersion> stateVersion;
     std::shared_ptr<const HostState> state;
+    // Whether that state was read or saved under a lock confirmed to be on the host's lock
+    // file. A state read without the lock (HostView) says nothing about the lock file, so a
+    // session that finds it still confirms its lock once.
+    bool stateUnderConfirmedLock = false;
     CachedRecord eeprom;
     CachedRecord factory;
     // The state file's version when this process last confirmed that it owns the utility

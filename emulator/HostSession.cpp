@@ -9,19 +9,6 @@
 
 namespace emu {
 
-namespace {
-
-std::optional<FileVersion> VersionOf(const std::string& path) {
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
-        throw HostError("cannot read " + path + ": " + std::strerror(errno));
-    }
-    return FileVersion::of(info);
-}
-
-}  // namespace
-
 HostSession::HostSession(const std::string& root)
     : lock_(root, HostLock::Check::byCaller), found_(load()) {}
 
@@ -35,9 +22,13 @@ std::shared_ptr<const HostState> HostSession::load() {
     // The very version read before, under a lock confirmed to be the host's, means that no host
     // was made anew in this place since (making a host writes a new state file): the lock needs
     // no check of its own then.
-    if (version && kept.state && kept.stateVersion == version) return kept.state;
+    const bool sameVersion = version && kept.state && kept.stateVersion == version;
+    if (sameVersion && kept.stateUnderConfirmedLock) return kept.state;
     if (!lock_.confirm()) version = VersionOf(stateFile);
     if (!version) throw HostError(NoHostMessage(kept.paths.root()));
+    kept.stateUnderConfirmedLock = true;
+    // A state that a lock-free reader parsed is as good, once the lock is confirmed.
+    if (kept.state && kept.stateVersion == version) return kept.state;
     kept.state.reset();
     kept.stateVersion.reset();
     std::string bytes;
@@ -67,6 +58,7 @@ void HostSession::save() {
     if (version) {
         kept.state = std::make_shared<const HostState>(saving);
         kept.stateVersion = version;
+        kept.stateUnderConfirmedLock = true;
     }
 }
 

@@ -1,8 +1,10 @@
 // The emulated kernel as the registry stand-in reaches it. Every rule about the registry, the
 // card and its drivers, and every fault switch, is decided here; the stand-in only turns the
 // platform's calls and handles into these calls. Each call is one kernel operation on the host
-// at `root`: it holds the host lock for its span. When the host cannot be used, the reason is
-// put into `problem` (one line for people) and the status says the call failed.
+// at `root` that only reads the kernel state, without the host lock (HostView.h says why that
+// is safe); the driver's commands, which change the card and the driver's state, take the lock
+// (UtilityDriver.h). When the host cannot be used, the reason is put into `problem` (one line for
+// people) and the status says the call failed.
 #pragma once
 
 #include <cstdint>

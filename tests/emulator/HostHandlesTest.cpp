@@ -185,19 +185,42 @@ private:
 };
 
 TEST_F(HostHandlesTest, AHostMadeAnewInThePlaceIsLockedThroughItsNewLockFile) {
-    ASSERT_EQ(masterPort(), KERN_SUCCESS);  // the old lock file's descriptor is kept
-    std::filesystem::remove_all(host.root());
-    host.hostOk({"init"});
+    // The new host's state may first be read without the lock (a registry search): that read
+    // says nothing of the lock file, and the next locked operation must still find the new one.
+    for (bool readFirst : {false, true}) {
+        SCOPED_TRACE(readFirst ? "read without the lock first" : "locked operation first");
+        { emu::HostSession keep(host.root()); }  // the old lock file's descriptor is kept
+        std::filesystem::remove_all(host.root());
+        host.hostOk({"init"});
+        if (readFirst) {
+            EXPECT_EQ(masterPort(), KERN_SUCCESS);
+        }
+        std::optional<ForeignLock> other(host.root());
+        auto operation = std::async(std::launch::async, [this] {
+            emu::HostSession session(host.root());
+            return session.current().faults.size();
+        });
+        // While another holder has the new host's lock, the operation waits for it.
+        EXPECT_EQ(operation.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
+        other.reset();
+        EXPECT_EQ(operation.get(), 0u);
+    }
+}
+
+// Reading the kernel state takes no lock: a search goes on while another process holds the
+// host's lock, and finds the state as the last complete change left it.
+TEST_F(HostHandlesTest, AReadOfTheKernelStateDoesNotWaitForTheLock) {
+    ASSERT_EQ(utilityServices(), 1u);
     std::optional<ForeignLock> other(host.root());
-    auto operation = std::async(std::launch::async, [this] { return masterPort(); });
-    // While another holder has the new host's lock, the operation waits for it.
-    EXPECT_EQ(operation.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
-    other.reset();
-    EXPECT_EQ(operation.get(), KERN_SUCCESS);
+    auto search = std::async(std::launch::async, [this] { return utilityServices(); });
+    EXPECT_EQ(search.wait_for(std::chrono::seconds(10)), std::future_status::ready)
+        << "the search waited for the lock";
+    other.reset();  // a search that waits ends now, so the test fails instead of hanging
+    EXPECT_EQ(search.get(), 1u);
 }
 
 TEST_F(HostHandlesTest, AForkedChildWaitsForTheLockItsParentHolds) {
-    ASSERT_EQ(masterPort(), KERN_SUCCESS);  // the lock file's descriptor is kept
+    { emu::HostSession keep(host.root()); }  // the lock file's descriptor is kept
     // The child's copy of the parent's operation either ends first (its end must not release
     // the parent's lock) or is left alone (its hold on this process's handles must not stop
     // the child).
@@ -210,8 +233,12 @@ TEST_F(HostHandlesTest, AForkedChildWaitsForTheLockItsParentHolds) {
         ASSERT_GE(child, 0);
         if (child == 0) {
             if (childEndsItsCopy) held.reset();
-            std::string problem;
-            char result = emu::KernelMasterPort(host.root(), &problem) == KERN_SUCCESS ? 'y' : 'n';
+            char result = 'y';
+            try {
+                emu::HostSession locked(host.root());
+            } catch (...) {
+                result = 'n';
+            }
             _exit(write(done[1], &result, 1) == 1 ? 0 : 1);
         }
         close(done[1]);
