@@ -1,7 +1,5 @@
 #include "emulator/ExtensionTable.h"
 
-#include <plist/plist.h>
-
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
@@ -12,6 +10,7 @@
 #include "emulator/HostError.h"
 #include "emulator/HostFiles.h"
 #include "emulator/KernelRegistry.h"
+#include "emulator/PlistLibrary.h"
 #include "emulator/PropertyListDepth.h"
 
 namespace emu {
@@ -22,27 +21,27 @@ namespace emu {
 namespace {
 
 struct PlistDeleter {
-    void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
+    void operator()(void* node) const { Plist().free(static_cast<plist_t>(node)); }
 };
 using PlistPtr = std::unique_ptr<void, PlistDeleter>;
 
 std::string StringValue(plist_t node) {
-    if (node == nullptr || plist_get_node_type(node) != PLIST_STRING) return {};
+    if (node == nullptr || Plist().nodeType(node) != PLIST_STRING) return {};
     uint64_t length = 0;
-    const char* text = plist_get_string_ptr(node, &length);
+    const char* text = Plist().stringPtr(node, &length);
     return text != nullptr ? std::string(text, length) : std::string();
 }
 
 // Calls visit(key, value) for each item of a dictionary node, in the file's order.
 template <typename Visit>
 void ForEachItem(plist_t dict, Visit visit) {
-    if (dict == nullptr || plist_get_node_type(dict) != PLIST_DICT) return;
+    if (dict == nullptr || Plist().nodeType(dict) != PLIST_DICT) return;
     plist_dict_iter iter = nullptr;
-    plist_dict_new_iter(dict, &iter);
+    Plist().dictNewIter(dict, &iter);
     for (;;) {
         char* key = nullptr;
         plist_t value = nullptr;
-        plist_dict_next_item(dict, iter, &key, &value);
+        Plist().dictNextItem(dict, iter, &key, &value);
         if (key == nullptr) break;
         std::string keyText(key);
         std::free(key);
@@ -61,10 +60,10 @@ PlistPtr ParsePlist(const std::string& path) {
     }
     plist_t root = nullptr;
     if (!bytes.empty() && bytes.size() < UINT32_MAX) {
-        plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
+        Plist().fromMemory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
     }
     PlistPtr owned(root);
-    if (root == nullptr || plist_get_node_type(root) != PLIST_DICT) {
+    if (root == nullptr || Plist().nodeType(root) != PLIST_DICT) {
         throw HostError(path + ": not a property list dictionary");
     }
     return owned;
@@ -77,26 +76,26 @@ BundleInfo ReadBundleInfo(const std::string& bundlePath) {
     PlistPtr root = ParsePlist(path);
     plist_t dict = static_cast<plist_t>(root.get());
     BundleInfo info;
-    info.identifier = StringValue(plist_dict_get_item(dict, "CFBundleIdentifier"));
-    info.version = StringValue(plist_dict_get_item(dict, "CFBundleVersion"));
+    info.identifier = StringValue(Plist().dictItem(dict, "CFBundleIdentifier"));
+    info.version = StringValue(Plist().dictItem(dict, "CFBundleVersion"));
     if (info.identifier.empty()) throw HostError(path + ": no CFBundleIdentifier string");
     if (info.version.empty()) throw HostError(path + ": no CFBundleVersion string");
-    ForEachItem(plist_dict_get_item(dict, "IOKitPersonalities"), [&](const std::string& name,
-                                                                     plist_t personality) {
-        std::string className = StringValue(plist_dict_get_item(personality, "IOClass"));
+    ForEachItem(Plist().dictItem(dict, "IOKitPersonalities"), [&](const std::string& name,
+                                                                  plist_t personality) {
+        std::string className = StringValue(Plist().dictItem(personality, "IOClass"));
         if (className.empty())
             throw HostError(path + ": personality \"" + name + "\" has no IOClass string");
         if (std::find(info.classes.begin(), info.classes.end(), className) == info.classes.end()) {
             info.classes.push_back(className);
         }
         // A personality that names a user-client class makes its services take connections.
-        if (!StringValue(plist_dict_get_item(personality, "IOUserClientClass")).empty() &&
+        if (!StringValue(Plist().dictItem(personality, "IOUserClientClass")).empty() &&
             std::find(info.userClients.begin(), info.userClients.end(), className) ==
                 info.userClients.end()) {
             info.userClients.push_back(className);
         }
     });
-    ForEachItem(plist_dict_get_item(dict, "OSBundleLibraries"),
+    ForEachItem(Plist().dictItem(dict, "OSBundleLibraries"),
                 [&](const std::string& library, plist_t) { info.libraries.push_back(library); });
     return info;
 }

@@ -152,4 +152,28 @@ TEST_F(DriverToolsTest, ToolsStartedFromAShellActOnTheirOwnHost) {
     EXPECT_THAT(other.hostOk({"status"}), Not(HasSubstr("com.tavik.iokit.sc820utl")));
 }
 
+// The property-list library is loaded by the one tool that reads a bundle, when it reads it:
+// the others start without it (the dynamic loader's log names every library it loads).
+TEST_F(DriverToolsTest, OnlyKextloadLoadsThePropertyListLibrary) {
+    std::string kext = std::string(SC820_BUNDLE_DIR) + "/Contents/Resources/ZOL_SC820_DRVR_X.kext";
+    struct Case {
+        std::vector<std::string> command;
+        bool loadsLibrary;
+    };
+    const Case cases[] = {
+        {{host.root() + "/usr/sbin/kextstat"}, false},
+        {{host.root() + "/sbin/kextunload", "-m", "com.tavik.driver.ZolSC820"}, false},
+        {{host.root() + "/sbin/kextload", kext}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command.front());
+        std::vector<std::string> argv = {"/usr/bin/env", "LD_DEBUG=files"};
+        argv.insert(argv.end(), c.command.begin(), c.command.end());
+        std::string out;
+        ASSERT_EQ(RunProgram(argv, &out), 0) << out;
+        EXPECT_EQ(out.find("libplist") != std::string::npos, c.loadsLibrary) << out;
+    }
+    EXPECT_THAT(host.hostOk({"status"}), HasSubstr("extension com.tavik.iokit.sc820utl (2.1.0)"));
+}
+
 }  // namespace
