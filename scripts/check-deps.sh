@@ -24,10 +24,10 @@ trap '[ -n "${KEEP_WORK:-}" ] || rm -rf "$work"' EXIT
         "$dir/CMakeCache.txt"
     # Headers each object file included.
     ninja -C "$dir" -t deps | sed -n 's/^    \(\/.*\)$/\1/p'
-    # Libraries the built programs load.
+    # Libraries the built programs load (ldd fails on a static program, which loads none).
     find "$dir" -type f -perm -u+x -not -name '*.so*' -print0 |
         xargs -0 file -N | sed -n 's/^\([^:]*\): ELF.*executable.*$/\1/p;s/^\([^:]*\): ELF.*shared object.*$/\1/p' |
-        while read -r program; do ldd "$program" 2>/dev/null; done |
+        while read -r program; do ldd "$program" 2>/dev/null || true; done |
         sed -n 's/.*=> \(\/[^ ]*\) .*/\1/p'
 } | grep -v -e "^$(pwd)" -e '^/tmp/' -e '^/proc/' -e '^/dev/' | sort -u >"$work/paths"
 

@@ -27,7 +27,7 @@
 
 #include "emulator/HostError.h"
 #include "emulator/HostRoot.h"
-#include "emulator/HostSession.h"
+#include "emulator/HostView.h"
 #include "platform/security/CallObserver.h"
 
 extern char** environ;
@@ -85,8 +85,7 @@ bool HoldsAll(AuthorizationRef ref, const AuthorizationRights& rights) {
 // The host's answer to a request that needs the user; nothing when the host cannot be read.
 std::optional<emu::AuthPolicy> HostPolicy() {
     try {
-        emu::HostSession session(emu::DefaultHostRoot());
-        return session.current().auth;
+        return emu::HostView(emu::DefaultHostRoot()).current().auth;
     } catch (const emu::HostError& error) {
         std::cerr << "AuthorizationCopyRights: " << error.what() << "\n";
         return std::nullopt;
