@@ -10,8 +10,9 @@
 // again when the state file is another version than the one last seen, since they change only
 // when a host is made anew, and making a host writes a new state file.
 //
-// Everything here is used while holding the host lock (HostLock), which also serialises this
-// process's own threads on the host, so the kept things need no lock of their own.
+// Everything here is used while holding `operations`, which HostLock and HostView take and which
+// serialises this process's own threads on the host; the descriptors and the records are used
+// only under the host lock as well.
 #pragma once
 
 #include <sys/stat.h>

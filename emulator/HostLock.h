@@ -1,6 +1,7 @@
-// The host's kernel lock: every kernel operation holds it, exclusively, for its whole span, so
-// that processes acting on one host (the utility, the driver tools, sc820-host) never see each
-// other's half-done work. The lock file's descriptor stays open between operations (see
+// The host's kernel lock: every operation that changes the host holds it, exclusively, for its
+// whole span, so that processes acting on one host (the utility, the driver tools, sc820-host)
+// never see each other's half-done work; operations that only read the kernel state read it
+// without the lock (HostView.h). The lock file's descriptor stays open between operations (see
 // HostHandles.h); each lock checks, once it holds the lock, that the path still names the file
 // it locked, so a host made anew in the same place is locked through its new file.
 #pragma once
