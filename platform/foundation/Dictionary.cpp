@@ -8,7 +8,7 @@
 #include <memory>
 #include <string_view>
 
-#include "emulator/PropertyListDepth.h"
+#include "emulator/kernel/PropertyListDepth.h"
 #include "platform/foundation/Foundation.h"
 
 namespace {

@@ -2,7 +2,7 @@
 #include <cstdarg>
 #include <filesystem>
 
-#include "emulator/HostRoot.h"
+#include "emulator/host/HostRoot.h"
 #include "platform/foundation/Formatting.h"
 #include "platform/foundation/Foundation.h"
 

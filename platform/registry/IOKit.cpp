@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
-#include "emulator/HostRoot.h"
-#include "emulator/KernelCalls.h"
-#include "emulator/UtilityDriver.h"
+#include "emulator/card/UtilityDriver.h"
+#include "emulator/host/HostRoot.h"
+#include "emulator/kernel/KernelCalls.h"
 #include "platform/registry/HandleTable.h"
 
 namespace {

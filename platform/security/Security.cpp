@@ -25,9 +25,9 @@
 #include <string>
 #include <thread>
 
-#include "emulator/HostError.h"
-#include "emulator/HostRoot.h"
-#include "emulator/HostView.h"
+#include "emulator/host/HostError.h"
+#include "emulator/host/HostRoot.h"
+#include "emulator/host/HostView.h"
 #include "platform/security/CallObserver.h"
 
 extern char** environ;

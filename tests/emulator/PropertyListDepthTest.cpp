@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "emulator/PropertyListDepth.h"
+#include "emulator/kernel/PropertyListDepth.h"
 #include "tests/emulator/EmulatedHost.h"
 #include "tests/support/NestedPlists.h"
 #include "tests/support/TempHost.h"

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "emulator/HostRoot.h"
+#include "emulator/host/HostRoot.h"
 
 Transcript::Transcript(int fd, bool owned) : fd_(fd), owned_(owned) {}
 
