@@ -11,9 +11,13 @@
 #include <cstring>
 #include <ctime>
 
+#include "common/FileIO.h"
+#include "common/OwnedFd.h"
 #include "emulator/host/HostError.h"
 
 namespace emu {
+
+using sc820::OwnedFd;
 
 std::string NoHostMessage(const std::string& root) {
     return "no emulated host at " + root + ": run sc820-host init";
@@ -41,27 +45,6 @@ constexpr char kTemporaryMark[] = ".tmp-";
 [[noreturn]] void Fail(const std::string& what, const std::string& path, int error) {
     throw HostError(what + " " + path + ": " + std::strerror(error));
 }
-
-// Closes a descriptor on every path out of a scope.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    // Closes now and reports the result: a failed close can be a failed write (NFS, quotas).
-    int release() {
-        int result = close(fd_);
-        fd_ = -1;
-        return result;
-    }
-
-private:
-    int fd_;
-};
 
 std::string FolderOf(const std::string& path) {
     size_t slash = path.rfind('/');
@@ -99,7 +82,7 @@ int CreateTemporary(const std::string& path, std::string* temporary) {
 }
 
 void FlushFolder(const std::string& folder) {
-    Descriptor dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    OwnedFd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     // Some file systems refuse to flush a folder (EINVAL); the rename itself has happened.
     if (dir.get() < 0) Fail("cannot open", folder, errno);
     if (fsync(dir.get()) != 0 && errno != EINVAL) Fail("cannot flush", folder, errno);
@@ -108,7 +91,7 @@ void FlushFolder(const std::string& folder) {
 // Writes, flushes and closes the temporary; any failure leaves it for the caller to remove.
 void FillTemporary(int fd, const std::string& temporary, const std::string& path,
                    std::string_view bytes) {
-    Descriptor file(fd);
+    OwnedFd file(fd);
     struct stat old {};
     if (stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode) &&
         fchmod(file.get(), old.st_mode & 07777) != 0) {
@@ -116,21 +99,13 @@ void FillTemporary(int fd, const std::string& temporary, const std::string& path
     }
     WriteAt(file.get(), 0, bytes, temporary);
     if (fsync(file.get()) != 0) Fail("cannot flush", temporary, errno);
-    if (file.release() != 0) Fail("cannot write", temporary, errno);
+    if (file.close() != 0) Fail("cannot write", temporary, errno);
 }
 
 }  // namespace
 
 void WriteAt(int fd, off_t offset, std::string_view bytes, const std::string& path) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n =
-            pwrite(fd, bytes.data() + done, bytes.size() - done, offset + static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) Fail("cannot write", path, errno);
-        if (n == 0) Fail("cannot write", path, ENOSPC);
-        done += static_cast<size_t>(n);
-    }
+    if (!sc820::WriteAll(fd, bytes, offset)) Fail("cannot write", path, errno);
 }
 
 void ReplaceFile(const std::string& path, std::string_view bytes) {
@@ -175,7 +150,7 @@ void RequireReplaceable(const std::string& path) {
 
 bool ReadWholeFile(const std::string& path, std::string* bytes, size_t limit, FileKinds kinds) {
     int flags = O_RDONLY | O_CLOEXEC | (kinds == FileKinds::regularOnly ? O_NONBLOCK : 0);
-    Descriptor file(open(path.c_str(), flags));
+    OwnedFd file(open(path.c_str(), flags));
     if (file.get() < 0) {
         if (errno == ENOENT) return false;
         Fail("cannot open", path, errno);
@@ -187,20 +162,8 @@ bool ReadWholeFile(const std::string& path, std::string* bytes, size_t limit, Fi
     if (!S_ISREG(info.st_mode) && !(stream && kinds == FileKinds::streams))
         throw HostError(path + " is not a regular file");
     // A regular file's size is known: read it in one go, and one byte more to see growth.
-    size_t expected = S_ISREG(info.st_mode) && info.st_size > 0
-                          ? std::min(static_cast<size_t>(info.st_size), limit + 1)
-                          : std::min<size_t>(limit + 1, 65536);
-    bytes->resize(std::min(expected + 1, limit + 1));
-    size_t done = 0;
-    while (done <= limit) {
-        if (done == bytes->size()) bytes->resize(std::min(bytes->size() * 2, limit + 1));
-        ssize_t n = read(file.get(), bytes->data() + done, bytes->size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) Fail("cannot read", path, errno);
-        if (n == 0) break;
-        done += static_cast<size_t>(n);
-    }
-    bytes->resize(done);
+    size_t size = S_ISREG(info.st_mode) ? static_cast<size_t>(info.st_size) : 0;
+    if (!sc820::ReadAtMost(file.get(), limit, bytes, size)) Fail("cannot read", path, errno);
     return true;
 }
 

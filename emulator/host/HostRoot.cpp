@@ -1,14 +1,6 @@
 #include "emulator/host/HostRoot.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <chrono>
-#include <cstdio>
 #include <cstdlib>
-#include <ctime>
-#include <fstream>
 
 namespace emu {
 
@@ -24,74 +16,6 @@ std::string DefaultHostRoot() {
         base = std::string(home != nullptr ? home : "") + "/.local/state";
     }
     return base + "/sc820/host";
-}
-
-std::string EscapeLogText(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (unsigned char c : text) {
-        switch (c) {
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20 || c == 0x7f) {
-                    char hex[5];
-                    std::snprintf(hex, sizeof hex, "\\x%02x", c);
-                    out += hex;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out;
-}
-
-static std::string Timestamp() {
-    using namespace std::chrono;
-    auto now = system_clock::now();
-    std::time_t seconds = system_clock::to_time_t(now);
-    auto millis = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    char buf[64];
-    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &local);
-    char full[80];
-    std::snprintf(full, sizeof full, "%s.%03lld", buf, static_cast<long long>(millis));
-    return full;
-}
-
-static void WriteAll(int fd, const std::string& data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        done += static_cast<size_t>(n);
-    }
-}
-
-void AppendSystemLog(const std::string& root, const std::string& program, const std::string& text) {
-    std::string prefix = Timestamp() + " " + program + "[" + std::to_string(getpid()) + "]: ";
-    int fd = open((root + "/var/log/system.log").c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    if (fd >= 0) {
-        WriteAll(fd, prefix + EscapeLogText(text) + "\n");
-        close(fd);
-    }
-    // People read the echo: the line ends of the text (a tool's output ends in one) would show
-    // as a literal \n there, so they are left out; the log file keeps the text as it was.
-    size_t end = text.find_last_not_of("\r\n");
-    WriteAll(2,
-             prefix + EscapeLogText(text.substr(0, end == std::string::npos ? 0 : end + 1)) + "\n");
 }
 
 }  // namespace emu

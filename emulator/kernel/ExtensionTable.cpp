@@ -7,11 +7,11 @@
 #include <memory>
 #include <unordered_map>
 
+#include "common/PropertyListDepth.h"
 #include "emulator/host/HostError.h"
 #include "emulator/host/HostFiles.h"
 #include "emulator/kernel/KernelRegistry.h"
 #include "emulator/kernel/PlistLibrary.h"
-#include "emulator/kernel/PropertyListDepth.h"
 
 namespace emu {
 
@@ -55,7 +55,7 @@ PlistPtr ParsePlist(const std::string& path) {
     if (!ReadWholeFile(path, &bytes)) throw HostError(path + ": no such file");
     // The library parses nested containers by recursion: a list nested too deeply is refused
     // before it sees it.
-    if (!PropertyListWithinDepth(bytes)) {
+    if (!sc820::PropertyListWithinDepth(bytes)) {
         throw HostError(path + ": not a property list dictionary (nested too deeply)");
     }
     plist_t root = nullptr;

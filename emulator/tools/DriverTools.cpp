@@ -4,8 +4,8 @@
 
 #include "emulator/host/HostError.h"
 #include "emulator/host/HostFiles.h"
-#include "emulator/host/HostRoot.h"
 #include "emulator/host/HostSession.h"
+#include "emulator/host/SystemLog.h"
 #include "emulator/kernel/ExtensionTable.h"
 #include "emulator/kernel/KernelRegistry.h"
 

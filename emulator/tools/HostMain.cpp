@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ProgramPath.h"
 #include "emulator/tools/DriverTools.h"
 #include "emulator/tools/HostCommand.h"
 
@@ -19,12 +20,6 @@ namespace {
 std::string ExecutedPath(const char* argv0) {
     const char* path = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
     return path != nullptr ? path : argv0;
-}
-
-std::string ProgramPath() {
-    std::error_code error;
-    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::string() : self.string();
 }
 
 int RunTool(const std::string& tool, const char* argv0, const std::vector<std::string>& args) {
@@ -45,5 +40,5 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string name = std::filesystem::path(argc > 0 ? argv[0] : "").filename().string();
     if (emu::IsDriverTool(name)) return RunTool(name, argc > 0 ? argv[0] : "", args);
-    return emu::RunHostCommand(args, ProgramPath(), std::cout, std::cerr);
+    return emu::RunHostCommand(args, sc820::ProgramPath(), std::cout, std::cerr);
 }

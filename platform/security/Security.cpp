@@ -25,9 +25,11 @@
 #include <string>
 #include <thread>
 
+#include "common/ProgramPath.h"
 #include "emulator/host/HostError.h"
 #include "emulator/host/HostRoot.h"
 #include "emulator/host/HostView.h"
+#include "emulator/host/SystemLog.h"
 #include "platform/security/CallObserver.h"
 
 extern char** environ;
@@ -126,9 +128,7 @@ constexpr std::chrono::milliseconds kToolSilence{10000};
 
 // The utility's system log, as NSLog writes it: "TOOL (pid N) TEXT".
 void LogTool(const ToolStream& tool, const std::string& text) {
-    std::error_code error;
-    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    emu::AppendSystemLog(emu::DefaultHostRoot(), error ? "unknown" : exe.filename().string(),
+    emu::AppendSystemLog(emu::DefaultHostRoot(), sc820::ProgramName(),
                          tool.name + " (pid " + std::to_string(tool.pid) + ") " + text);
 }
 

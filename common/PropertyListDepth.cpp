@@ -1,11 +1,11 @@
-#include "emulator/kernel/PropertyListDepth.h"
+#include "common/PropertyListDepth.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <vector>
 
-namespace emu {
+namespace sc820 {
 
 namespace {
 
@@ -207,4 +207,4 @@ bool PropertyListWithinDepth(std::string_view bytes, size_t maxDepth) {
     return XmlWithinDepth(bytes, maxDepth);
 }
 
-}  // namespace emu
+}  // namespace sc820

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace emu {
+namespace sc820 {
 
 // Far deeper than any property list this system reads (an extension's personalities nest five
 // levels) and far shallower than what would strain the stack.
@@ -25,4 +25,4 @@ inline constexpr uint64_t kMaxPropertyListObjects = 1'000'000;
 // expand to more than kMaxPropertyListObjects objects.
 bool PropertyListWithinDepth(std::string_view bytes, size_t maxDepth = kMaxPropertyListDepth);
 
-}  // namespace emu
+}  // namespace sc820
