@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "emulator/host/AuthPolicy.h"
+
 namespace emu {
 
 // Fault switches (`sc820-host fault NAME on|off`).
@@ -46,7 +48,6 @@ struct RegistryEntry {
     bool userClient = false;  // the service takes user-client connections
 };
 
-enum class AuthPolicy { allow, deny, cancel };
 const char* AuthPolicyName(AuthPolicy policy);
 std::optional<AuthPolicy> ParseAuthPolicy(std::string_view name);
 

@@ -83,4 +83,13 @@ IOReturn KernelOpenUserClient(const std::string& root, uint32_t id, uint32_t typ
     });
 }
 
+std::optional<AuthPolicy> KernelAuthorizationPolicy(const std::string& root, std::string* problem) {
+    try {
+        return HostView(root).current().auth;
+    } catch (const HostError& error) {
+        if (problem != nullptr) *problem = error.what();
+        return std::nullopt;
+    }
+}
+
 }  // namespace emu

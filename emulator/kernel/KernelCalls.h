@@ -8,10 +8,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "driverif/KernelStatus.h"
+#include "emulator/host/AuthPolicy.h"
 
 namespace emu {
 
@@ -40,5 +42,8 @@ IOReturn KernelParentEntry(const std::string& root, uint32_t id, ServiceRef* par
 // process that owns the utility driver's user client.
 IOReturn KernelOpenUserClient(const std::string& root, uint32_t id, uint32_t type,
                               std::string* problem);
+// How the host answers a request for rights that needs the user; nothing when the host cannot
+// be read.
+std::optional<AuthPolicy> KernelAuthorizationPolicy(const std::string& root, std::string* problem);
 
 }  // namespace emu

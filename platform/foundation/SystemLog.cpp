@@ -1,10 +1,8 @@
 // NSLog: one entry in the emulated host's system log per call.
-#include "emulator/host/SystemLog.h"
-
 #include <cstdarg>
 
 #include "common/ProgramPath.h"
-#include "emulator/host/HostRoot.h"
+#include "emulator/Emulator.h"
 #include "platform/foundation/Formatting.h"
 #include "platform/foundation/Foundation.h"
 

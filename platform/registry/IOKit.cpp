@@ -12,9 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "emulator/card/UtilityDriver.h"
-#include "emulator/host/HostRoot.h"
-#include "emulator/kernel/KernelCalls.h"
+#include "emulator/Emulator.h"
 #include "platform/registry/HandleTable.h"
 
 namespace {

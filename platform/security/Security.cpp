@@ -26,10 +26,7 @@
 #include <thread>
 
 #include "common/ProgramPath.h"
-#include "emulator/host/HostError.h"
-#include "emulator/host/HostRoot.h"
-#include "emulator/host/HostView.h"
-#include "emulator/host/SystemLog.h"
+#include "emulator/Emulator.h"
 #include "platform/security/CallObserver.h"
 
 extern char** environ;
@@ -86,12 +83,11 @@ bool HoldsAll(AuthorizationRef ref, const AuthorizationRights& rights) {
 
 // The host's answer to a request that needs the user; nothing when the host cannot be read.
 std::optional<emu::AuthPolicy> HostPolicy() {
-    try {
-        return emu::HostView(emu::DefaultHostRoot()).current().auth;
-    } catch (const emu::HostError& error) {
-        std::cerr << "AuthorizationCopyRights: " << error.what() << "\n";
-        return std::nullopt;
-    }
+    std::string problem;
+    std::optional<emu::AuthPolicy> policy =
+        emu::KernelAuthorizationPolicy(emu::DefaultHostRoot(), &problem);
+    if (!policy) std::cerr << "AuthorizationCopyRights: " << problem << "\n";
+    return policy;
 }
 
 OSStatus Grant(AuthorizationRef ref, const AuthorizationRights& rights, AuthorizationFlags flags) {
