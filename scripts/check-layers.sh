@@ -6,6 +6,8 @@
 #   platform/   the stand-ins: reach the emulator only through its door, emulator/Emulator.h,
 #               and include no utility header
 #   the utility (app, card, form, firmware, driverctl): includes no Qt or emulator header
+# and the automation (platform/window/automation/) is reached only from the program's start,
+# platform/window/ApplicationMain.cpp, which puts it over whichever backend runs.
 #   scripts/check-layers.sh [SOURCE_DIR]
 set -eu
 cd "${1:-$(dirname "$0")/..}"
@@ -42,5 +44,8 @@ check "the emulator includes a Qt, platform or utility header" \
     "$(includes "$qt|\"platform/|$utilityHeader" emulator)"
 check "the common library includes a Qt, emulator, platform or utility header" \
     "$(includes "$qt|\"emulator/|\"platform/|$utilityHeader" common)"
+check "the automation is reached other than from the program's start" \
+    "$(includes '"platform/window/automation/' platform app card form firmware driverctl |
+        grep -vE '^platform/window/(automation/|ApplicationMain\.cpp:)' || true)"
 [ "$status" = 0 ] && echo "check-layers: every include stays in its layer"
 exit "$status"
