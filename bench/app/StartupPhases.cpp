@@ -12,7 +12,7 @@
 #include <string>
 
 #include "app/SC820Controller.h"
-#include "bench/app/Marks.h"
+#include "bench/support/Marks.h"
 #include "driverctl/Pause.h"
 #include "driverif/DriverNames.h"
 #include "platform/window/NibLoader.h"
