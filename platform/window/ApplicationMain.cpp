@@ -4,6 +4,7 @@
 #include <xcb/xcb.h>
 
 #include <QApplication>
+#include <QSocketNotifier>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 
 #include "platform/window/AppKit.h"
 #include "platform/window/CommandLine.h"
+#include "platform/window/Interrupt.h"
 #include "platform/window/NibLoader.h"
 #include "platform/window/QtBackend.h"
 #include "platform/window/terminal/TerminalBackend.h"
@@ -80,6 +82,19 @@ void DropToolkitMessage(QtMsgType type, const QMessageLogContext&, const QString
     }
 }
 
+// Once a hang-up or interrupt arrived, a question shown meanwhile is closed (it counts as
+// cancelled), and back in the idle event loop the program ends: see Interrupt.h.
+void WatchInterrupts(QSocketNotifier& notifier, Automation* automation) {
+    QObject::connect(&notifier, &QSocketNotifier::activated, [automation] {
+        if (ModalRequest::open()) {
+            NSApp->abortModal();
+            return;
+        }
+        if (automation != nullptr) automation->recordEnd();
+        EndInterrupted();
+    });
+}
+
 // Loads the window and its controller, hands the window to the backend's `show`, starts the
 // controller and runs the event loop.
 int RunMainWindow(QApplication& application, const std::string& program,
@@ -104,6 +119,8 @@ int RunMainWindow(QApplication& application, const std::string& program,
         delete owner->object();
         return Refuse(program, showError);
     }
+    QSocketNotifier interrupts(InterruptDescriptor(), QSocketNotifier::Read);
+    WatchInterrupts(interrupts, automation);
     owner->awakeFromNib();
     if (automation != nullptr) automation->scheduleIdleStep();
     int status = application.exec();
@@ -137,6 +154,7 @@ int NSApplicationMain(int argc, char** argv) {
         std::vector<std::string>(argv, argv + std::max(argc, 0)), std::cout, std::cerr);
     if (parsed.exitStatus) return *parsed.exitStatus;
     SetProgramOptions(parsed.options);
+    InstallInterruptHandlers();
     // Qt sees the program name and its own options only.
     std::vector<std::string> qtArguments = ProgramOptions().qtArguments;
     std::vector<char*> qtArgv;

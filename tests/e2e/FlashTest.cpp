@@ -1,6 +1,7 @@
 // Erase and Write end to end, checked against the card's flash through the host tool.
 #include <sys/stat.h>
 
+#include <cstring>
 #include <filesystem>
 
 #include "app/Messages.h"
@@ -236,6 +237,61 @@ TEST_F(Flash, UnusableFilesAreRefusedBeforeTheFlashIsTouched) {
         EXPECT_EQ(flash(), before);
         const auto counts = host.commandCounts();
         EXPECT_EQ(counts[kEraseFlash] + counts[kWriteFlash], 0);
+    }
+}
+
+// A hang-up, Ctrl-C or SIGTERM in the middle of a Write (sent by strace at the 10th chunk
+// written into the flash) lets the Write finish: the image is written and verified, or, when
+// it does not verify, erased again. Then the program ends by the signal at the idle loop,
+// taking no further step of the script and storing nothing.
+TEST_F(Flash, ASignalDuringAWriteLetsItFinishAndThenEndsTheProgram) {
+    std::string out;
+    if (RunProgram({"/usr/bin/strace", "-qq", "-o", "/dev/null", "/bin/true"}, &out) != 0)
+        GTEST_SKIP() << "strace cannot trace here: " << out;
+    std::string fails = Image(65537, 9);
+    fails.back() = '\x42';  // the flash cannot hold byte 65,536: the image never verifies
+    struct Case {
+        const char* signal;
+        int status;
+        std::string image;
+        int erases;  // one before the write, one more after a failed verification
+    };
+    const Case cases[] = {
+        {"SIGHUP", 129, Image(30000, 8), 1},
+        {"SIGTERM", 143, Image(30000, 8), 1},
+        {"SIGINT", 130, Image(30000, 8), 1},
+        {"SIGTERM", 143, fails, 2},
+    };
+    const std::string file = work.path() + "/image.bin";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.signal) + (c.erases == 2 ? ", failed verification" : ""));
+        host.hostOk({"init", "--force"});
+        const SCSIUTY_CFG record = eeprom();
+        WriteFileBytes(file, c.image);
+        // The flash's first write is the erase; the 11th is chunk 9, the 10th chunk.
+        runner = {"/usr/bin/strace",
+                  "-f",
+                  "-qq",
+                  "-o",
+                  "/dev/null",
+                  "-P",
+                  host.root() + "/var/db/sc820/flash.bin",
+                  "-e",
+                  "trace=pwrite64",
+                  "-e",
+                  std::string("inject=pwrite64:signal=") + c.signal + ":when=11"};
+        const RunResult r = run(WriteScript(file));
+        EXPECT_EQ(r.exitCode, c.status) << r.output;
+        EXPECT_EQ(r.lastKind(), "end");
+        EXPECT_FALSE(r.has("control"));  // the script's dump after the Write never ran
+        // Neither half an image nor an unverified one.
+        EXPECT_TRUE(flash() == (c.erases == 1 ? FlashAfterWrite(c.image) : kErased));
+        const auto counts = host.commandCounts();
+        EXPECT_EQ(counts[kWriteFlash], 17);
+        EXPECT_EQ(counts[kEraseFlash], c.erases);
+        EXPECT_EQ(counts[kReadFlash], 17 * 3);  // start-up, read-back and the refresh after
+        const SCSIUTY_CFG after = eeprom();
+        EXPECT_EQ(std::memcmp(&record, &after, sizeof record), 0);
     }
 }
 

@@ -46,7 +46,7 @@ private:
     void scheduleRedraw();
     void readMainKeys();
     void takeSignals();
-    [[noreturn]] void hangUp();
+    void hangUp();
     void setNotifiersEnabled(bool enabled);
 
     Automation* automation_;
