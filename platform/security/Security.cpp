@@ -140,7 +140,7 @@ OSStatus AuthorizationExecuteWithPrivileges(AuthorizationRef authorization, cons
     OSStatus status =
         communicationsPipe != nullptr
             ? security::RunWithStream(*tool, pathToTool, arguments, communicationsPipe)
-            : security::RunWithoutStream(*tool, arguments);
+            : security::RunWithoutStream(*tool, pathToTool, arguments);
     return Record("execute", options, status, detail);
 }
 

@@ -26,40 +26,62 @@ extern char** environ;
 namespace security {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+// How long a tool may stay silent, its output still open, before the reader stops waiting.
+constexpr std::chrono::milliseconds kToolSilence{10000};
+// How long a tool may run in all, printing or not: one that keeps printing (a status tool
+// stuck in a loop) would otherwise hold the utility for ever.
+constexpr std::chrono::milliseconds kToolRunLimit{20000};
+
 // The tool's output end of the pipe and its process, owned by the stream handed to the caller.
 struct ToolStream {
     int fd;
     pid_t pid;
-    std::string name;     // the tool's path as the caller gave it, for the log
-    bool silent = false;  // stayed silent too long: its output counts as ended
+    std::string name;  // the tool's path as the caller gave it, for the log
+    Clock::time_point deadline = Clock::now() + kToolRunLimit;
+    bool ended = false;    // stayed silent or ran too long: its output counts as ended
+    bool overran = false;  // ran too long: stopped at once when the stream is closed
 };
 
-// How long a tool may stay silent, its output still open, before the reader stops waiting.
-constexpr std::chrono::milliseconds kToolSilence{10000};
+std::string Seconds(std::chrono::milliseconds span) {
+    return std::to_string(span.count() / 1000) + " s";
+}
 
 // The utility's system log, as NSLog writes it: "TOOL (pid N) TEXT".
-void LogTool(const ToolStream& tool, const std::string& text) {
+void LogTool(const std::string& name, pid_t pid, const std::string& text) {
     std::error_code error;
     std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
     emu::AppendSystemLog(emu::DefaultHostRoot(), error ? "unknown" : exe.filename().string(),
-                         tool.name + " (pid " + std::to_string(tool.pid) + ") " + text);
+                         name + " (pid " + std::to_string(pid) + ") " + text);
 }
 
-// A tool that keeps its output open without printing anything more would hold a reader that
-// reads to the end forever: after a long silence the output counts as ended.
+// The output counts as ended: the reader sees its end from now on.
+ssize_t EndOutput(ToolStream& tool, const std::string& why) {
+    tool.ended = true;
+    LogTool(tool.name, tool.pid, why + ": its output is no longer read");
+    return 0;
+}
+
+// A tool that keeps its output open without printing anything more, or keeps printing, would
+// hold a reader that reads to the end for ever: after a long silence, or once the tool has run
+// too long, the output counts as ended.
 ssize_t ReadTool(void* cookie, char* buffer, size_t size) {
     auto* tool = static_cast<ToolStream*>(cookie);
-    if (tool->silent) return 0;
+    if (tool->ended) return 0;
     for (;;) {
-        pollfd ready{tool->fd, POLLIN, 0};
-        int events = poll(&ready, 1, static_cast<int>(kToolSilence.count()));
-        if (events < 0 && errno == EINTR) continue;
-        if (events == 0) {
-            tool->silent = true;
-            LogTool(*tool, "printed nothing for " + std::to_string(kToolSilence.count() / 1000) +
-                               " s: its output is no longer read");
-            return 0;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(tool->deadline - Clock::now());
+        if (left.count() <= 0) {
+            tool->overran = true;
+            return EndOutput(*tool, "still running after " + Seconds(kToolRunLimit));
         }
+        const auto wait = std::min(left, kToolSilence);
+        pollfd ready{tool->fd, POLLIN, 0};
+        int events = poll(&ready, 1, static_cast<int>(wait.count()));
+        if (events < 0 && errno == EINTR) continue;
+        if (events == 0 && wait < kToolSilence) continue;  // the run limit, checked above
+        if (events == 0) return EndOutput(*tool, "printed nothing for " + Seconds(kToolSilence));
         ssize_t n = read(tool->fd, buffer, size);
         if (n >= 0 || errno != EINTR) return n;
     }
@@ -78,36 +100,41 @@ constexpr std::chrono::milliseconds kStopGrace{1000};
 
 // Reaps the process if it ends within `limit`; false when it is still running then.
 bool ReapWithin(pid_t pid, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
+    const auto deadline = Clock::now() + limit;
     auto pause = std::chrono::microseconds(500);
     for (;;) {
         int status = 0;
         pid_t ended = waitpid(pid, &status, WNOHANG);
         if (ended == pid || (ended < 0 && errno != EINTR)) return true;
-        if (std::chrono::steady_clock::now() >= deadline) return false;
+        if (Clock::now() >= deadline) return false;
         std::this_thread::sleep_for(pause);
         pause = std::min(pause * 2, std::chrono::microseconds(20000));
     }
 }
 
-void LogToolStopped(const ToolStream& tool, const char* how) {
-    LogTool(tool, "still running " + std::to_string(kToolGrace.count() / 1000) +
-                      " s after its output was closed: stopped with " + how);
+// Asks the tool to stop, then stops it by force, reaps it, and logs which it took.
+void StopTool(const std::string& name, pid_t pid, const std::string& why) {
+    kill(pid, SIGTERM);
+    if (ReapWithin(pid, kStopGrace)) {
+        LogTool(name, pid, why + ": stopped with SIGTERM");
+        return;
+    }
+    kill(pid, SIGKILL);
+    Reap(pid);
+    LogTool(name, pid, why + ": stopped with SIGKILL");
 }
 
 // A tool that goes on running once the utility is done with its output (a status tool that
 // lists the driver and then keeps running, say) must not hold the utility: it is asked to
-// stop, then stopped by force, and always reaped.
+// stop, then stopped by force, and always reaped. One that ran too long is stopped at once.
 void EndTool(const ToolStream& tool) {
-    if (ReapWithin(tool.pid, kToolGrace)) return;
-    kill(tool.pid, SIGTERM);
-    if (ReapWithin(tool.pid, kStopGrace)) {
-        LogToolStopped(tool, "SIGTERM");
+    if (tool.overran) {
+        StopTool(tool.name, tool.pid, "still running after " + Seconds(kToolRunLimit));
         return;
     }
-    kill(tool.pid, SIGKILL);
-    Reap(tool.pid);
-    LogToolStopped(tool, "SIGKILL");
+    if (ReapWithin(tool.pid, kToolGrace)) return;
+    StopTool(tool.name, tool.pid,
+             "still running " + Seconds(kToolGrace) + " after its output was closed");
 }
 
 // Closing the stream closes the pipe first, so a tool still writing ends on a broken pipe,
@@ -150,14 +177,16 @@ std::optional<std::string> ResolveTool(const char* pathToTool) {
     return resolved;
 }
 
-OSStatus RunWithoutStream(const std::string& tool, char* const* arguments) {
+OSStatus RunWithoutStream(const std::string& tool, const char* name, char* const* arguments) {
     int devnull = open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (devnull < 0) return errAuthorizationInternal;
     pid_t pid = 0;
     bool started = Spawn(tool, arguments, devnull, &pid);
     close(devnull);
     if (!started) return errAuthorizationToolExecuteFailure;
-    Reap(pid);
+    if (!ReapWithin(pid, kToolRunLimit)) {
+        StopTool(name, pid, "still running after " + Seconds(kToolRunLimit));
+    }
     return errAuthorizationSuccess;
 }
 
