@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/StandardDescriptors.h"
 #include "platform/window/AppKit.h"
 #include "platform/window/CommandLine.h"
 #include "platform/window/Interrupt.h"
@@ -148,6 +149,7 @@ int RunInTerminal(int argc, char** argv, const std::string& program) {
 }  // namespace
 
 int NSApplicationMain(int argc, char** argv) {
+    OpenStandardDescriptors();
     std::string program = ProgramName(argc, argv);
     // The command line comes first: --help and --version need no display.
     CommandLineResult parsed = ParseCommandLine(
