@@ -91,4 +91,23 @@ TEST_F(FileTest, DeeplyNestedPropertyListsAreUnreadable) {
     }
 }
 
+// A name that is not UTF-8 reaches the file it names, never the one whose name holds the
+// replacement character in its place.
+TEST_F(FileTest, NamesThatAreNotUtf8ReadTheirOwnFile) {
+    const std::pair<const char*, const char*> files[] = {
+        {"img\xFF.bin", "latin-1"},
+        {"img\xEF\xBF\xBD.bin", "replacement"},
+        {"caf\xE9\xC3.bin", "mixed"},
+    };
+    for (const auto& [name, content] : files) WriteFileBytes(dir_.path() + "/" + name, content);
+    for (const auto& [name, content] : files) {
+        Status status = Status::unreadable;
+        const auto data =
+            NSData::dataWithContentsOfRegularFile(NSString(dir_.path() + "/" + name), 100, &status);
+        ASSERT_TRUE(data.has_value()) << name;
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(data->bytes()), data->length()),
+                  content);
+    }
+}
+
 }  // namespace
