@@ -10,6 +10,8 @@
 #include <ctime>
 #include <fstream>
 
+#include "common/HomeFolder.h"
+
 namespace emu {
 
 std::string DefaultHostRoot() {
@@ -20,8 +22,8 @@ std::string DefaultHostRoot() {
     if (state != nullptr && *state != '\0') {
         base = state;
     } else {
-        const char* home = std::getenv("HOME");
-        base = std::string(home != nullptr ? home : "") + "/.local/state";
+        const std::string home = HomeFolder();
+        base = (home == "/" ? "" : home) + "/.local/state";
     }
     return base + "/sc820/host";
 }
