@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "platform/window/ExitCleanup.h"
+#include "platform/window/Interrupt.h"
 
 QtBackend& QtBackend::shared() {
     static QtBackend backend;
@@ -44,6 +45,8 @@ int QtBackend::runOpenPanel(const NSString& directory, const NSString* file,
 
 void QtBackend::terminate() {
     if (Automation* automated = automation()) automated->recordTerminate();
+    // Ended by a hang-up or interrupt that arrived meanwhile: the shell hears of the signal.
+    if (InterruptRequested() != 0) EndInterrupted();
     RunExitCleanups();
     std::fflush(nullptr);
     _exit(0);

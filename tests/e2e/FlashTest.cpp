@@ -293,6 +293,24 @@ TEST_F(Flash, ASignalDuringAWriteLetsItFinishAndThenEndsTheProgram) {
         const SCSIUTY_CFG after = eeprom();
         EXPECT_EQ(std::memcmp(&record, &after, sizeof record), 0);
     }
+    // A signal while closing stores the record the user confirmed: the store finishes, and the
+    // program then ends by the signal.
+    host.hostOk({"init", "--force"});
+    // Only the utility is traced; its first rename is the record's replacement.
+    runner = {"/usr/bin/strace",
+              "-qq",
+              "-o",
+              "/dev/null",
+              "-e",
+              "trace=rename",
+              "-e",
+              "inject=rename:signal=SIGTERM:when=1"};
+    const RunResult r = run("answer 1\nselect out_hostSCSIID 5\nclose\nanswer 1\n");
+    EXPECT_EQ(r.exitCode, 143) << r.output;
+    // The store's success is answered without being shown: nobody may be there to read it.
+    EXPECT_EQ(r.alertMessages(), std::vector<std::string>{text(MSG_START)});
+    EXPECT_EQ(r.lastKind(), "terminate");
+    EXPECT_EQ(eeprom().HA_ScsiID, 5);
 }
 
 TEST_F(Flash, ASecondRunSeesWhatTheFirstWrote) {

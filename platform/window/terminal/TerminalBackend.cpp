@@ -197,6 +197,8 @@ int TerminalBackend::runOpenPanel(const NSString& directory, const NSString*,
 
 void TerminalBackend::terminate() {
     if (automation_ != nullptr) automation_->recordTerminate();
+    // Ended by a hang-up or interrupt that arrived meanwhile: the shell hears of the signal.
+    if (InterruptRequested() != 0) EndInterrupted();
     RunExitCleanups();
     std::fflush(nullptr);
     _exit(0);
