@@ -114,12 +114,12 @@ bool ReapWithin(pid_t pid, std::chrono::milliseconds limit) {
 
 // Asks the tool to stop, then stops it by force, reaps it, and logs which it took.
 void StopTool(const std::string& name, pid_t pid, const std::string& why) {
-    kill(pid, SIGTERM);
+    kill(-pid, SIGTERM);  // the tool's whole group: what it started goes with it
     if (ReapWithin(pid, kStopGrace)) {
         LogTool(name, pid, why + ": stopped with SIGTERM");
         return;
     }
-    kill(pid, SIGKILL);
+    kill(-pid, SIGKILL);
     Reap(pid);
     LogTool(name, pid, why + ": stopped with SIGKILL");
 }
@@ -157,7 +157,14 @@ bool Spawn(const std::string& tool, char* const* arguments, int output, pid_t* p
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, output, 1);
-    int rc = posix_spawn(pid, tool.c_str(), &actions, nullptr, argv.data(), environ);
+    // A process group of its own: Ctrl-C or a hang-up at the utility's terminal goes to the
+    // utility, which lets its steps finish, and never cuts a tool off half-way.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    int rc = posix_spawn(pid, tool.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     return rc == 0;
 }

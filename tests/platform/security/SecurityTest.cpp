@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -175,6 +176,18 @@ TEST_F(SecurityTest, AToolThatHoldsItsOutputOpenEndsItsOutput) {
                     AllOf(HasSubstr("/usr/sbin/kmodstat (pid "), HasSubstr(c.ended)));
         EXPECT_THAT(log.back(), HasSubstr("stopped with SIGTERM"));
     }
+}
+
+// A tool runs in a process group of its own: a Ctrl-C at the utility's terminal, sent to the
+// utility's group, does not cut it off half-way.
+TEST_F(SecurityTest, AToolRunsInAProcessGroupOfItsOwn) {
+    authorize();
+    addTool("/usr/sbin/kmodstat", "cut -d' ' -f5 /proc/$$/stat");
+    FILE* stream = nullptr;
+    ASSERT_EQ(execute("/usr/sbin/kmodstat", {}, &stream), errAuthorizationSuccess);
+    const std::string group = ReadAll(stream);
+    EXPECT_NE(group, std::to_string(getpgrp()) + "\n");
+    EXPECT_NE(group, "");
 }
 
 TEST_F(SecurityTest, ToolsThatCannotRunFailBeforeAnythingStarts) {
