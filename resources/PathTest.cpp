@@ -10,7 +10,10 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "common/StandardDescriptors.h"
+
 int main() {
+    OpenStandardDescriptors();
     char text[512];
     int length = 0;
     for (int n = 1; n <= 10; ++n) {

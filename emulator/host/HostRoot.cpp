@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "common/HomeFolder.h"
+
 namespace emu {
 
 std::string DefaultHostRoot() {
@@ -12,8 +14,8 @@ std::string DefaultHostRoot() {
     if (state != nullptr && *state != '\0') {
         base = state;
     } else {
-        const char* home = std::getenv("HOME");
-        base = std::string(home != nullptr ? home : "") + "/.local/state";
+        const std::string home = HomeFolder();
+        base = (home == "/" ? "" : home) + "/.local/state";
     }
     return base + "/sc820/host";
 }

@@ -6,7 +6,8 @@
 
 namespace emu {
 
-// SC820_HOST_ROOT when set and not empty, else ${XDG_STATE_HOME:-$HOME/.local/state}/sc820/host.
+// SC820_HOST_ROOT when set and not empty, else ${XDG_STATE_HOME:-$HOME/.local/state}/sc820/host,
+// the home folder taken by the project's one rule (common/HomeFolder.h).
 std::string DefaultHostRoot();
 
 }  // namespace emu

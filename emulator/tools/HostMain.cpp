@@ -4,12 +4,16 @@
 #include <sys/auxv.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "common/ProgramPath.h"
+#include "common/StandardDescriptors.h"
 #include "emulator/tools/DriverTools.h"
 #include "emulator/tools/HostCommand.h"
 
@@ -34,11 +38,28 @@ int RunTool(const std::string& tool, const char* argv0, const std::vector<std::s
     return emu::RunDriverTool(tool, *root, args, std::cout, std::cerr);
 }
 
+// Output that could not be written (a full disk, a closed pipe) makes the run a failure: a
+// script must not take a listing it never received for a complete one.
+int CheckOutput(const std::string& name, int status) {
+    std::cout.flush();
+    errno = 0;
+    const bool written = std::cout.good() && std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+    if (written) return status;
+    // The reason is known only when the last write failed; an earlier one may have.
+    std::cerr << name << ": cannot write the output"
+              << (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string()) << "\n";
+    return status != 0 ? status : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    OpenStandardDescriptors();
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string name = std::filesystem::path(argc > 0 ? argv[0] : "").filename().string();
-    if (emu::IsDriverTool(name)) return RunTool(name, argc > 0 ? argv[0] : "", args);
-    return emu::RunHostCommand(args, sc820::ProgramPath(), std::cout, std::cerr);
+    if (emu::IsDriverTool(name)) {
+        return CheckOutput(name, RunTool(name, argc > 0 ? argv[0] : "", args));
+    }
+    return CheckOutput("sc820-host",
+                       emu::RunHostCommand(args, sc820::ProgramPath(), std::cout, std::cerr));
 }

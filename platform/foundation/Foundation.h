@@ -17,7 +17,10 @@ public:
 };
 typedef NSObject* id;
 
-// Text as a sequence of UTF-16 code units, as the platform's strings are.
+// Text as a sequence of UTF-16 code units, as the platform's strings are. Made from bytes that
+// are not well-formed UTF-8 (a file name in Latin-1, say), each stray byte is kept as the lone
+// surrogate U+DC80 to U+DCFF and UTF8String gives the very same bytes back: a path goes through
+// an NSString byte for byte, and names the file it named.
 class NSString {
 public:
     NSString() = default;

@@ -102,8 +102,9 @@ public:
     // Returns NSOKButton with *chosen set, or NSCancelButton.
     virtual int runOpenPanel(const NSString& directory, const NSString* file,
                              const std::vector<NSString>* types, NSString* chosen) = 0;
-    // Ends the program with status 0, after the exit cleanups.
-    [[noreturn]] virtual void terminate() { ExitProgram(0); }
+    // Ends the program with status 0, after the exit cleanups; by the signal instead when a
+    // hang-up or interrupt arrived meanwhile, so the shell hears of it.
+    [[noreturn]] virtual void terminate();
     virtual void stopModal() = 0;
     virtual void abortModal() = 0;
 };

@@ -2,6 +2,7 @@
 #include <cstdlib>
 
 #include "platform/window/AppKit.h"
+#include "platform/window/Interrupt.h"
 #include "platform/window/QtBackend.h"
 
 namespace {
@@ -28,6 +29,11 @@ NSApplicationBackend* NSApplicationSetBackend(NSApplicationBackend* backend) {
     return previous;
 }
 
+void NSApplicationBackend::terminate() {
+    if (InterruptRequested() != 0) EndInterrupted();
+    ExitProgram(0);
+}
+
 void NSApplication::terminate(id) {
     CurrentBackend().terminate();
     std::abort();  // a backend's terminate never returns
@@ -43,7 +49,14 @@ void NSApplication::abortModal() {
 
 int NSRunAlertPanel(const NSString& title, const NSString& message, const char* defaultButton,
                     const char* alternateButton, const char* otherButton) {
-    return CurrentBackend().runAlert(title, message, defaultButton, alternateButton, otherButton);
+    // After a hang-up or an interrupt nobody may be there to answer: see Interrupt.h.
+    if (InterruptRequested() == 0) {
+        ModalRequest request;
+        const int answer =
+            CurrentBackend().runAlert(title, message, defaultButton, alternateButton, otherButton);
+        if (InterruptRequested() == 0) return answer;
+    }
+    return InterruptedAlertAnswer(alternateButton);
 }
 
 NSOpenPanel* NSOpenPanel::openPanel() {
@@ -54,7 +67,12 @@ NSOpenPanel* NSOpenPanel::openPanel() {
 int NSOpenPanel::runModalForDirectory(const NSString& directory, const NSString* file,
                                       const std::vector<NSString>* types) {
     NSString chosen;
-    int result = CurrentBackend().runOpenPanel(directory, file, types, &chosen);
+    int result = NSCancelButton;
+    if (InterruptRequested() == 0) {
+        ModalRequest request;
+        result = CurrentBackend().runOpenPanel(directory, file, types, &chosen);
+        if (InterruptRequested() != 0) result = NSCancelButton;
+    }
     filename_ = result == NSOKButton ? chosen : NSString();
     return result;
 }

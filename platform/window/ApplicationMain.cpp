@@ -4,6 +4,7 @@
 #include <xcb/xcb.h>
 
 #include <QApplication>
+#include <QSocketNotifier>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -15,8 +16,10 @@
 #include <optional>
 #include <vector>
 
+#include "common/StandardDescriptors.h"
 #include "platform/window/AppKit.h"
 #include "platform/window/CommandLine.h"
+#include "platform/window/Interrupt.h"
 #include "platform/window/NibLoader.h"
 #include "platform/window/QtBackend.h"
 #include "platform/window/automation/AutomatedBackend.h"
@@ -91,6 +94,19 @@ std::unique_ptr<AutomatedUser> ChooseAutomatedUser() {
     return Automation::fromEnvironment();
 }
 
+// Once a hang-up or interrupt arrived, a question shown meanwhile is closed (it counts as
+// cancelled), and back in the idle event loop the program ends: see Interrupt.h.
+void WatchInterrupts(QSocketNotifier& notifier, AutomatedUser* automated) {
+    QObject::connect(&notifier, &QSocketNotifier::activated, [automated] {
+        if (ModalRequest::open()) {
+            NSApp->abortModal();
+            return;
+        }
+        if (automated != nullptr) automated->recordEnd();
+        EndInterrupted();
+    });
+}
+
 // Loads the window and its controller, hands the window to `show`, which puts it before the
 // user, installs `backend` (under the automation layer when an automated user takes part),
 // starts the controller and runs the event loop.
@@ -120,6 +136,8 @@ int RunMainWindow(QApplication& application, const std::string& program,
     if (automated) layer.emplace(backend, *automated);
     NSApplicationBackend* previous =
         NSApplicationSetBackend(layer ? static_cast<NSApplicationBackend*>(&*layer) : &backend);
+    QSocketNotifier interrupts(InterruptDescriptor(), QSocketNotifier::Read);
+    WatchInterrupts(interrupts, automated.get());
     owner->awakeFromNib();
     if (automated) automated->start();
     int status = application.exec();
@@ -147,12 +165,14 @@ int RunInTerminal(int argc, char** argv, const std::string& program) {
 }  // namespace
 
 int NSApplicationMain(int argc, char** argv) {
+    OpenStandardDescriptors();
     std::string program = ProgramName(argc, argv);
     // The command line comes first: --help and --version need no display.
     CommandLineResult parsed = ParseCommandLine(
         std::vector<std::string>(argv, argv + std::max(argc, 0)), std::cout, std::cerr);
     if (parsed.exitStatus) return *parsed.exitStatus;
     SetProgramOptions(parsed.options);
+    InstallInterruptHandlers();
     // Qt sees the program name and its own options only.
     std::vector<std::string> qtArguments = ProgramOptions().qtArguments;
     std::vector<char*> qtArgv;

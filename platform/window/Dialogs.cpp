@@ -2,15 +2,25 @@
 #include "platform/window/Dialogs.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <cstdio>
+#include <optional>
+#include <string>
+
+#include "platform/window/FileNames.h"
 
 namespace {
 
 QString ToQString(const NSString& text) {
     return QString::fromStdU16String(text.units());
+}
+
+// A folder for the toolkit: its bytes decoded as the toolkit decodes file names.
+QString FolderText(const NSString& folder) {
+    return QFile::decodeName(QByteArray::fromStdString(folder.UTF8String()));
 }
 
 bool HaveWidgets() {
@@ -64,9 +74,11 @@ int RunAlertBox(const NSString& title, const NSString& message, const char* defa
 int RunOpenDialog(const NSString& directory, const NSString* file,
                   const std::vector<NSString>* types, NSString* chosen) {
     if (!HaveWidgets()) return NSCancelButton;
-    QFileDialog dialog(DialogParent(), QString(), ToQString(directory));
+    QFileDialog dialog(DialogParent(), QString(), FolderText(directory));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setFileMode(QFileDialog::ExistingFile);
+    // Any file: the toolkit cannot find a name that is not UTF-8 by its text and would refuse
+    // it; the chosen name is found again below, and the file is checked when it is read.
+    dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     if (types != nullptr && !types->empty()) {
         QStringList patterns;
@@ -74,9 +86,21 @@ int RunOpenDialog(const NSString& directory, const NSString* file,
         dialog.setNameFilter(patterns.join(QLatin1Char(' ')));
     }
     if (file != nullptr && file->length() != 0) dialog.selectFile(ToQString(*file));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return NSCancelButton;
+    // A name the toolkit cannot tell from another one is refused and the panel stays open:
+    // never is a different file than the one chosen used.
+    for (;;) {
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+            return NSCancelButton;
+        }
+        const QString text = dialog.selectedFiles().first();
+        if (std::optional<std::string> path = FileSystemPathOfText(text.toStdU16String())) {
+            *chosen = NSString(*path);
+            return NSOKButton;
+        }
+        QMessageBox::warning(&dialog, dialog.windowTitle(),
+                             QStringLiteral("The name of %1 cannot be told apart from another "
+                                            "file's name in its folder. Rename the file and "
+                                            "choose it again.")
+                                 .arg(text));
     }
-    *chosen = NSString(dialog.selectedFiles().first().toStdU16String());
-    return NSOKButton;
 }

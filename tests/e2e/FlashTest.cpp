@@ -1,6 +1,7 @@
 // Erase and Write end to end, checked against the card's flash through the host tool.
 #include <sys/stat.h>
 
+#include <cstring>
 #include <filesystem>
 
 #include "app/Messages.h"
@@ -237,6 +238,79 @@ TEST_F(Flash, UnusableFilesAreRefusedBeforeTheFlashIsTouched) {
         const auto counts = host.commandCounts();
         EXPECT_EQ(counts[kEraseFlash] + counts[kWriteFlash], 0);
     }
+}
+
+// A hang-up, Ctrl-C or SIGTERM in the middle of a Write (sent by strace at the 10th chunk
+// written into the flash) lets the Write finish: the image is written and verified, or, when
+// it does not verify, erased again. Then the program ends by the signal at the idle loop,
+// taking no further step of the script and storing nothing.
+TEST_F(Flash, ASignalDuringAWriteLetsItFinishAndThenEndsTheProgram) {
+    std::string out;
+    if (RunProgram({"/usr/bin/strace", "-qq", "-o", "/dev/null", "/bin/true"}, &out) != 0)
+        GTEST_SKIP() << "strace cannot trace here: " << out;
+    std::string fails = Image(65537, 9);
+    fails.back() = '\x42';  // the flash cannot hold byte 65,536: the image never verifies
+    struct Case {
+        const char* signal;
+        int status;
+        std::string image;
+        int erases;  // one before the write, one more after a failed verification
+    };
+    const Case cases[] = {
+        {"SIGHUP", 129, Image(30000, 8), 1},
+        {"SIGTERM", 143, Image(30000, 8), 1},
+        {"SIGINT", 130, Image(30000, 8), 1},
+        {"SIGTERM", 143, fails, 2},
+    };
+    const std::string file = work.path() + "/image.bin";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.signal) + (c.erases == 2 ? ", failed verification" : ""));
+        host.hostOk({"init", "--force"});
+        const SCSIUTY_CFG record = eeprom();
+        WriteFileBytes(file, c.image);
+        // The flash's first write is the erase; the 11th is chunk 9, the 10th chunk.
+        runner = {"/usr/bin/strace",
+                  "-f",
+                  "-qq",
+                  "-o",
+                  "/dev/null",
+                  "-P",
+                  host.root() + "/var/db/sc820/flash.bin",
+                  "-e",
+                  "trace=pwrite64",
+                  "-e",
+                  std::string("inject=pwrite64:signal=") + c.signal + ":when=11"};
+        const RunResult r = run(WriteScript(file));
+        EXPECT_EQ(r.exitCode, c.status) << r.output;
+        EXPECT_EQ(r.lastKind(), "end");
+        EXPECT_FALSE(r.has("control"));  // the script's dump after the Write never ran
+        // Neither half an image nor an unverified one.
+        EXPECT_TRUE(flash() == (c.erases == 1 ? FlashAfterWrite(c.image) : kErased));
+        const auto counts = host.commandCounts();
+        EXPECT_EQ(counts[kWriteFlash], 17);
+        EXPECT_EQ(counts[kEraseFlash], c.erases);
+        EXPECT_EQ(counts[kReadFlash], 17 * 3);  // start-up, read-back and the refresh after
+        const SCSIUTY_CFG after = eeprom();
+        EXPECT_EQ(std::memcmp(&record, &after, sizeof record), 0);
+    }
+    // A signal while closing stores the record the user confirmed: the store finishes, and the
+    // program then ends by the signal.
+    host.hostOk({"init", "--force"});
+    // Only the utility is traced; its first rename is the record's replacement.
+    runner = {"/usr/bin/strace",
+              "-qq",
+              "-o",
+              "/dev/null",
+              "-e",
+              "trace=rename",
+              "-e",
+              "inject=rename:signal=SIGTERM:when=1"};
+    const RunResult r = run("answer 1\nselect out_hostSCSIID 5\nclose\nanswer 1\n");
+    EXPECT_EQ(r.exitCode, 143) << r.output;
+    // The store's success is answered without being shown: nobody may be there to read it.
+    EXPECT_EQ(r.alertMessages(), std::vector<std::string>{text(MSG_START)});
+    EXPECT_EQ(r.lastKind(), "terminate");
+    EXPECT_EQ(eeprom().HA_ScsiID, 5);
 }
 
 TEST_F(Flash, ASecondRunSeesWhatTheFirstWrote) {

@@ -97,10 +97,12 @@ RunResult Scenario::run(const std::string& script, const std::string& bundle,
                                     "HOME=" + work.path()};
     env.insert(env.end(), extraEnv.begin(), extraEnv.end());
     RunResult result;
-    const std::string program = bundle + "/Contents/bin/sc820-utility";
+    std::vector<std::string> argv = runner;
+    argv.push_back(bundle + "/Contents/bin/sc820-utility");
     if (RunsInTerminal()) {
         // The same script through the terminal backend, in a pseudo-terminal.
-        TerminalProgram terminal({program, "--terminal"}, env);
+        argv.push_back("--terminal");
+        TerminalProgram terminal(argv, env);
         result.exitCode = terminal.waitForExit(120000);
         result.output = terminal.screen();
         // However the program ended, the person is given the terminal back as it was.
@@ -112,7 +114,7 @@ RunResult Scenario::run(const std::string& script, const std::string& bundle,
         EXPECT_TRUE((modes.c_lflag & ICANON) && (modes.c_lflag & ECHO) && (modes.c_lflag & ISIG))
             << "left without line editing, echo or signals";
     } else {
-        result.exitCode = RunProgram({program}, &result.output, env);
+        result.exitCode = RunProgram(argv, &result.output, env);
     }
     result.transcript = ParseTranscript(ReadFileBytes(transcriptPath));
     return result;

@@ -53,4 +53,7 @@ protected:
 
     TempHost host;
     TempDir work;
+    // A program that runs the utility (its absolute path first, the utility's path appended):
+    // strace, say, to send a signal at a chosen step. Empty: the utility runs on its own.
+    std::vector<std::string> runner;
 };

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <map>
 #include <thread>
+#include <tuple>
 
 #include "emulator/host/SystemLog.h"
 #include "tests/emulator/EmulatedHost.h"
@@ -212,6 +213,33 @@ TEST(ReadOnlyHostTest, StatusShowAndListingsWorkOnAReadOnlyHost) {
     EXPECT_THAT(out, HasSubstr("com.tavik.driver.ZolSC820"));
     EXPECT_EQ(RunProgram({SC820_HOST_BINARY, "--root", root, "auth", "deny"}, &out), 1);
     EXPECT_THAT(out, HasSubstr("Read-only file system"));
+}
+
+// Output that cannot be written makes the command fail; a standard descriptor closed at the
+// start is never taken by a file of the host, whose text would then land in it.
+TEST(StandardStreamsTest, OutputErrorsFailAndClosedStreamsStayClosedToHostFiles) {
+    TempHost host;
+    const std::string tool =
+        "'" + std::string(SC820_HOST_BINARY) + "' --root '" + host.root() + "' ";
+    const std::string kextstat = "'" + host.root() + "/usr/sbin/kextstat' ";
+    const std::string lock = host.root() + "/var/db/sc820/lock";
+    const std::string lockBefore = ReadFileBytes(lock);
+    WriteFileBytes(host.root() + "/var/log/system.log", "2026-01-01 00:00:00.000 test[1]: one\n");
+    const std::tuple<std::string, int, const char*> cases[] = {
+        {tool + "status >/dev/full", 1, "sc820-host: cannot write the output"},
+        {tool + "eeprom show >/dev/full", 1, "sc820-host: cannot write the output"},
+        {tool + "log >/dev/full", 1, "sc820-host: cannot write the output"},
+        {kextstat + ">/dev/full", 1, "kextstat: cannot write the output"},
+        {tool + "status >&-", 0, ""},
+        {tool + "status <&- >&- 2>&-", 0, ""},
+        {kextstat + ">&-", 0, ""},
+    };
+    for (const auto& [command, status, says] : cases) {
+        std::string out;
+        EXPECT_EQ(RunProgram({"/bin/sh", "-c", command}, &out), status) << command << ": " << out;
+        EXPECT_THAT(out, HasSubstr(says)) << command;
+        EXPECT_EQ(ReadFileBytes(lock), lockBefore) << command;
+    }
 }
 
 // A replacement killed half-way leaves a temporary; the next replacement in the host's folder

@@ -11,6 +11,7 @@
 
 #include "platform/foundation/Foundation.h"
 #include "platform/window/ExitCleanup.h"
+#include "platform/window/Interrupt.h"
 #include "platform/window/QtControls.h"
 
 namespace {
@@ -138,6 +139,11 @@ void Automation::scheduleIdleStep() {
 }
 
 void Automation::runIdleStep() {
+    // A hang-up or interrupt ends the program here, at the idle loop (Interrupt.h).
+    if (InterruptRequested() != 0) {
+        recordEnd();
+        EndInterrupted();
+    }
     if (script_.atEnd()) {
         transcript_->writeLine({"end"});
         finish(0);

@@ -13,6 +13,7 @@
 #include <cstdio>
 
 #include "platform/window/ExitCleanup.h"
+#include "platform/window/Interrupt.h"
 #include "platform/window/terminal/TerminalSession.h"
 
 namespace {
@@ -114,12 +115,10 @@ void TerminalBackend::takeSignals() {
     if (TerminalSession::takeSignals()) redraw();
 }
 
+// A terminal that went away is a hang-up: the program ends once it is idle (Interrupt.h).
 void TerminalBackend::hangUp() {
-    TerminalSession::end();
-    std::fflush(nullptr);
-    std::signal(SIGHUP, SIG_DFL);
-    raise(SIGHUP);
-    _exit(128 + SIGHUP);
+    if (input_) input_->setEnabled(false);
+    RequestInterrupt(SIGHUP);
 }
 
 // Runs the box until it is answered, reading the terminal directly: nothing else of the
@@ -129,6 +128,10 @@ int TerminalBackend::runModal(Modal& modal) {
     setNotifiersEnabled(false);
     redraw();
     while (!modal.finished()) {
+        if (InterruptRequested() != 0) {
+            modal.finish(NSCancelButton);
+            break;
+        }
         Key key;
         bool any = false;
         while (!modal.finished() && ReadKey(&key)) {
@@ -140,11 +143,12 @@ int TerminalBackend::runModal(Modal& modal) {
             continue;
         }
         if (modal.finished()) break;
-        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0},
-                         {TerminalSession::signalDescriptor(), POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) continue;
-            hangUp();
+        pollfd fds[3] = {{STDIN_FILENO, POLLIN, 0},
+                         {TerminalSession::signalDescriptor(), POLLIN, 0},
+                         {InterruptDescriptor(), POLLIN, 0}};
+        if (poll(fds, 3, -1) < 0) {
+            if (errno != EINTR) hangUp();
+            continue;
         }
         if (fds[1].revents != 0 && TerminalSession::takeSignals()) redraw();
         if (fds[0].revents != 0 && InputClosed()) hangUp();

@@ -42,7 +42,7 @@ private:
     void scheduleRedraw();
     void readMainKeys();
     void takeSignals();
-    [[noreturn]] void hangUp();
+    void hangUp();
     void setNotifiersEnabled(bool enabled);
 
     QPointer<QWidget> window_;

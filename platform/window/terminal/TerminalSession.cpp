@@ -28,8 +28,10 @@ int g_signalPipe[2] = {-1, -1};
 char g_restoreSequence[256];
 size_t g_restoreLength = 0;
 
-const int kDeferredSignals[] = {SIGINT, SIGTERM, SIGWINCH};
-const int kImmediateSignals[] = {SIGHUP, SIGQUIT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
+// A hang-up, Ctrl-C and SIGTERM are the interrupt requests' (Interrupt.h): the program ends
+// from the idle loop, through the exit cleanups that put the terminal back.
+const int kDeferredSignals[] = {SIGWINCH};
+const int kImmediateSignals[] = {SIGQUIT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 
 void AppendCapability(const char* name) {
     char* value = tigetstr(const_cast<char*>(name));
@@ -194,14 +196,7 @@ bool TerminalSession::takeSignals() {
                 resize_term(size.ws_row, size.ws_col);
             }
             redraw = true;
-            continue;
         }
-        // An interrupt or termination: restore, then end by the signal as the shell expects.
-        end();
-        std::fflush(nullptr);
-        std::signal(byte, SIG_DFL);
-        raise(byte);
-        _exit(128 + byte);
     }
     return redraw;
 }

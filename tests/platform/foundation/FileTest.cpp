@@ -1,8 +1,12 @@
 // Reading files: regular files of a bounded size without blocking, and property lists.
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
+#include "emulator/host/HostRoot.h"
 #include "platform/foundation/Foundation.h"
 #include "tests/support/NestedPlists.h"
 #include "tests/support/TempHost.h"
@@ -89,6 +93,53 @@ TEST_F(FileTest, DeeplyNestedPropertyListsAreUnreadable) {
          {nested::XmlArrays(1'000'000), nested::BinaryArrays(1'000'000)}) {
         EXPECT_FALSE(NSDictionary::dictionaryWithContentsOfFile(write(bytes)));
     }
+}
+
+// A name that is not UTF-8 reaches the file it names, never the one whose name holds the
+// replacement character in its place.
+TEST_F(FileTest, NamesThatAreNotUtf8ReadTheirOwnFile) {
+    const std::pair<const char*, const char*> files[] = {
+        {"img\xFF.bin", "latin-1"},
+        {"img\xEF\xBF\xBD.bin", "replacement"},
+        {"caf\xE9\xC3.bin", "mixed"},
+    };
+    for (const auto& [name, content] : files) WriteFileBytes(dir_.path() + "/" + name, content);
+    for (const auto& [name, content] : files) {
+        Status status = Status::unreadable;
+        const auto data =
+            NSData::dataWithContentsOfRegularFile(NSString(dir_.path() + "/" + name), 100, &status);
+        ASSERT_TRUE(data.has_value()) << name;
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(data->bytes()), data->length()),
+                  content);
+    }
+}
+
+// The home folder follows one rule wherever it is used, the emulated host's default root
+// included: HOME when absolute, else the password database's entry.
+TEST(HomeFolderTest, HomeWhenAbsoluteElseThePasswordDatabase) {
+    const std::string saved = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+    const std::string root =
+        std::getenv("SC820_HOST_ROOT") != nullptr ? std::getenv("SC820_HOST_ROOT") : "";
+    unsetenv("SC820_HOST_ROOT");
+    unsetenv("XDG_STATE_HOME");
+    const std::string database = getpwuid(getuid())->pw_dir;
+    const std::pair<const char*, std::string> cases[] = {{nullptr, database},
+                                                         {"", database},
+                                                         {"relative/home", database},
+                                                         {"/srv/home", "/srv/home"}};
+    for (const auto& [home, expected] : cases) {
+        SCOPED_TRACE(home != nullptr ? home : "(unset)");
+        if (home == nullptr) {
+            unsetenv("HOME");
+        } else {
+            setenv("HOME", home, 1);
+        }
+        EXPECT_EQ(NSHomeDirectory().UTF8String(), expected);
+        EXPECT_EQ(emu::DefaultHostRoot(),
+                  (expected == "/" ? "" : expected) + "/.local/state/sc820/host");
+    }
+    setenv("HOME", saved.c_str(), 1);
+    if (!root.empty()) setenv("SC820_HOST_ROOT", root.c_str(), 1);
 }
 
 }  // namespace

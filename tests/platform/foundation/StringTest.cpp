@@ -12,6 +12,13 @@ TEST(NSStringTest, StoresUtf16CodeUnits) {
         {"Gr\xC3\xB6\xC3\x9F", u"Gr\u00F6\u00DF"},  // two-byte sequences: one unit each
         {"\xF0\x9D\x84\x9E", u"\xD834\xDD1E"},      // outside the BMP: a surrogate pair
         {"/Volumes/SC820 \xE2\x82\xAC", u"/Volumes/SC820 \u20AC"},
+        // Bytes that are not UTF-8 are kept, each as U+DC80 to U+DCFF, so a name comes back
+        // byte for byte and differs from the name that holds the replacement character.
+        {"img\xFF.bin", u"img\xDCFF.bin"},
+        {"img\xEF\xBF\xBD.bin", u"img\uFFFD.bin"},
+        {"\xC3\x28", u"\xDCC3("},                                     // a sequence cut short
+        {"\xC0\xAF\xED\xB2\x80", u"\xDCC0\xDCAF\xDCED\xDCB2\xDC80"},  // overlong, surrogate
+        {"\xF0\x9D\x84", u"\xDCF0\xDC9D\xDC84"},                      // truncated at the end
     };
     for (const auto& [utf8, units] : cases) {
         NSString text(utf8);

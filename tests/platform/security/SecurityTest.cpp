@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -146,21 +147,47 @@ TEST_F(SecurityTest, AToolThatKeepsRunningIsStoppedAfterAGracePeriod) {
     }
 }
 
-// A tool that keeps its output open and prints nothing more does not hold a reader that reads
-// to the end: after a long silence the output ends, and the tool is then stopped.
-TEST_F(SecurityTest, ASilentToolThatKeepsItsOutputOpenEndsItsOutput) {
+// A tool that keeps its output open and prints nothing more, or keeps printing, does not hold a
+// reader that reads to the end: after a long silence, or once the tool has run too long, the
+// output ends, and the tool is then stopped.
+TEST_F(SecurityTest, AToolThatHoldsItsOutputOpenEndsItsOutput) {
     authorize();
-    addTool("/usr/sbin/kmodstat", "echo loading; exec sleep 60");
+    struct Case {
+        const char* script;
+        const char* firstLines;  // what the reader gets first
+        const char* ended;       // the log line that ends the output
+    };
+    const Case cases[] = {
+        {"echo loading; exec sleep 60", "loading\n",
+         "printed nothing for 10 s: its output is no longer read"},
+        {"while :; do echo tick; sleep 1; done", "tick\ntick\n",
+         "still running after 20 s: its output is no longer read"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.script);
+        addTool("/usr/sbin/kmodstat", c.script);
+        FILE* stream = nullptr;
+        ASSERT_EQ(execute("/usr/sbin/kmodstat", {}, &stream), errAuthorizationSuccess);
+        EXPECT_EQ(ReadAll(stream).substr(0, std::string(c.firstLines).size()), c.firstLines);
+        EXPECT_TRUE(NoChildLeft());
+        const std::vector<std::string> log = host.logLines();
+        ASSERT_GE(log.size(), 2u);
+        EXPECT_THAT(log[log.size() - 2],
+                    AllOf(HasSubstr("/usr/sbin/kmodstat (pid "), HasSubstr(c.ended)));
+        EXPECT_THAT(log.back(), HasSubstr("stopped with SIGTERM"));
+    }
+}
+
+// A tool runs in a process group of its own: a Ctrl-C at the utility's terminal, sent to the
+// utility's group, does not cut it off half-way.
+TEST_F(SecurityTest, AToolRunsInAProcessGroupOfItsOwn) {
+    authorize();
+    addTool("/usr/sbin/kmodstat", "cut -d' ' -f5 /proc/$$/stat");
     FILE* stream = nullptr;
     ASSERT_EQ(execute("/usr/sbin/kmodstat", {}, &stream), errAuthorizationSuccess);
-    EXPECT_EQ(ReadAll(stream), "loading\n");
-    EXPECT_TRUE(NoChildLeft());
-    const std::vector<std::string> log = host.logLines();
-    ASSERT_GE(log.size(), 2u);
-    EXPECT_THAT(log[log.size() - 2],
-                AllOf(HasSubstr("/usr/sbin/kmodstat (pid "),
-                      HasSubstr("printed nothing for 10 s: its output is no longer read")));
-    EXPECT_THAT(log.back(), HasSubstr("stopped with SIGTERM"));
+    const std::string group = ReadAll(stream);
+    EXPECT_NE(group, std::to_string(getpgrp()) + "\n");
+    EXPECT_NE(group, "");
 }
 
 TEST_F(SecurityTest, ToolsThatCannotRunFailBeforeAnythingStarts) {

@@ -8,15 +8,21 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QFile>
+#include <QFileDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QRadioButton>
+#include <QTimer>
 #include <map>
 #include <memory>
 #include <set>
 #include <sstream>
 #include <tuple>
 
+#include "platform/window/Dialogs.h"
 #include "platform/window/NibLoader.h"
+#include "platform/window/QtBackend.h"
 #include "platform/window/QtControls.h"
 #include "platform/window/automation/Automation.h"
 #include "tests/support/TempHost.h"
@@ -45,6 +51,52 @@ protected:
 
     std::unique_ptr<QWidget> window_;
 };
+
+// The open panel gives the file chosen, byte for byte, also when its name is not UTF-8; a
+// name that reads the same as another one's in its folder is refused and the panel stays open.
+TEST_F(MainWindowTest, TheOpenPanelGivesTheChosenFileByteForByte) {
+    struct Case {
+        std::vector<std::string> files;
+        std::string chosen;  // empty: refused, then cancelled
+    };
+    const Case cases[] = {
+        {{"img\xFF.bin"}, "img\xFF.bin"},
+        {{"img\xEF\xBF\xBD.bin"}, "img\xEF\xBF\xBD.bin"},
+        {{"img\xFF.bin", "img\xEF\xBF\xBD.bin"}, ""},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        SCOPED_TRACE(c.files.size());
+        for (const std::string& file : c.files) WriteFileBytes(dir.path() + "/" + file, "image");
+        int refusals = 0;
+        // Acts as the person at the panel: picks the first file, answers a refusal, cancels.
+        QTimer person;
+        QObject::connect(&person, &QTimer::timeout, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                ++refusals;
+                box->accept();
+            } else if (auto* panel = qobject_cast<QFileDialog*>(modal)) {
+                if (refusals > 0) {
+                    panel->reject();
+                    return;
+                }
+                // The name as typed into the panel's name field.
+                auto* name = panel->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                ASSERT_NE(name, nullptr);
+                name->setText(QFile::decodeName(QByteArray::fromStdString(c.files.front())));
+                QMetaObject::invokeMethod(panel, "accept");
+            }
+        });
+        person.start(10);
+        NSString chosen;
+        const int result = RunOpenDialog(NSString(dir.path()), nullptr, nullptr, &chosen);
+        person.stop();
+        EXPECT_EQ(result, c.chosen.empty() ? NSCancelButton : NSOKButton);
+        EXPECT_EQ(chosen.UTF8String(), c.chosen.empty() ? "" : dir.path() + "/" + c.chosen);
+        EXPECT_EQ(refusals, c.chosen.empty() ? 1 : 0);
+    }
+}
 
 TEST_F(MainWindowTest, EveryOutletIsAWidgetOfItsKind) {
     EXPECT_EQ(window_->objectName(), "out_window");
