@@ -17,6 +17,8 @@
 
 namespace {
 
+constexpr wint_t kCtrlL = 12;
+
 // Whether the terminal went away: it hung up, or reads as readable with nothing to read.
 bool InputClosed() {
     pollfd fd{STDIN_FILENO, POLLIN, 0};
@@ -104,6 +106,10 @@ void TerminalBackend::readMainKeys() {
     bool any = false;
     while (modals_.empty() && ReadKey(&key)) {
         any = true;
+        if (key.is(kCtrlL)) {
+            repaintAll();
+            continue;
+        }
         if (main_) main_->handle(key);
         redraw();
     }
@@ -111,7 +117,14 @@ void TerminalBackend::readMainKeys() {
 }
 
 void TerminalBackend::takeSignals() {
-    if (TerminalSession::takeSignals()) redraw();
+    if (TerminalSession::takeSignals()) repaintAll();
+}
+
+// After a resize the terminal's contents are unknown (it may have pushed rows out or kept
+// stale ones), so every cell is sent again rather than only those curses thinks changed.
+void TerminalBackend::repaintAll() {
+    clearok(curscr, TRUE);
+    redraw();
 }
 
 void TerminalBackend::hangUp() {
@@ -133,7 +146,11 @@ int TerminalBackend::runModal(Modal& modal) {
         bool any = false;
         while (!modal.finished() && ReadKey(&key)) {
             any = true;
-            modal.handle(key);
+            if (key.is(kCtrlL)) {
+                clearok(curscr, TRUE);
+            } else {
+                modal.handle(key);
+            }
         }
         if (any) {
             redraw();
@@ -146,7 +163,7 @@ int TerminalBackend::runModal(Modal& modal) {
             if (errno == EINTR) continue;
             hangUp();
         }
-        if (fds[1].revents != 0 && TerminalSession::takeSignals()) redraw();
+        if (fds[1].revents != 0 && TerminalSession::takeSignals()) repaintAll();
         if (fds[0].revents != 0 && InputClosed()) hangUp();
     }
     modals_.pop_back();

@@ -43,6 +43,7 @@ protected:
 private:
     int runModal(Modal& modal);
     void redraw();
+    void repaintAll();
     void scheduleRedraw();
     void readMainKeys();
     void takeSignals();

@@ -301,6 +301,53 @@ TEST_F(TerminalScreen, TheScreenIsDrawnAgainAfterAResize) {
     expectRestored(*program);
 }
 
+// A terminal that shrinks keeps cells the program no longer knows of: the screen is painted
+// from scratch, and reads as a fresh one at that size.
+TEST_F(TerminalScreen, AfterAShrinkTheWholeScreenIsPaintedAgain) {
+    const struct Case {
+        const char* name;
+        int rows;
+        int columns;
+        std::vector<std::pair<int, int>> sizes;
+    } cases[] = {
+        {"grown, then shrunk back", 24, 80, {{30, 100}, {24, 80}}},
+        {"from a large screen", 60, 200, {{24, 80}}},
+    };
+    const std::pair<int, const char*> expected[] = {
+        {0, "                                 SC820 Utility"},
+        {1, "┌─ SCSI configuration ─────────────────────────────────────────────────────────┐"},
+        {2, "│Host adapter SCSI ID:  [7 ▾]     │ Target ID Max transfer Sync Wide Disconnect│"},
+        {17, "└──────────────────────────────────────────────────────────────────────────────┘"},
+        {18, "┌─ Versions ───────────────────────────────────────────────────────────────────┐"},
+        {19, "│Utility:       1.0.2          Driver extension: 2.1.0                         │"},
+        {22, "[ Default ] [ Erase Flash ] [ Write BIOS… ] [ OK ] [ Cancel ]"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto program = start(c.rows, c.columns);
+        reachMainScreen(*program);
+        for (const auto& [rows, columns] : c.sizes) {
+            program->resize(rows, columns);
+            // A grown terminal adds blank rows: the bottom line is there once it is drawn.
+            ASSERT_TRUE(program->waitUntil([&, rows = rows] {
+                return program->row(rows - 1).find(" Tab") == 0;
+            })) << program->screen();
+        }
+        program->waitUntil([&] {
+            for (const auto& [row, text] : expected) {
+                if (program->row(row) != text) return false;
+            }
+            return true;
+        });
+        for (const auto& [row, text] : expected) EXPECT_EQ(program->row(row), text) << row;
+        int versions = 0;
+        for (int row = 0; row < 24; ++row) versions += program->row(row).find("Versions") < 80;
+        EXPECT_EQ(versions, 1) << program->screen();
+        program->send(kCtrlC);
+        program->waitForExit();
+    }
+}
+
 // (A terminal type without the repeat-character capability, which the emulator lacks.)
 TEST_F(TerminalScreen, OutsideAUtf8LocaleTheScreenIsPlainAscii) {
     auto program = start(24, 80, {"--terminal"}, {"LC_ALL=C", "LANG=C", "TERM=xterm-color"});
