@@ -12,8 +12,8 @@
 namespace {
 
 constexpr int kCtrlW = 23;
-// Plenty of rows: the layout for moving by direction places every control, scrolled or not.
-constexpr int kUnboundedRows = 100000;
+// Plenty of cells: the layout for moving by direction places every control, scrolled or not.
+constexpr int kUnbounded = 100000;
 
 bool Focusable(QWidget* widget) {
     return widget->isEnabled() && (qobject_cast<QComboBox*>(widget) != nullptr ||
@@ -44,9 +44,14 @@ CellRect MainScreen::area() const {
     return {0, 1, COLS, std::max(1, LINES - 2)};
 }
 
+// Every control placed, none scrolled out of view: the order and geometry the keyboard uses.
+ScreenLayout MainScreen::everything() const {
+    ScrollPlace scroll;
+    return ScreenLayout(window_, {0, 0, kUnbounded, kUnbounded}, nullptr, &scroll, unicode_);
+}
+
 std::vector<QWidget*> MainScreen::focusChain() const {
-    int scroll = 1;
-    ScreenLayout all(window_, {0, 0, COLS, kUnboundedRows}, nullptr, &scroll, unicode_);
+    const ScreenLayout all = everything();
     std::vector<QWidget*> chain;
     for (const PlacedControl& control : all.controls()) {
         if (Focusable(control.widget)) chain.push_back(control.widget);
@@ -159,6 +164,18 @@ void MainScreen::drawScrollMarks(const ScreenLayout& layout) {
     if (layout.rowsBelow() && lastY >= 0) {
         DrawText(lastY, x, unicode_ ? L"▼" : L"v", COLS, A_BOLD);
     }
+    // Columns scrolled sideways: marks in the header row, beside the fixed first column and
+    // at the right end.
+    int fixedEnd = -1;
+    for (const LayoutNode& child : grid->children) {
+        if (child.shown && child.gridColumn == 0) {
+            fixedEnd = std::max(fixedEnd, child.rect.x + child.rect.width);
+        }
+    }
+    if (layout.columnsLeft() && fixedEnd >= 0) {
+        DrawText(grid->rect.y, fixedEnd, unicode_ ? L"◀" : L"<", COLS, A_BOLD);
+    }
+    if (layout.columnsRight()) DrawText(grid->rect.y, x, unicode_ ? L"▶" : L">", COLS, A_BOLD);
 }
 
 // Push buttons answer to their '&' letter, else to the first letter of their text that no
@@ -234,8 +251,7 @@ void MainScreen::moveFocus(int step) {
 // Moves to the nearest control in the direction, measured on a layout where every control has
 // a place, so that moving past the last visible target row scrolls the rows.
 void MainScreen::moveSpatially(int dx, int dy) {
-    int scroll = 1;
-    ScreenLayout all(window_, {0, 0, COLS, kUnboundedRows}, nullptr, &scroll, unicode_);
+    const ScreenLayout all = everything();
     const PlacedControl* current = nullptr;
     for (const PlacedControl& control : all.controls()) {
         if (control.widget == focus_) current = &control;

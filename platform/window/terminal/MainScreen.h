@@ -27,6 +27,7 @@ public:
 
 private:
     CellRect area() const;
+    ScreenLayout everything() const;
     std::vector<QWidget*> focusChain() const;
     QWidget* focusWidget();
     void drawNode(const LayoutNode& node);
@@ -42,7 +43,7 @@ private:
     RunModal runModal_;
     bool unicode_;
     QPointer<QWidget> focus_;
-    int scroll_ = 1;
+    ScrollPlace scroll_;
     std::vector<PlacedControl> shown_;       // as last drawn
     std::map<QWidget*, wchar_t> mnemonics_;  // push button -> its letter (lower case)
 };

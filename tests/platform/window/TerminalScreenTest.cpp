@@ -284,8 +284,8 @@ TEST_F(TerminalScreen, TheScreenIsDrawnAgainAfterAResize) {
     ASSERT_TRUE(program->waitUntil([&] { return program->find("        15 [").first >= 0; }))
         << program->screen();
     EXPECT_EQ(program->find("▼").first, -1) << program->screen();
-    // The frame uses the whole width and the help line sits on the last row.
-    EXPECT_EQ(program->cell(1, 99), "┐") << program->screen();
+    // The window is centred at its natural size and the help line sits on the last row.
+    EXPECT_EQ(program->cell(8, 89), "┐") << program->screen();
     EXPECT_NE(program->row(39).find("F10 close window"), std::string::npos) << program->screen();
     // A terminal far too small clips the screen; a list still opens and closes there.
     program->resize(6, 20);
@@ -301,31 +301,111 @@ TEST_F(TerminalScreen, TheScreenIsDrawnAgainAfterAResize) {
     expectRestored(*program);
 }
 
-// A terminal that shrinks keeps cells the program no longer knows of: the screen is painted
-// from scratch, and reads as a fresh one at that size.
-TEST_F(TerminalScreen, AfterAShrinkTheWholeScreenIsPaintedAgain) {
+// Each language fits the documented 80x24 with every column in reach, a larger screen shows the
+// window centred, and after a shrink (where a terminal keeps cells the program no longer knows
+// of) the screen is painted from scratch.
+TEST_F(TerminalScreen, TheScreenFitsEachLanguageAndEachSize) {
+    const std::string l = std::string(60, ' ');
     const struct Case {
         const char* name;
+        const char* language;
         int rows;
         int columns;
         std::vector<std::pair<int, int>> sizes;
+        std::string keys;
+        std::vector<std::pair<int, std::string>> expected;
+        std::pair<int, int> focus;  // a cell drawn reversed
     } cases[] = {
-        {"grown, then shrunk back", 24, 80, {{30, 100}, {24, 80}}},
-        {"from a large screen", 60, 200, {{24, 80}}},
-    };
-    const std::pair<int, const char*> expected[] = {
-        {0, "                                 SC820 Utility"},
-        {1, "┌─ SCSI configuration ─────────────────────────────────────────────────────────┐"},
-        {2, "│Host adapter SCSI ID:  [7 ▾]     │ Target ID Max transfer Sync Wide Disconnect│"},
-        {17, "└──────────────────────────────────────────────────────────────────────────────┘"},
-        {18, "┌─ Versions ───────────────────────────────────────────────────────────────────┐"},
-        {19, "│Utility:       1.0.2          Driver extension: 2.1.0                         │"},
-        {22, "[ Default ] [ Erase Flash ] [ Write BIOS… ] [ OK ] [ Cancel ]"},
+        {"grown, then shrunk back",
+         "en",
+         24,
+         80,
+         {{30, 100}, {24, 80}},
+         "",
+         {
+             {0, "                                 SC820 Utility"},
+             {1,
+              "┌─ SCSI configuration ─────────────────────────────────────────────────────────┐"},
+             {2,
+              "│Host adapter SCSI ID:  [7 ▾]     │ Target ID Max transfer Sync Wide Disconnect│"},
+             {17,
+              "└──────────────────────────────────────────────────────────────────────────────┘"},
+             {18,
+              "┌─ Versions ───────────────────────────────────────────────────────────────────┐"},
+             {19,
+              "│Utility:       1.0.2          Driver extension: 2.1.0                         │"},
+             {22, "[ Default ] [ Erase Flash ] [ Write BIOS… ] [ OK ] [ Cancel ]"},
+         },
+         {2, 24}},
+        {"from a large screen",
+         "en",
+         60,
+         200,
+         {{24, 80}},
+         "",
+         {
+             {1,
+              "┌─ SCSI configuration ─────────────────────────────────────────────────────────┐"},
+             {17,
+              "└──────────────────────────────────────────────────────────────────────────────┘"},
+             {18,
+              "┌─ Versions ───────────────────────────────────────────────────────────────────┐"},
+             {22, "[ Default ] [ Erase Flash ] [ Write BIOS… ] [ OK ] [ Cancel ]"},
+         },
+         {2, 24}},
+        {"a large screen, centred",
+         "en",
+         60,
+         200,
+         {},
+         "",
+         {
+             {18, l + "┌─ SCSI configuration "
+                      "─────────────────────────────────────────────────────────┐"},
+             {35, l + "│                                 │        15 [13.3 MB/s▾] [x]  [ ]     [x] "
+                      "   │"},
+             {36, l + "└───────────────────────────────────────────────────────────────────────────"
+                      "───┘"},
+             {41, l + "[ Default ] [ Erase Flash ] [ Write BIOS… ] [ OK ] [ Cancel ]"},
+         },
+         {19, 84}},
+        {"German, its widest columns scrolled in",
+         "de",
+         24,
+         80,
+         {},
+         "",
+         {
+             {1,
+              "┌─ SCSI-Konfiguration ─────────────────────────────────────────────────────────┐"},
+             {2,
+              "│SCSI-ID des Hostadapters:  [7 ▾]     │ Ziel-ID Max. Übertragung Synchron Wide▶│"},
+             {3,
+              "│Wartezeit nach Reset:      [2 s  ▾]  │       0 [40 MB/s  ▾]       [x]    [x]  │"},
+             {22, "[ Standard ] [ Flash löschen ] [ BIOS schreiben… ] [ OK ] [ Abbrechen ]"},
+         },
+         {2, 28}},
+        {"German, the focus on a Disconnect box",
+         "de",
+         24,
+         80,
+         {},
+         "\033OC\033OC\033OC\033OC",
+         {
+             {2,
+              "│SCSI-ID des Hostadapters:  [7 ▾]     │ Ziel-ID◀Synchron Wide Disconnect       │"},
+             {3,
+              "│Wartezeit nach Reset:      [2 s  ▾]  │       0   [x]    [x]     [x]           │"},
+         },
+         {3, 65}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        auto program = start(c.rows, c.columns);
-        reachMainScreen(*program);
+        auto program =
+            start(c.rows, c.columns, {"--terminal"}, {std::string("LANGUAGE=") + c.language});
+        ASSERT_TRUE(program->waitForText("[ Cancel ]  [ OK ]")) << program->screen();
+        program->send(kEnter);
+        ASSERT_TRUE(program->waitForText("1.20")) << program->screen();
         for (const auto& [rows, columns] : c.sizes) {
             program->resize(rows, columns);
             // A grown terminal adds blank rows: the bottom line is there once it is drawn.
@@ -333,15 +413,19 @@ TEST_F(TerminalScreen, AfterAShrinkTheWholeScreenIsPaintedAgain) {
                 return program->row(rows - 1).find(" Tab") == 0;
             })) << program->screen();
         }
+        program->send(c.keys);
         program->waitUntil([&] {
-            for (const auto& [row, text] : expected) {
+            for (const auto& [row, text] : c.expected) {
                 if (program->row(row) != text) return false;
             }
-            return true;
+            return program->reversed(c.focus.first, c.focus.second);
         });
-        for (const auto& [row, text] : expected) EXPECT_EQ(program->row(row), text) << row;
+        for (const auto& [row, text] : c.expected) EXPECT_EQ(program->row(row), text) << row;
+        EXPECT_TRUE(program->reversed(c.focus.first, c.focus.second)) << program->screen();
         int versions = 0;
-        for (int row = 0; row < 24; ++row) versions += program->row(row).find("Versions") < 80;
+        for (int row = 0; row < program->rows(); ++row) {
+            versions += program->row(row).find("Version") != std::string::npos;
+        }
         EXPECT_EQ(versions, 1) << program->screen();
         program->send(kCtrlC);
         program->waitForExit();
