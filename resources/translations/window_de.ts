@@ -520,4 +520,19 @@
         <translation>OK</translation>
     </message>
 </context>
+<context>
+    <name>Terminal</name>
+    <message>
+        <source>arrows</source>
+        <translation>Pfeiltasten</translation>
+    </message>
+    <message>
+        <source>Tab/%1 move · Space toggle · Enter open/press · %2 · Esc cancel</source>
+        <translation>Tab/%1 wechseln · Leertaste wählt · Eingabe öffnet · %2 · Esc zurück</translation>
+    </message>
+    <message>
+        <source>F10/Ctrl-W close: stores the form on the card · Ctrl-C quit</source>
+        <translation>F10/Strg-W schließen: speichert auf der Karte · Strg-C beenden</translation>
+    </message>
+</context>
 </TS>

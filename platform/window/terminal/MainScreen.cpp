@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -76,17 +77,53 @@ void MainScreen::draw() {
     attron(bar);
     mvhline(0, 0, ' ', COLS);
     attroff(bar);
+    const std::vector<std::wstring> help = helpLines();
+    // What closing does sits at the right of the title bar, where a window has its close box;
+    // the title stays centred unless the two would meet.
     const std::wstring title = Title(window_);
-    DrawText(0, std::max(0, (COLS - TextCells(title)) / 2), title, COLS, bar);
+    const int closeX = std::max(0, COLS - TextCells(help[0]));
+    int titleX = std::max(0, (COLS - TextCells(title)) / 2);
+    if (titleX + TextCells(title) >= closeX) titleX = std::max(0, std::min(titleX, 1));
+    DrawText(0, titleX, title, COLS, bar);
+    if (titleX + TextCells(title) < closeX) DrawText(0, closeX, help[0], COLS, bar);
     drawNode(layout.root());
     drawScrollMarks(layout);
-    const std::wstring help =
-        unicode_ ? L" Tab/←↑↓→ move · Space toggle · Enter open/press · F10 close window"
-                 : L" Tab/arrows move, Space toggle, Enter open/press, F10 close window";
     attron(A_REVERSE);
     mvhline(LINES - 1, 0, ' ', COLS);
     attroff(A_REVERSE);
-    DrawText(LINES - 1, 0, help, COLS, A_REVERSE);
+    DrawText(LINES - 1, 0, help[1], COLS, A_REVERSE);
+}
+
+// What closing does, then the keys, in the window's language; the buttons' letters as this
+// language marks them.
+std::vector<std::wstring> MainScreen::helpLines() const {
+    QString letters;
+    for (const PlacedControl& control : shown_) {
+        auto mnemonic = mnemonics_.find(control.widget);
+        if (mnemonic == mnemonics_.end()) continue;
+        if (!letters.isEmpty()) letters += QLatin1Char(' ');
+        letters += QChar(static_cast<char16_t>(mnemonic->second)).toUpper();
+    }
+    const QString arrows =
+        unicode_ ? QStringLiteral("←↑↓→") : QCoreApplication::translate("Terminal", "arrows");
+    std::vector<std::wstring> lines = {
+        QCoreApplication::translate("Terminal",
+                                    "F10/Ctrl-W close: stores the form on the card · Ctrl-C quit")
+                .toStdWString() +
+            L" ",
+        QCoreApplication::translate(
+            "Terminal", "Tab/%1 move · Space toggle · Enter open/press · %2 · Esc cancel")
+            .arg(arrows, letters)
+            .toStdWString(),
+    };
+    lines[1] = L" " + lines[1];
+    for (std::wstring& line : lines) {
+        if (unicode_) continue;
+        for (size_t at = line.find(L" · "); at != std::wstring::npos; at = line.find(L" · ")) {
+            line.replace(at, 3, L", ");
+        }
+    }
+    return lines;
 }
 
 void MainScreen::drawNode(const LayoutNode& node) {

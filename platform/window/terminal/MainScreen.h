@@ -28,6 +28,7 @@ public:
 private:
     CellRect area() const;
     ScreenLayout everything() const;
+    std::vector<std::wstring> helpLines() const;
     std::vector<QWidget*> focusChain() const;
     QWidget* focusWidget();
     void drawNode(const LayoutNode& node);
