@@ -56,6 +56,24 @@ std::vector<std::wstring> Wrap(const std::wstring& text, int width) {
     return lines;
 }
 
+// Line breaks as the window's alert shows them: "\r\n", "\r" and "\n" each end a line (so
+// "\r\r" leaves a blank line); a tab is a space and other control characters show nothing.
+std::wstring PlainLines(const std::wstring& text) {
+    std::wstring out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const wchar_t c = text[i];
+        if (c == L'\r') {
+            if (i + 1 < text.size() && text[i + 1] == L'\n') ++i;
+            out += L'\n';
+        } else if (c == L'\t') {
+            out += L' ';
+        } else if (c == L'\n' || !std::iswcntrl(static_cast<wint_t>(c))) {
+            out += c;
+        }
+    }
+    return out;
+}
+
 wchar_t Lower(wchar_t c) {
     return static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
 }
@@ -66,7 +84,7 @@ wchar_t Lower(wchar_t c) {
 
 AlertBox::AlertBox(std::wstring title, std::wstring message, std::wstring defaultButton,
                    const std::wstring* alternateButton, const std::wstring* otherButton)
-    : title_(std::move(title)), message_(std::move(message)) {
+    : title_(std::move(title)), message_(PlainLines(message)) {
     buttons_.push_back({std::move(defaultButton), 1, {}});
     if (alternateButton != nullptr) buttons_.push_back({*alternateButton, 0, {}});
     if (otherButton != nullptr) buttons_.push_back({*otherButton, -1, {}});

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "driverif/def.h"
@@ -28,11 +29,12 @@ class TerminalScreen : public ::testing::Test {
 protected:
     std::unique_ptr<TerminalProgram> start(int rows = 24, int columns = 80,
                                            std::vector<std::string> options = {"--terminal"},
-                                           const std::vector<std::string>& extraEnv = {}) {
+                                           const std::vector<std::string>& extraEnv = {},
+                                           const std::string& program = kProgram) {
         std::vector<std::string> env = {"SC820_HOST_ROOT=" + host.root(), "HOME=" + work.path(),
                                         "LANG=en_US.UTF-8", "LC_ALL=C.UTF-8", "QT_QPA_PLATFORM="};
         env.insert(env.end(), extraEnv.begin(), extraEnv.end());
-        options.insert(options.begin(), kProgram);
+        options.insert(options.begin(), program);
         return std::make_unique<TerminalProgram>(options, env, rows, columns);
     }
 
@@ -478,13 +480,48 @@ TEST_F(TerminalScreen, TheTerminalIsRestoredHoweverTheProgramEnds) {
     }
 }
 
+// The message's line breaks are the window's: "\r\r" leaves a blank line, nothing shows as '?'.
 TEST_F(TerminalScreen, AnAlertThatEndsTheProgramGivesTheTerminalBack) {
-    host.hostOk({"attach", "2"});  // a device in use on the card stops the start-up
-    auto program = start();
-    ASSERT_TRUE(program->waitForText("[ OK ]")) << program->screen();
-    program->send(kEnter);
-    EXPECT_EQ(program->waitForExit(), 0) << program->screen();
-    expectRestored(*program);
+    const std::string bundle = work.path() + "/notest/SC820 Utility";
+    std::filesystem::create_directories(bundle);
+    std::filesystem::copy(SC820_BUNDLE_DIR, bundle, std::filesystem::copy_options::recursive);
+    std::filesystem::remove(bundle + "/Contents/Resources/test");  // the path check fails
+    const struct Case {
+        const char* name;
+        std::string program;
+        std::vector<std::string> host;   // set up before the start
+        std::vector<std::string> lines;  // on consecutive rows, in the same column
+    } cases[] = {
+        {"a device in use",
+         kProgram,
+         {"attach", "2"},
+         {"the card and start the utility again.", std::string(37, ' '),
+          "Nothing has been changed. The utility will now quit."}},
+        {"the composed path message",
+         bundle + "/Contents/bin/sc820-utility",
+         {"detach", "2"},
+         {"Nothing has been changed. The utility will now quit.", std::string(52, ' '),
+          "Make sure the utility is complete and that its folder path"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        host.hostOk(c.host);
+        auto program = start(24, 80, {"--terminal"}, {}, c.program);
+        ASSERT_TRUE(program->waitForText("[ OK ]")) << program->screen();
+        const auto [first, column] = program->find(c.lines[0]);
+        ASSERT_GE(first, 0) << program->screen();
+        for (size_t i = 1; i < c.lines.size(); ++i) {
+            std::string shown;
+            for (size_t at = 0; at < c.lines[i].size(); ++at) {
+                shown += program->cell(first + static_cast<int>(i), column + static_cast<int>(at));
+            }
+            EXPECT_EQ(shown, c.lines[i]) << program->screen();
+        }
+        EXPECT_EQ(program->screen().find('?'), std::string::npos) << program->screen();
+        program->send(kEnter);
+        EXPECT_EQ(program->waitForExit(), 0) << program->screen();
+        expectRestored(*program);
+    }
 }
 
 // Without a display the terminal is used when standard input and output are a terminal; with
