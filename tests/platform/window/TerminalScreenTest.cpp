@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "driverif/def.h"
+#include "platform/foundation/Foundation.h"
 #include "tests/support/TempHost.h"
 #include "tests/support/TerminalProgram.h"
 
@@ -195,37 +196,79 @@ TEST_F(TerminalScreen, ACheckBoxIsToggledWithSpace) {
     EXPECT_EQ(eeprom().WideEnable[0], 1);
 }
 
-TEST_F(TerminalScreen, WriteThroughTheFilePromptWithTabCompletion) {
+// 5000 bytes that differ for each seed.
+std::string Image(int seed) {
     std::string image(5000, '\0');
-    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 7 + 3);
-    WriteFileBytes(work.path() + "/bios-image.rom", image);
-    auto program = start();
-    reachMainScreen(*program);
-    program->send("w");  // the Write BIOS… button's letter
-    ASSERT_TRUE(program->waitForText("[ Cancel ]  [ OK ]")) << program->screen();
-    program->send(kEnter);
-    ASSERT_TRUE(program->waitForText("Folder: " + work.path())) << program->screen();
-    EXPECT_NE(program->find("File: " + work.path() + "/").first, -1) << program->screen();
-    program->send("bios" + kTab);
-    ASSERT_TRUE(program->waitForText(work.path() + "/bios-image.rom")) << program->screen();
-    program->send(kEnter);
-    ASSERT_TRUE(program->waitUntil([&] { return program->find("Folder:").first < 0; }))
-        << program->screen();
-    ASSERT_TRUE(program->waitForText("[ Cancel ]  [ OK ]")) << program->screen();
-    program->send(kEnter);  // the last question before the flash is written
-    ASSERT_TRUE(program->waitForText("written and verified")) << program->screen();
-    program->send(kEnter);
-    ASSERT_TRUE(program->waitForText("SCSI BIOS:        updated.")) << program->screen();
-    program->send("c");  // Cancel: quit without storing
-    EXPECT_EQ(program->waitForExit(), 0);
-    expectRestored(*program);
-    const std::string flash = [&] {
-        const std::string file = work.path() + "/flash.bin";
-        host.hostOk({"flash", "get", file});
-        return ReadFileBytes(file);
-    }();
-    ASSERT_GE(flash.size(), image.size());
-    EXPECT_EQ(flash.substr(0, image.size()), image);
+    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 7 + seed);
+    return image;
+}
+
+// The prompt lists its folder at once; typing, Tab, the arrows and Enter pick the file. A name
+// that is not UTF-8 is used byte for byte where paths keep their bytes, else refused: never
+// another file's name.
+TEST_F(TerminalScreen, WriteThroughTheFilePrompt) {
+    const bool bytesKept = NSString(std::string("a\xff")).UTF8String() == "a\xff";
+    const std::string nonUtf8 = "img\xff.bin";            // image 1
+    const std::string lookAlike = "img\xef\xbf\xbd.bin";  // image 2: U+FFFD, as UTF-8
+    const std::string latin1 = "bios\xe9.rom";            // image 3
+    const std::string typedPath = work.path().substr(1) + "/other/image.rom";
+    const struct Case {
+        const char* name;
+        std::string keys;
+        int written;  // the image that ends up in the flash, 0: none (refused)
+    } cases[] = {
+        {"Tab completes", "bios-" + kTab, 4},
+        {"the arrows pick from the list", kDown, 4},
+        {"a typed / starts a new path", "/" + typedPath, 5},
+        {"a typed ~ starts at home", "~/bios-image.rom", 4},
+        {"a name that is not UTF-8", "img" + kDown + kDown, bytesKept ? 1 : 0},
+        {"a Latin-1 name", "bios" + kDown + kDown, bytesKept ? 3 : 0},
+    };
+    WriteFileBytes(work.path() + "/" + nonUtf8, Image(1));
+    WriteFileBytes(work.path() + "/" + lookAlike, Image(2));
+    WriteFileBytes(work.path() + "/" + latin1, Image(3));
+    WriteFileBytes(work.path() + "/bios-image.rom", Image(4));
+    std::filesystem::create_directories(work.path() + "/other");
+    WriteFileBytes(work.path() + "/other/image.rom", Image(5));
+    const auto flash = [&] {
+        host.hostOk({"flash", "get", work.path() + "/other/flash.bin"});
+        return ReadFileBytes(work.path() + "/other/flash.bin").substr(0, 5000);
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        host.hostOk({"flash", "erase"});
+        auto program = start();
+        reachMainScreen(*program);
+        program->send("w");  // the Write BIOS… button's letter
+        ASSERT_TRUE(program->waitForText("[ Cancel ]  [ OK ]")) << program->screen();
+        program->send(kEnter);
+        ASSERT_TRUE(program->waitForText("File: " + work.path() + "/")) << program->screen();
+        // The folder is listed before any key: the names sorted by their bytes, the one that is
+        // not UTF-8 told apart from its look-alike.
+        for (const char* name :
+             {"bios-image.rom", "bios\\xE9.rom", "img\xef\xbf\xbd.bin", "img\\xFF.bin", "other/"}) {
+            EXPECT_NE(program->find(std::string("│  ") + name).first, -1) << name;
+        }
+        program->send(c.keys + kEnter);
+        if (c.written == 0) {
+            ASSERT_TRUE(program->waitForText("is not UTF-8")) << program->screen();
+            program->send(kEscape + "c");
+            EXPECT_EQ(program->waitForExit(), 0);
+            EXPECT_EQ(flash(), std::string(5000, '\xff'));
+            continue;
+        }
+        ASSERT_TRUE(program->waitUntil([&] { return program->find("Folder:").first < 0; }))
+            << program->screen();
+        ASSERT_TRUE(program->waitForText("[ Cancel ]  [ OK ]")) << program->screen();
+        program->send(kEnter);  // the last question before the flash is written
+        ASSERT_TRUE(program->waitForText("written and verified")) << program->screen();
+        program->send(kEnter);
+        ASSERT_TRUE(program->waitForText("SCSI BIOS:        updated.")) << program->screen();
+        program->send("c");  // Cancel: quit without storing
+        EXPECT_EQ(program->waitForExit(), 0);
+        expectRestored(*program);
+        EXPECT_EQ(flash(), Image(c.written));
+    }
 }
 
 // A left-button press at the 0-based cell, as a terminal reports it in SGR mouse mode.
