@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cwctype>
+#include <optional>
 
 namespace {
 
@@ -55,13 +56,31 @@ std::vector<QWidget*> MainScreen::focusChain() const {
     const ScreenLayout all = everything();
     std::vector<QWidget*> chain;
     for (const PlacedControl& control : all.controls()) {
-        if (Focusable(control.widget)) chain.push_back(control.widget);
+        if (reachable(control.widget)) chain.push_back(control.widget);
     }
     return chain;
 }
 
+// A control the screen is too small to show, and that no scrolling brings in, takes no focus
+// and no key: nobody would see what it does.
+bool MainScreen::reachable(QWidget* widget) const {
+    return Focusable(widget) && outOfReach_.count(widget) == 0;
+}
+
+std::set<QWidget*> MainScreen::beyondScreen(const ScreenLayout& layout) const {
+    const CellRect shown = area();
+    std::set<QWidget*> beyond;
+    for (const PlacedControl& control : layout.controls()) {
+        const CellRect& r = control.rect;
+        if (r.y + r.height > shown.y + shown.height || r.x + r.width > shown.x + shown.width) {
+            beyond.insert(control.widget);
+        }
+    }
+    return beyond;
+}
+
 QWidget* MainScreen::focusWidget() {
-    if (focus_ && Focusable(focus_)) return focus_;
+    if (focus_ && reachable(focus_)) return focus_;
     const std::vector<QWidget*> chain = focusChain();
     focus_ = chain.empty() ? nullptr : chain.front();
     return focus_;
@@ -69,8 +88,12 @@ QWidget* MainScreen::focusWidget() {
 
 void MainScreen::draw() {
     if (!window_) return;
-    QWidget* focus = focusWidget();
-    ScreenLayout layout(window_, area(), focus, &scroll_, unicode_);
+    std::optional<ScreenLayout> placed;
+    placed.emplace(window_, area(), focusWidget(), &scroll_, unicode_);
+    outOfReach_ = beyondScreen(*placed);
+    if (focus_ && !reachable(focus_))
+        placed.emplace(window_, area(), focusWidget(), &scroll_, unicode_);
+    const ScreenLayout& layout = *placed;
     shown_ = layout.controls();
     assignMnemonics(shown_);
     const attr_t bar = has_colors() ? COLOR_PAIR(1) | A_BOLD : A_REVERSE;
@@ -117,6 +140,11 @@ std::vector<std::wstring> MainScreen::helpLines() const {
             .toStdWString(),
     };
     lines[1] = L" " + lines[1];
+    // No button within reach: no letters to name.
+    if (letters.isEmpty()) {
+        const size_t empty = lines[1].find(L" ·  · ");
+        if (empty != std::wstring::npos) lines[1].replace(empty, 6, L" · ");
+    }
     for (std::wstring& line : lines) {
         if (unicode_) continue;
         for (size_t at = line.find(L" · "); at != std::wstring::npos; at = line.find(L" · ")) {
@@ -226,7 +254,7 @@ void MainScreen::assignMnemonics(const std::vector<PlacedControl>& controls) {
     };
     for (const PlacedControl& control : controls) {
         auto* button = qobject_cast<QPushButton*>(control.widget);
-        if (button == nullptr) continue;
+        if (button == nullptr || outOfReach_.count(button) != 0) continue;
         if (wchar_t marked = MarkedLetter(button->text())) {
             take(button, marked);
             continue;
@@ -299,7 +327,7 @@ void MainScreen::moveSpatially(int dx, int dy) {
     QWidget* best = nullptr;
     long bestScore = LONG_MAX;
     for (const PlacedControl& control : all.controls()) {
-        if (control.widget == focus_ || !Focusable(control.widget)) continue;
+        if (control.widget == focus_ || !reachable(control.widget)) continue;
         const CellRect& r = control.rect;
         long along = 0, across = 0;
         if (dx != 0) {
