@@ -268,8 +268,16 @@ ScreenLayout::ScreenLayout(QWidget* window, CellRect area, QWidget* focus, Scrol
 
 void ScreenLayout::scrollRows(int height, QWidget* focus, ScrollPlace* scroll) {
     LayoutNode& grid = *scrolling_;
-    const int overflow = root_.height - height;
-    grid.visibleRows = std::max(1, grid.gridRows - 1 - overflow);
+    // As many rows as fit; where nothing fits, as many as the rest of the window leaves room for.
+    grid.visibleRows = 1;
+    measure(root_);
+    const int target = std::max(height, root_.height);
+    for (int rows = grid.gridRows - 1; rows > 1; --rows) {
+        grid.visibleRows = rows;
+        measure(root_);
+        if (root_.height <= target) break;
+        grid.visibleRows = rows - 1;
+    }
     const int last = grid.gridRows - grid.visibleRows;
     int first = std::clamp(scroll->row, 1, std::max(1, last));
     const LayoutNode* cell = cellOf(grid, focus);

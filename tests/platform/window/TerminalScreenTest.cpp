@@ -447,7 +447,7 @@ TEST_F(TerminalScreen, TheScreenFitsEachLanguageAndEachSize) {
          },
          {3, 65}},
         // Shift-Tab from the first control: the buttons lie below the screen and are passed
-        // over; the last target row is scrolled in.
+        // over; the last target row is scrolled in, the target rows fill their group.
         {"a short screen, the focus on what is shown",
          "en",
          20,
@@ -455,11 +455,13 @@ TEST_F(TerminalScreen, TheScreenFitsEachLanguageAndEachSize) {
          {},
          "\033[Z",
          {
-             {12,
-              "││( ) Automatic                 │ │        15 [13.3 MB/s▾] [x]  [ ]     [x]    │"},
+             {3,
+              "│Reset recovering time: [2 s  ▾]  │         2 [20 MB/s  ▾] [x]  [x]     [x]    ▲"},
+             {16,
+              "│└──────────────────────────────┘ │        15 [13.3 MB/s▾] [x]  [ ]     [x]    │"},
              {19, " Tab/←↑↓→ move · Space toggle · Enter open/press · Esc cancel"},
          },
-         {12, 72}},
+         {16, 72}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
