@@ -180,6 +180,10 @@ int TerminalProgram::waitForExit(int timeoutMs) {
     return exited_ ? status_ : -1;
 }
 
+void TerminalProgram::scribble(const std::string& bytes) {
+    vterm_input_write(vterm_, bytes.data(), bytes.size());
+}
+
 void TerminalProgram::resize(int rows, int columns) {
     // A real terminal (xterm, tmux) that gets shorter keeps its bottom rows, where the cursor
     // is, and pushes the top ones out: what the program believes is on the screen is stale.

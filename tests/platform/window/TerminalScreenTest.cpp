@@ -356,6 +356,7 @@ TEST_F(TerminalScreen, TheScreenFitsEachLanguageAndEachSize) {
         int rows;
         int columns;
         std::vector<std::pair<int, int>> sizes;
+        std::string scribble;  // written by another program before the keys
         std::string keys;
         std::vector<std::pair<int, std::string>> expected;
         std::pair<int, int> focus;  // a cell drawn reversed
@@ -365,6 +366,7 @@ TEST_F(TerminalScreen, TheScreenFitsEachLanguageAndEachSize) {
          24,
          80,
          {{30, 100}, {24, 80}},
+         "",
          "",
          {
              // The title bar says what closing does, the bottom line names the keys.
@@ -383,11 +385,27 @@ TEST_F(TerminalScreen, TheScreenFitsEachLanguageAndEachSize) {
              {23, " Tab/←↑↓→ move · Space toggle · Enter open/press · D E W O C · Esc cancel"},
          },
          {2, 24}},
+        // Ctrl-L paints every cell again, whatever else was written to the terminal.
+        {"Ctrl-L after another program wrote",
+         "en",
+         24,
+         80,
+         {},
+         "\033[3;1HBroadcast message\033[20;30Hfrom root",
+         "\014",
+         {
+             {2,
+              "│Host adapter SCSI ID:  [7 ▾]     │ Target ID Max transfer Sync Wide Disconnect│"},
+             {19,
+              "│Utility:       1.0.2          Driver extension: 2.1.0                         │"},
+         },
+         {2, 24}},
         {"from a large screen",
          "en",
          60,
          200,
          {{24, 80}},
+         "",
          "",
          {
              {1,
@@ -405,6 +423,7 @@ TEST_F(TerminalScreen, TheScreenFitsEachLanguageAndEachSize) {
          200,
          {},
          "",
+         "",
          {
              {18, l + "┌─ SCSI configuration "
                       "─────────────────────────────────────────────────────────┐"},
@@ -420,6 +439,7 @@ TEST_F(TerminalScreen, TheScreenFitsEachLanguageAndEachSize) {
          24,
          80,
          {},
+         "",
          "",
          {
              {1,
@@ -438,6 +458,7 @@ TEST_F(TerminalScreen, TheScreenFitsEachLanguageAndEachSize) {
          24,
          80,
          {},
+         "",
          "\033OC\033OC\033OC\033OC",
          {
              {2,
@@ -453,6 +474,7 @@ TEST_F(TerminalScreen, TheScreenFitsEachLanguageAndEachSize) {
          20,
          80,
          {},
+         "",
          "\033[Z",
          {
              {3,
@@ -477,6 +499,7 @@ TEST_F(TerminalScreen, TheScreenFitsEachLanguageAndEachSize) {
                 return program->row(rows - 1).find(" Tab") == 0;
             })) << program->screen();
         }
+        program->scribble(c.scribble);
         program->send(c.keys);
         program->waitUntil([&] {
             for (const auto& [row, text] : c.expected) {
