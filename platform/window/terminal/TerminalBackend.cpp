@@ -85,6 +85,9 @@ void TerminalBackend::scheduleRedraw() {
 
 void TerminalBackend::redraw() {
     if (!TerminalSession::active()) return;
+    if (LINES != drawnRows_ || COLS != drawnColumns_) clearok(curscr, TRUE);  // a resize
+    drawnRows_ = LINES;
+    drawnColumns_ = COLS;
     erase();
     if (main_) main_->draw();
     for (Modal* modal : modals_) modal->draw();
@@ -163,7 +166,7 @@ int TerminalBackend::runModal(Modal& modal) {
             if (errno == EINTR) continue;
             hangUp();
         }
-        if (fds[1].revents != 0 && TerminalSession::takeSignals()) repaintAll();
+        if (fds[1].revents != 0 && TerminalSession::takeSignals()) redraw();
         if (fds[0].revents != 0 && InputClosed()) hangUp();
     }
     modals_.pop_back();

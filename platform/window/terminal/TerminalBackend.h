@@ -57,4 +57,6 @@ private:
     std::unique_ptr<QSocketNotifier> input_;
     std::unique_ptr<QSocketNotifier> signals_;
     bool redrawPending_ = false;
+    int drawnRows_ = 0;
+    int drawnColumns_ = 0;
 };
