@@ -520,4 +520,55 @@
         <translation>OK</translation>
     </message>
 </context>
+<context>
+    <name>Terminal</name>
+    <message>
+        <source>arrows</source>
+        <translation>Pfeiltasten</translation>
+    </message>
+    <message>
+        <source>Tab/%1 move · Space toggle · Enter open/press · %2 · Esc cancel</source>
+        <translation>Tab/%1 wechseln · Leertaste wählt · Eingabe öffnet · %2 · Esc zurück</translation>
+    </message>
+    <message>
+        <source>F10/Ctrl-W close: stores the form on the card · Ctrl-C quit</source>
+        <translation>F10/Strg-W schließen: speichert auf der Karte · Strg-C beenden</translation>
+    </message>
+    <message>
+        <source>Cannot list %1: %2</source>
+        <translation>%1 kann nicht gelesen werden: %2</translation>
+    </message>
+    <message>
+        <source>No name starts with that</source>
+        <translation>Kein Name beginnt so</translation>
+    </message>
+    <message>
+        <source>No such file: %1</source>
+        <translation>Datei nicht gefunden: %1</translation>
+    </message>
+    <message>
+        <source>This name is not UTF-8 text and cannot be opened here; rename the file.</source>
+        <translation>Dieser Name ist kein UTF-8-Text und kann hier nicht geöffnet werden; Datei umbenennen.</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>Öffnen</translation>
+    </message>
+    <message>
+        <source>Folder: </source>
+        <translation>Ordner: </translation>
+    </message>
+    <message>
+        <source>File: </source>
+        <translation>Datei: </translation>
+    </message>
+    <message>
+        <source>↑↓ pick · Enter open/choose · Tab complete · Esc cancel</source>
+        <translation>↑↓ wählen · Eingabe öffnen/übernehmen · Tab ergänzen · Esc abbrechen</translation>
+    </message>
+    <message>
+        <source>(%1 more)</source>
+        <translation>(%1 weitere)</translation>
+    </message>
+</context>
 </TS>

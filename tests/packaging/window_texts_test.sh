@@ -1,14 +1,15 @@
 #!/bin/sh
 # Every translatable text of the main window has a finished German translation: the window
-# description is scanned afresh against the German table, and any text that is new or still
-# unfinished fails the test.
-#   window_texts_test.sh LUPDATE MainWindow.ui window_de.ts
+# description (and the terminal's sources) are scanned afresh against the German table, and any
+# text that is new or still unfinished fails the test.
+#   window_texts_test.sh LUPDATE MainWindow.ui window_de.ts [SOURCE_DIR...]
 set -eu
 lupdate="$1" ui="$2" table="$3"
+shift 3
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 cp "$table" "$work/window_de.ts"
-"$lupdate" -silent -locations none -no-obsolete "$ui" -ts "$work/window_de.ts"
+"$lupdate" -silent -locations none -no-obsolete "$ui" "$@" -ts "$work/window_de.ts"
 unfinished="$(grep -c 'type="unfinished"' "$work/window_de.ts" || true)"
 if [ "$unfinished" -ne 0 ]; then
     echo "FAIL: $unfinished window texts have no German translation:"

@@ -180,7 +180,21 @@ int TerminalProgram::waitForExit(int timeoutMs) {
     return exited_ ? status_ : -1;
 }
 
+void TerminalProgram::scribble(const std::string& bytes) {
+    vterm_input_write(vterm_, bytes.data(), bytes.size());
+}
+
 void TerminalProgram::resize(int rows, int columns) {
+    // A real terminal (xterm, tmux) that gets shorter keeps its bottom rows, where the cursor
+    // is, and pushes the top ones out: what the program believes is on the screen is stale.
+    if (rows < rows_) {
+        VTermPos cursor{};
+        vterm_state_get_cursorpos(vterm_obtain_state(vterm_), &cursor);
+        const std::string up = "\033[r\033[" + std::to_string(rows_ - rows) + "S\033[" +
+                               std::to_string(cursor.row + 1) + ";" +
+                               std::to_string(cursor.col + 1) + "H";
+        vterm_input_write(vterm_, up.data(), up.size());
+    }
     rows_ = rows;
     columns_ = columns;
     vterm_set_size(vterm_, rows, columns);

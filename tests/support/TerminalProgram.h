@@ -31,6 +31,9 @@ public:
     // Reads until the program ends; its exit status, 128+N when killed by signal N, or -1 on
     // timeout.
     int waitForExit(int timeoutMs = 20000);
+    // Writes to the terminal behind the program's back, as another program (wall, a kernel
+    // message) would.
+    void scribble(const std::string& bytes);
     // Changes the terminal's size; the program receives SIGWINCH.
     void resize(int rows, int columns);
     void signal(int number);

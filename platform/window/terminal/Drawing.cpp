@@ -1,12 +1,15 @@
 #include "platform/window/terminal/Drawing.h"
 
 #include <cwchar>
+#include <cwctype>
 
 int DrawText(int y, int x, const std::wstring& text, int limit, attr_t attributes) {
     if (y < 0 || y >= LINES) return x;
     if (limit > COLS) limit = COLS;
     attron(attributes);
     for (wchar_t c : text) {
+        // A control character would move the cursor or change the terminal's state.
+        if (std::iswcntrl(static_cast<wint_t>(c))) continue;
         int width = wcwidth(c);
         if (width < 0) {
             c = L'?';

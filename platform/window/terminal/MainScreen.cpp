@@ -2,18 +2,20 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <climits>
 #include <cstdlib>
 #include <cwctype>
+#include <optional>
 
 namespace {
 
 constexpr int kCtrlW = 23;
-// Plenty of rows: the layout for moving by direction places every control, scrolled or not.
-constexpr int kUnboundedRows = 100000;
+// Plenty of cells: the layout for moving by direction places every control, scrolled or not.
+constexpr int kUnbounded = 100000;
 
 bool Focusable(QWidget* widget) {
     return widget->isEnabled() && (qobject_cast<QComboBox*>(widget) != nullptr ||
@@ -44,18 +46,41 @@ CellRect MainScreen::area() const {
     return {0, 1, COLS, std::max(1, LINES - 2)};
 }
 
+// Every control placed, none scrolled out of view: the order and geometry the keyboard uses.
+ScreenLayout MainScreen::everything() const {
+    ScrollPlace scroll;
+    return ScreenLayout(window_, {0, 0, kUnbounded, kUnbounded}, nullptr, &scroll, unicode_);
+}
+
 std::vector<QWidget*> MainScreen::focusChain() const {
-    int scroll = 1;
-    ScreenLayout all(window_, {0, 0, COLS, kUnboundedRows}, nullptr, &scroll, unicode_);
+    const ScreenLayout all = everything();
     std::vector<QWidget*> chain;
     for (const PlacedControl& control : all.controls()) {
-        if (Focusable(control.widget)) chain.push_back(control.widget);
+        if (reachable(control.widget)) chain.push_back(control.widget);
     }
     return chain;
 }
 
+// A control the screen is too small to show, and that no scrolling brings in, takes no focus
+// and no key: nobody would see what it does.
+bool MainScreen::reachable(QWidget* widget) const {
+    return Focusable(widget) && outOfReach_.count(widget) == 0;
+}
+
+std::set<QWidget*> MainScreen::beyondScreen(const ScreenLayout& layout) const {
+    const CellRect shown = area();
+    std::set<QWidget*> beyond;
+    for (const PlacedControl& control : layout.controls()) {
+        const CellRect& r = control.rect;
+        if (r.y + r.height > shown.y + shown.height || r.x + r.width > shown.x + shown.width) {
+            beyond.insert(control.widget);
+        }
+    }
+    return beyond;
+}
+
 QWidget* MainScreen::focusWidget() {
-    if (focus_ && Focusable(focus_)) return focus_;
+    if (focus_ && reachable(focus_)) return focus_;
     const std::vector<QWidget*> chain = focusChain();
     focus_ = chain.empty() ? nullptr : chain.front();
     return focus_;
@@ -63,25 +88,70 @@ QWidget* MainScreen::focusWidget() {
 
 void MainScreen::draw() {
     if (!window_) return;
-    QWidget* focus = focusWidget();
-    ScreenLayout layout(window_, area(), focus, &scroll_, unicode_);
+    std::optional<ScreenLayout> placed;
+    placed.emplace(window_, area(), focusWidget(), &scroll_, unicode_);
+    outOfReach_ = beyondScreen(*placed);
+    if (focus_ && !reachable(focus_))
+        placed.emplace(window_, area(), focusWidget(), &scroll_, unicode_);
+    const ScreenLayout& layout = *placed;
     shown_ = layout.controls();
     assignMnemonics(shown_);
     const attr_t bar = has_colors() ? COLOR_PAIR(1) | A_BOLD : A_REVERSE;
     attron(bar);
     mvhline(0, 0, ' ', COLS);
     attroff(bar);
+    const std::vector<std::wstring> help = helpLines();
+    // What closing does sits at the right of the title bar, where a window has its close box;
+    // the title stays centred unless the two would meet.
     const std::wstring title = Title(window_);
-    DrawText(0, std::max(0, (COLS - TextCells(title)) / 2), title, COLS, bar);
+    const int closeX = std::max(0, COLS - TextCells(help[0]));
+    int titleX = std::max(0, (COLS - TextCells(title)) / 2);
+    if (titleX + TextCells(title) >= closeX) titleX = std::max(0, std::min(titleX, 1));
+    DrawText(0, titleX, title, COLS, bar);
+    if (titleX + TextCells(title) < closeX) DrawText(0, closeX, help[0], COLS, bar);
     drawNode(layout.root());
     drawScrollMarks(layout);
-    const std::wstring help =
-        unicode_ ? L" Tab/←↑↓→ move · Space toggle · Enter open/press · F10 close window"
-                 : L" Tab/arrows move, Space toggle, Enter open/press, F10 close window";
     attron(A_REVERSE);
     mvhline(LINES - 1, 0, ' ', COLS);
     attroff(A_REVERSE);
-    DrawText(LINES - 1, 0, help, COLS, A_REVERSE);
+    DrawText(LINES - 1, 0, help[1], COLS, A_REVERSE);
+}
+
+// What closing does, then the keys, in the window's language; the buttons' letters as this
+// language marks them.
+std::vector<std::wstring> MainScreen::helpLines() const {
+    QString letters;
+    for (const PlacedControl& control : shown_) {
+        auto mnemonic = mnemonics_.find(control.widget);
+        if (mnemonic == mnemonics_.end()) continue;
+        if (!letters.isEmpty()) letters += QLatin1Char(' ');
+        letters += QChar(static_cast<char16_t>(mnemonic->second)).toUpper();
+    }
+    const QString arrows =
+        unicode_ ? QStringLiteral("←↑↓→") : QCoreApplication::translate("Terminal", "arrows");
+    std::vector<std::wstring> lines = {
+        QCoreApplication::translate("Terminal",
+                                    "F10/Ctrl-W close: stores the form on the card · Ctrl-C quit")
+                .toStdWString() +
+            L" ",
+        QCoreApplication::translate(
+            "Terminal", "Tab/%1 move · Space toggle · Enter open/press · %2 · Esc cancel")
+            .arg(arrows, letters)
+            .toStdWString(),
+    };
+    lines[1] = L" " + lines[1];
+    // No button within reach: no letters to name.
+    if (letters.isEmpty()) {
+        const size_t empty = lines[1].find(L" ·  · ");
+        if (empty != std::wstring::npos) lines[1].replace(empty, 6, L" · ");
+    }
+    for (std::wstring& line : lines) {
+        if (unicode_) continue;
+        for (size_t at = line.find(L" · "); at != std::wstring::npos; at = line.find(L" · ")) {
+            line.replace(at, 3, L", ");
+        }
+    }
+    return lines;
 }
 
 void MainScreen::drawNode(const LayoutNode& node) {
@@ -159,6 +229,18 @@ void MainScreen::drawScrollMarks(const ScreenLayout& layout) {
     if (layout.rowsBelow() && lastY >= 0) {
         DrawText(lastY, x, unicode_ ? L"▼" : L"v", COLS, A_BOLD);
     }
+    // Columns scrolled sideways: marks in the header row, beside the fixed first column and
+    // at the right end.
+    int fixedEnd = -1;
+    for (const LayoutNode& child : grid->children) {
+        if (child.shown && child.gridColumn == 0) {
+            fixedEnd = std::max(fixedEnd, child.rect.x + child.rect.width);
+        }
+    }
+    if (layout.columnsLeft() && fixedEnd >= 0) {
+        DrawText(grid->rect.y, fixedEnd, unicode_ ? L"◀" : L"<", COLS, A_BOLD);
+    }
+    if (layout.columnsRight()) DrawText(grid->rect.y, x, unicode_ ? L"▶" : L">", COLS, A_BOLD);
 }
 
 // Push buttons answer to their '&' letter, else to the first letter of their text that no
@@ -172,7 +254,7 @@ void MainScreen::assignMnemonics(const std::vector<PlacedControl>& controls) {
     };
     for (const PlacedControl& control : controls) {
         auto* button = qobject_cast<QPushButton*>(control.widget);
-        if (button == nullptr) continue;
+        if (button == nullptr || outOfReach_.count(button) != 0) continue;
         if (wchar_t marked = MarkedLetter(button->text())) {
             take(button, marked);
             continue;
@@ -234,8 +316,7 @@ void MainScreen::moveFocus(int step) {
 // Moves to the nearest control in the direction, measured on a layout where every control has
 // a place, so that moving past the last visible target row scrolls the rows.
 void MainScreen::moveSpatially(int dx, int dy) {
-    int scroll = 1;
-    ScreenLayout all(window_, {0, 0, COLS, kUnboundedRows}, nullptr, &scroll, unicode_);
+    const ScreenLayout all = everything();
     const PlacedControl* current = nullptr;
     for (const PlacedControl& control : all.controls()) {
         if (control.widget == focus_) current = &control;
@@ -246,7 +327,7 @@ void MainScreen::moveSpatially(int dx, int dy) {
     QWidget* best = nullptr;
     long bestScore = LONG_MAX;
     for (const PlacedControl& control : all.controls()) {
-        if (control.widget == focus_ || !Focusable(control.widget)) continue;
+        if (control.widget == focus_ || !reachable(control.widget)) continue;
         const CellRect& r = control.rect;
         long along = 0, across = 0;
         if (dx != 0) {

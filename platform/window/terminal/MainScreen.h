@@ -8,6 +8,7 @@
 #include <QWidget>
 #include <functional>
 #include <map>
+#include <set>
 #include <vector>
 
 #include "platform/window/terminal/Drawing.h"
@@ -27,6 +28,10 @@ public:
 
 private:
     CellRect area() const;
+    ScreenLayout everything() const;
+    std::vector<std::wstring> helpLines() const;
+    bool reachable(QWidget* widget) const;
+    std::set<QWidget*> beyondScreen(const ScreenLayout& layout) const;
     std::vector<QWidget*> focusChain() const;
     QWidget* focusWidget();
     void drawNode(const LayoutNode& node);
@@ -42,7 +47,8 @@ private:
     RunModal runModal_;
     bool unicode_;
     QPointer<QWidget> focus_;
-    int scroll_ = 1;
+    ScrollPlace scroll_;
     std::vector<PlacedControl> shown_;       // as last drawn
     std::map<QWidget*, wchar_t> mnemonics_;  // push button -> its letter (lower case)
+    std::set<QWidget*> outOfReach_;          // as last drawn
 };

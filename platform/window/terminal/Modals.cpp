@@ -1,22 +1,17 @@
 #include "platform/window/terminal/Modals.h"
 
+#include <QCoreApplication>
 #include <QString>
 #include <algorithm>
 #include <cwctype>
 #include <filesystem>
 #include <system_error>
 
+#include "platform/foundation/Foundation.h"
+
 namespace fs = std::filesystem;
 
 namespace {
-
-std::wstring Wide(const std::string& utf8) {
-    return QString::fromStdString(utf8).toStdWString();
-}
-
-std::string Utf8(const std::wstring& wide) {
-    return QString::fromStdWString(wide).toStdString();
-}
 
 // Word-wraps the text to lines of at most `width` cells; newlines in the text are kept.
 std::vector<std::wstring> Wrap(const std::wstring& text, int width) {
@@ -56,6 +51,24 @@ std::vector<std::wstring> Wrap(const std::wstring& text, int width) {
     return lines;
 }
 
+// Line breaks as the window's alert shows them: "\r\n", "\r" and "\n" each end a line (so
+// "\r\r" leaves a blank line); a tab is a space and other control characters show nothing.
+std::wstring PlainLines(const std::wstring& text) {
+    std::wstring out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const wchar_t c = text[i];
+        if (c == L'\r') {
+            if (i + 1 < text.size() && text[i + 1] == L'\n') ++i;
+            out += L'\n';
+        } else if (c == L'\t') {
+            out += L' ';
+        } else if (c == L'\n' || !std::iswcntrl(static_cast<wint_t>(c))) {
+            out += c;
+        }
+    }
+    return out;
+}
+
 wchar_t Lower(wchar_t c) {
     return static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
 }
@@ -66,7 +79,7 @@ wchar_t Lower(wchar_t c) {
 
 AlertBox::AlertBox(std::wstring title, std::wstring message, std::wstring defaultButton,
                    const std::wstring* alternateButton, const std::wstring* otherButton)
-    : title_(std::move(title)), message_(std::move(message)) {
+    : title_(std::move(title)), message_(PlainLines(message)) {
     buttons_.push_back({std::move(defaultButton), 1, {}});
     if (alternateButton != nullptr) buttons_.push_back({*alternateButton, 0, {}});
     if (otherButton != nullptr) buttons_.push_back({*otherButton, -1, {}});
@@ -199,16 +212,106 @@ void ListPopup::handle(const Key& key) {
 
 // --- File prompt ---------------------------------------------------------------------------
 
+namespace {
+
+// The texts are marked for lupdate where they are used.
+QString Text(const char* english) {
+    return QCoreApplication::translate("Terminal", english);
+}
+
+// File names are bytes. A byte that is not part of well-formed UTF-8 is kept in the typed
+// text as U+DC80..U+DCFF, which no well-formed text holds, so that the name goes back to the
+// very same bytes.
+constexpr wchar_t kByteEscape = 0xDC00;
+
+std::wstring NameText(const std::string& bytes) {
+    std::wstring out;
+    const auto* at = reinterpret_cast<const unsigned char*>(bytes.data());
+    const size_t size = bytes.size();
+    for (size_t i = 0; i < size;) {
+        const unsigned char lead = at[i];
+        const size_t length = lead < 0x80                    ? 1
+                              : lead >= 0xC2 && lead <= 0xDF ? 2
+                              : (lead & 0xF0) == 0xE0        ? 3
+                              : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                             : 0;
+        char32_t point = length == 1 ? lead : lead & (0x7F >> length);
+        bool valid = length > 0 && i + length <= size;
+        for (size_t k = 1; valid && k < length; ++k) {
+            valid = (at[i + k] & 0xC0) == 0x80;
+            point = (point << 6) | (at[i + k] & 0x3F);
+        }
+        const char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        valid = valid && point >= smallest[length] && point <= 0x10FFFF &&
+                (point < 0xD800 || point > 0xDFFF);
+        if (!valid) {
+            out += static_cast<wchar_t>(kByteEscape + lead);
+            ++i;
+            continue;
+        }
+        out += static_cast<wchar_t>(point);
+        i += length;
+    }
+    return out;
+}
+
+std::string NameBytes(const std::wstring& text) {
+    std::string out;
+    for (wchar_t c : text) {
+        const auto point = static_cast<char32_t>(c);
+        if (point >= kByteEscape + 0x80 && point <= kByteEscape + 0xFF) {
+            out += static_cast<char>(point - kByteEscape);
+        } else if (point < 0x80) {
+            out += static_cast<char>(point);
+        } else if (point < 0x800) {
+            out += static_cast<char>(0xC0 | (point >> 6));
+            out += static_cast<char>(0x80 | (point & 0x3F));
+        } else if (point < 0x10000) {
+            out += static_cast<char>(0xE0 | (point >> 12));
+            out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (point & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (point >> 18));
+            out += static_cast<char>(0x80 | ((point >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (point & 0x3F));
+        }
+    }
+    return out;
+}
+
+// What a name shows: a byte that is not UTF-8 and a control character as \xHH, so that two
+// names that differ never look alike and nothing is sent to the terminal raw.
+std::wstring Shown(const std::wstring& text) {
+    std::wstring out;
+    for (wchar_t c : text) {
+        const bool stray = c >= kByteEscape + 0x80 && c <= kByteEscape + 0xFF;
+        if (!stray && !std::iswcntrl(static_cast<wint_t>(c))) {
+            out += c;
+            continue;
+        }
+        const unsigned value = stray ? static_cast<unsigned>(c - kByteEscape) : c & 0xFFu;
+        const wchar_t* digits = L"0123456789ABCDEF";
+        out += L"\\x";
+        out += digits[value >> 4];
+        out += digits[value & 15];
+    }
+    return out;
+}
+
+}  // namespace
+
 FilePrompt::FilePrompt(const std::string& directory) : directory_(directory) {
-    input_ = Wide(directory);
+    input_ = NameText(directory);
     if (input_.empty() || input_.back() != L'/') input_ += L'/';
     cursor_ = input_.size();
+    refresh();
 }
 
 // The typed path as a full path: "~" is the home folder, a relative path is taken in the
 // folder the prompt started in.
 std::string FilePrompt::expanded() const {
-    std::string typed = Utf8(input_);
+    std::string typed = NameBytes(input_);
     if (typed == "~" || typed.rfind("~/", 0) == 0) {
         const char* home = std::getenv("HOME");
         typed = std::string(home != nullptr ? home : "") + typed.substr(1);
@@ -218,77 +321,134 @@ std::string FilePrompt::expanded() const {
     return path.string();
 }
 
-void FilePrompt::list(const std::string& folder, const std::string& prefix) {
-    candidates_.clear();
+// Lists the names in the typed path's folder that start with its last part.
+void FilePrompt::refresh() {
+    const std::string path = expanded();
+    const size_t slash = path.rfind('/');
+    folder_ = path.substr(0, slash + 1);
+    const std::string prefix = path.substr(slash + 1);
+    entries_.clear();
+    selected_ = -1;
+    top_ = 0;
     std::error_code error;
-    fs::directory_iterator it(folder.empty() ? "/" : folder, error);
+    fs::directory_iterator it(folder_.empty() ? "/" : folder_, error);
     if (error) {
-        note_ = L"Cannot list " + Wide(folder) + L": " + Wide(error.message());
+        note_ = Text(QT_TRANSLATE_NOOP("Terminal", "Cannot list %1: %2"))
+                    .arg(QString::fromStdWString(Shown(NameText(folder_))),
+                         QString::fromStdString(error.message()))
+                    .toStdWString();
         return;
     }
     for (const fs::directory_entry& entry : it) {
-        std::string name = entry.path().filename().string();
+        const std::string name = entry.path().filename().string();
         if (name.rfind(prefix, 0) != 0) continue;
         if (name[0] == '.' && (prefix.empty() || prefix[0] != '.')) continue;
         std::error_code ignored;
-        if (entry.is_directory(ignored)) name += '/';
-        candidates_.push_back(Wide(name));
+        entries_.push_back({name, entry.is_directory(ignored)});
     }
-    std::sort(candidates_.begin(), candidates_.end());
+    std::sort(entries_.begin(), entries_.end(),
+              [](const Entry& a, const Entry& b) { return a.name < b.name; });
 }
 
 void FilePrompt::complete() {
-    const std::string path = expanded();
-    const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? directory_ : path.substr(0, slash + 1);
-    const std::string prefix = slash == std::string::npos ? path : path.substr(slash + 1);
-    list(folder, prefix);
-    if (candidates_.empty()) {
-        if (note_.empty()) note_ = L"No name starts with \"" + Wide(prefix) + L"\"";
+    if (entries_.empty()) {
+        if (note_.empty())
+            note_ = Text(QT_TRANSLATE_NOOP("Terminal", "No name starts with that")).toStdWString();
         return;
     }
-    std::wstring common = candidates_.front();
-    for (const std::wstring& name : candidates_) {
+    std::string common = entries_.front().name;
+    for (const Entry& entry : entries_) {
         size_t same = 0;
-        while (same < common.size() && same < name.size() && common[same] == name[same]) ++same;
+        while (same < common.size() && same < entry.name.size() && common[same] == entry.name[same])
+            ++same;
         common.resize(same);
     }
-    input_ = Wide(folder) + common;
+    if (entries_.size() == 1 && entries_.front().folder) common += '/';
+    setInput(NameText(folder_ + common));
+}
+
+void FilePrompt::setInput(std::wstring input) {
+    input_ = std::move(input);
     cursor_ = input_.size();
-    if (candidates_.size() == 1) candidates_.clear();
+    refresh();
 }
 
 void FilePrompt::accept() {
+    if (selected_ >= 0) {
+        const Entry& entry = entries_[static_cast<size_t>(selected_)];
+        if (entry.folder) {
+            setInput(NameText(folder_ + entry.name + "/"));
+        } else {
+            choose(folder_ + entry.name);
+        }
+        return;
+    }
     const std::string path = expanded();
     std::error_code error;
     const fs::file_status status = fs::status(path, error);
     if (error || !fs::exists(status)) {
-        note_ = L"No such file: " + Wide(path);
+        note_ = Text(QT_TRANSLATE_NOOP("Terminal", "No such file: %1"))
+                    .arg(QString::fromStdWString(Shown(NameText(path))))
+                    .toStdWString();
         return;
     }
     if (fs::is_directory(status)) {
-        input_ = Wide(path);
-        if (input_.back() != L'/') input_ += L'/';
-        cursor_ = input_.size();
-        list(path, "");
+        std::wstring folder = NameText(path);
+        if (folder.back() != L'/') folder += L'/';
+        setInput(std::move(folder));
+        return;
+    }
+    choose(path);
+}
+
+// A name is passed on byte for byte, or refused: never turned into another file's name.
+void FilePrompt::choose(const std::string& path) {
+    if (NSString(path).UTF8String() != path) {
+        note_ = Text(QT_TRANSLATE_NOOP(
+                         "Terminal",
+                         "This name is not UTF-8 text and cannot be opened here; rename the file."))
+                    .toStdWString();
         return;
     }
     chosen_ = fs::path(path).lexically_normal().string();
     finish(1);
 }
 
+// A typed "/" or "~" right after a folder's slash starts a new path, as the prompt is filled
+// with the folder it starts in.
+void FilePrompt::type(wchar_t c) {
+    if ((c == L'/' || c == L'~') && cursor_ == input_.size() && !input_.empty() &&
+        input_.back() == L'/') {
+        setInput(std::wstring(1, c));
+        return;
+    }
+    input_.insert(cursor_++, 1, c);
+    refresh();
+}
+
 void FilePrompt::handle(const Key& key) {
     note_.clear();
+    const int count = static_cast<int>(entries_.size());
     if (key.isEscape()) {
         finish(0);
     } else if (key.isEnter()) {
         accept();
     } else if (key.isTab()) {
         complete();
+    } else if (key.isKey(KEY_DOWN)) {
+        selected_ = std::min(count - 1, selected_ + 1);
+    } else if (key.isKey(KEY_UP)) {
+        selected_ = std::max(-1, selected_ - 1);
+    } else if (key.isKey(KEY_NPAGE)) {
+        selected_ = std::min(count - 1, selected_ + std::max(1, listRows_));
+    } else if (key.isKey(KEY_PPAGE)) {
+        selected_ = std::max(count > 0 ? 0 : -1, selected_ - std::max(1, listRows_));
     } else if (key.isBackspace()) {
         if (cursor_ > 0) input_.erase(--cursor_, 1);
+        refresh();
     } else if (key.isKey(KEY_DC)) {
         if (cursor_ < input_.size()) input_.erase(cursor_, 1);
+        refresh();
     } else if (key.isKey(KEY_LEFT)) {
         if (cursor_ > 0) --cursor_;
     } else if (key.isKey(KEY_RIGHT)) {
@@ -298,48 +458,70 @@ void FilePrompt::handle(const Key& key) {
     } else if (key.isKey(KEY_END) || key.is(5)) {
         cursor_ = input_.size();
     } else if (key.is(21)) {  // Ctrl-U: clear the line
-        input_.clear();
-        cursor_ = 0;
+        setInput(L"");
     } else if (!key.function && key.code >= 32 && key.code != 127) {
-        input_.insert(cursor_++, 1, static_cast<wchar_t>(key.code));
+        type(static_cast<wchar_t>(key.code));
     }
 }
 
 void FilePrompt::draw() {
     const int width = std::max(20, std::min(COLS - 4, 76));
-    const int height = std::max(8, std::min(LINES - 2, 16));
+    const int height = std::max(8, std::min(LINES - 2, 18));
     const int y = std::max(0, (LINES - height) / 2);
     const int x = std::max(0, (COLS - width) / 2);
     const int right = x + width - 2;
     FillRect(y, x, height, width);
-    DrawFrame(y, x, height, width, L"Open");
-    DrawText(y + 1, x + 2, L"Folder: " + Wide(directory_), right);
-    const std::wstring label = L"File: ";
+    DrawFrame(y, x, height, width, Text(QT_TRANSLATE_NOOP("Terminal", "Open")).toStdWString());
+    DrawText(y + 1, x + 2,
+             Text(QT_TRANSLATE_NOOP("Terminal", "Folder: ")).toStdWString() +
+                 Shown(NameText(directory_)),
+             right);
+    const std::wstring label = Text(QT_TRANSLATE_NOOP("Terminal", "File: ")).toStdWString();
     const int fieldX = x + 2 + TextCells(label);
     const int fieldWidth = std::max(4, right - fieldX);
     DrawText(y + 2, x + 2, label, right);
     // Scroll the typed path sideways so that the cursor stays in view.
     size_t first = 0;
-    while (TextCells(input_.substr(first, cursor_ - first)) >= fieldWidth) ++first;
-    std::wstring shown = input_.substr(first);
+    while (TextCells(Shown(input_.substr(first, cursor_ - first))) >= fieldWidth) ++first;
+    std::wstring shown = Shown(input_.substr(first));
     while (TextCells(shown) < fieldWidth) shown += L' ';
-    DrawText(y + 2, fieldX, shown, fieldX + fieldWidth, A_UNDERLINE);
+    DrawText(y + 2, fieldX, shown, fieldX + fieldWidth, selected_ < 0 ? A_UNDERLINE : A_NORMAL);
     cursorY_ = y + 2;
-    cursorX_ = fieldX + TextCells(input_.substr(first, cursor_ - first));
-    const int listRows = height - 6;
-    for (int row = 0; row < listRows && row < static_cast<int>(candidates_.size()); ++row) {
-        std::wstring name = candidates_[static_cast<size_t>(row)];
-        if (row == listRows - 1 && static_cast<int>(candidates_.size()) > listRows) {
-            name =
-                L"(" + std::to_wstring(candidates_.size() - static_cast<size_t>(row)) + L" more)";
-        }
-        DrawText(y + 3 + row, x + 4, name, right);
-    }
+    cursorX_ = fieldX + TextCells(Shown(input_.substr(first, cursor_ - first)));
+    drawList(y + 3, x + 2, right, height - 6);
     DrawText(y + height - 3, x + 2, note_, right, A_BOLD);
-    DrawText(y + height - 2, x + 2, L"Tab completes, Enter opens, Esc cancels", right, A_DIM);
+    DrawText(y + height - 2, x + 2,
+             Text(QT_TRANSLATE_NOOP("Terminal",
+                                    "↑↓ pick · Enter open/choose · Tab complete · Esc cancel"))
+                 .toStdWString(),
+             right, A_DIM);
+}
+
+void FilePrompt::drawList(int y, int x, int right, int rows) {
+    const int count = static_cast<int>(entries_.size());
+    // With more names than rows, the last row says how many lie below.
+    listRows_ = count > rows ? rows - 1 : rows;
+    if (selected_ >= 0 && selected_ < top_) top_ = selected_;
+    if (selected_ >= top_ + listRows_) top_ = selected_ - listRows_ + 1;
+    for (int row = 0; row < listRows_ && top_ + row < count; ++row) {
+        const Entry& entry = entries_[static_cast<size_t>(top_ + row)];
+        std::wstring name = L" " + Shown(NameText(entry.name)) + (entry.folder ? L"/" : L"");
+        while (TextCells(name) < right - x) name += L' ';
+        DrawText(y + row, x, name, right, top_ + row == selected_ ? A_REVERSE : A_NORMAL);
+    }
+    const int below = count - top_ - listRows_;
+    if (below > 0) {
+        DrawText(y + listRows_, x,
+                 L" " + Text(QT_TRANSLATE_NOOP("Terminal", "(%1 more)")).arg(below).toStdWString(),
+                 right, A_DIM);
+    }
 }
 
 void FilePrompt::placeCursor() {
+    if (selected_ >= 0) {
+        curs_set(0);
+        return;
+    }
     curs_set(1);
     move(cursorY_, cursorX_);
 }

@@ -68,8 +68,9 @@ private:
     int top_ = 0;
 };
 
-// A path prompt that starts in the folder; Tab completes names, Enter on a folder lists it,
-// Enter on anything else chooses it. Result 1 with chosen() set, or 0 (Escape).
+// A path prompt that starts in the folder, listing it. Typing filters the list, the arrows pick
+// from it, Tab completes names, Enter on a folder lists it and on anything else chooses it.
+// Result 1 with chosen() set, or 0 (Escape).
 class FilePrompt : public Modal {
 public:
     explicit FilePrompt(const std::string& directory);
@@ -79,15 +80,27 @@ public:
     const std::string& chosen() const { return chosen_; }
 
 private:
+    struct Entry {
+        std::string name;  // the bytes the folder holds
+        bool folder;
+    };
     std::string expanded() const;
+    void refresh();
+    void setInput(std::wstring input);
     void complete();
     void accept();
-    void list(const std::string& folder, const std::string& prefix);
+    void choose(const std::string& path);
+    void type(wchar_t c);
+    void drawList(int y, int x, int right, int rows);
 
     std::string directory_;
     std::wstring input_;
     size_t cursor_ = 0;
-    std::vector<std::wstring> candidates_;
+    std::string folder_;  // of the typed path, as listed
+    std::vector<Entry> entries_;
+    int selected_ = -1;  // in entries_; -1: the typed path
+    int top_ = 0;
+    int listRows_ = 1;
     std::wstring note_;
     std::string chosen_;
     int cursorY_ = 0;

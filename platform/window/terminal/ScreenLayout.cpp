@@ -240,32 +240,90 @@ std::wstring ControlText(QWidget* widget, int width, bool unicode) {
     return {};
 }
 
-ScreenLayout::ScreenLayout(QWidget* window, CellRect area, QWidget* focus, int* scroll,
+ScreenLayout::ScreenLayout(QWidget* window, CellRect area, QWidget* focus, ScrollPlace* scroll,
                            bool unicode)
     : unicode_(unicode) {
     if (auto built = BuildWidget(window, true)) root_ = std::move(*built);
     measure(root_);
-    if (root_.height > area.height) {
-        scrolling_ = tallestGrid(root_);
-        if (scrolling_ != nullptr) {
-            const int overflow = root_.height - area.height;
-            scrolling_->visibleRows = std::max(1, scrolling_->gridRows - 1 - overflow);
-            const int last = scrolling_->gridRows - scrolling_->visibleRows;
-            int first = std::clamp(*scroll, 1, std::max(1, last));
-            const int focusRow = rowOf(*scrolling_, focus);
-            if (focusRow >= 1 && focusRow < first) first = focusRow;
-            if (focusRow >= first + scrolling_->visibleRows) {
-                first = focusRow - scrolling_->visibleRows + 1;
-            }
-            scrolling_->firstRow = first;
-            *scroll = first;
-            rowsAbove_ = first > 1;
-            rowsBelow_ = first + scrolling_->visibleRows < scrolling_->gridRows;
-            measure(root_);
-        }
+    scrolling_ = tallestGrid(root_);
+    if (scrolling_ != nullptr && root_.width > area.width) {
+        scrollColumns(area.width, focus, scroll);
     }
-    place(root_, area);
+    if (scrolling_ != nullptr && root_.height > area.height) {
+        scrollRows(area.height, focus, scroll);
+    }
+    CellRect placed = area;
+    // Scrolled columns take the whole width, so that scrolling does not move the frame.
+    if (root_.width < area.width && (scrolling_ == nullptr || scrolling_->visibleColumns < 0)) {
+        placed.x += (area.width - root_.width) / 2;
+        placed.width = root_.width;
+    }
+    if (root_.height < area.height) {
+        placed.y += (area.height - root_.height) / 2;
+        placed.height = root_.height;
+    }
+    place(root_, placed);
     collect(root_);
+}
+
+void ScreenLayout::scrollRows(int height, QWidget* focus, ScrollPlace* scroll) {
+    LayoutNode& grid = *scrolling_;
+    // As many rows as fit; where nothing fits, as many as the rest of the window leaves room for.
+    grid.visibleRows = 1;
+    measure(root_);
+    const int target = std::max(height, root_.height);
+    for (int rows = grid.gridRows - 1; rows > 1; --rows) {
+        grid.visibleRows = rows;
+        measure(root_);
+        if (root_.height <= target) break;
+        grid.visibleRows = rows - 1;
+    }
+    const int last = grid.gridRows - grid.visibleRows;
+    int first = std::clamp(scroll->row, 1, std::max(1, last));
+    const LayoutNode* cell = cellOf(grid, focus);
+    const int focusRow = cell != nullptr ? cell->gridRow : -1;
+    if (focusRow >= 1 && focusRow < first) first = focusRow;
+    if (focusRow >= first + grid.visibleRows) first = focusRow - grid.visibleRows + 1;
+    grid.firstRow = first;
+    scroll->row = first;
+    rowsAbove_ = first > 1;
+    rowsBelow_ = first + grid.visibleRows < grid.gridRows;
+    measure(root_);
+}
+
+// Shows as many columns beside the first as fit, from the remembered one on, and moves them
+// so that the focused control stays in view.
+void ScreenLayout::scrollColumns(int width, QWidget* focus, ScrollPlace* scroll) {
+    LayoutNode& grid = *scrolling_;
+    const int columns = grid.gridColumns;
+    if (columns < 3) return;
+    const std::vector<int> widths = columnWidths(grid);
+    const int budget = grid.width - (root_.width - width);
+    auto fits = [&](int first, int count) {
+        int used = widths[0];
+        for (int column = first; column < first + count; ++column) {
+            used += kColumnGap + widths[static_cast<size_t>(column)];
+        }
+        return used <= budget;
+    };
+    auto countFrom = [&](int first) {
+        int count = 0;
+        while (first + count < columns && fits(first, count + 1)) ++count;
+        return std::max(1, count);
+    };
+    int lastStart = columns - 1;
+    while (lastStart > 1 && fits(lastStart - 1, columns - lastStart + 1)) --lastStart;
+    int first = std::clamp(scroll->column, 1, lastStart);
+    const LayoutNode* cell = cellOf(grid, focus);
+    const int focusColumn = cell != nullptr ? cell->gridColumn : -1;
+    if (focusColumn >= 1 && focusColumn < first) first = focusColumn;
+    while (focusColumn >= first + countFrom(first) && first < focusColumn) ++first;
+    grid.firstColumn = first;
+    grid.visibleColumns = countFrom(first);
+    scroll->column = first;
+    columnsLeft_ = first > 1;
+    columnsRight_ = first + grid.visibleColumns < columns;
+    measure(root_);
 }
 
 LayoutNode* ScreenLayout::tallestGrid(LayoutNode& node) {
@@ -280,12 +338,21 @@ LayoutNode* ScreenLayout::tallestGrid(LayoutNode& node) {
     return best;
 }
 
-int ScreenLayout::rowOf(const LayoutNode& grid, QWidget* widget) {
-    if (widget == nullptr) return -1;
+const LayoutNode* ScreenLayout::cellOf(const LayoutNode& grid, QWidget* widget) {
+    if (widget == nullptr) return nullptr;
     for (const LayoutNode& child : grid.children) {
-        if (child.widget == widget) return child.gridRow;
+        if (child.widget == widget) return &child;
     }
-    return -1;
+    return nullptr;
+}
+
+std::vector<int> ScreenLayout::columnWidths(const LayoutNode& grid) const {
+    std::vector<int> widths(static_cast<size_t>(grid.gridColumns), 0);
+    for (const LayoutNode& child : grid.children) {
+        int& width = widths[static_cast<size_t>(child.gridColumn)];
+        width = std::max(width, child.width);
+    }
+    return widths;
 }
 
 void ScreenLayout::measure(LayoutNode& node) {
@@ -340,19 +407,20 @@ void ScreenLayout::measure(LayoutNode& node) {
                 columns = std::max(columns, child.gridColumn + 1);
             }
             node.gridRows = rows;
-            std::vector<int> widths(columns, 0), heights(rows, 0);
+            node.gridColumns = columns;
+            std::vector<int> heights(rows, 0);
             for (const LayoutNode& child : node.children) {
-                widths[child.gridColumn] = std::max(widths[child.gridColumn], child.width);
                 heights[child.gridRow] = std::max(heights[child.gridRow], child.height);
             }
-            node.width = columns > 0 ? kColumnGap * (columns - 1) : 0;
-            for (int w : widths) node.width += w;
+            const std::vector<int> widths = columnWidths(node);
+            node.width = -kColumnGap;
+            for (int column = 0; column < columns; ++column) {
+                if (node.columnShown(column)) node.width += kColumnGap + widths[column];
+            }
+            node.width = std::max(0, node.width);
             node.height = 0;
             for (int row = 0; row < rows; ++row) {
-                const bool visible =
-                    node.visibleRows < 0 || row == 0 ||
-                    (row >= node.firstRow && row < node.firstRow + node.visibleRows);
-                if (visible) node.height += heights[row];
+                if (node.rowShown(row)) node.height += heights[row];
             }
             break;
         }
@@ -400,29 +468,27 @@ void ScreenLayout::place(LayoutNode& node, CellRect rect) {
 }
 
 void ScreenLayout::placeGrid(LayoutNode& node, CellRect rect) {
-    int columns = 0;
+    const int columns = node.gridColumns;
+    const std::vector<int> widths = columnWidths(node);
+    std::vector<int> heights(node.gridRows, 0);
     for (const LayoutNode& child : node.children) {
-        columns = std::max(columns, child.gridColumn + 1);
-    }
-    std::vector<int> widths(columns, 0), heights(node.gridRows, 0);
-    for (const LayoutNode& child : node.children) {
-        widths[child.gridColumn] = std::max(widths[child.gridColumn], child.width);
         heights[child.gridRow] = std::max(heights[child.gridRow], child.height);
     }
-    std::vector<int> xs(columns, rect.x), ys(node.gridRows, -1);
-    for (int column = 1; column < columns; ++column) {
-        xs[column] = xs[column - 1] + widths[column - 1] + kColumnGap;
+    std::vector<int> xs(columns, -1), ys(node.gridRows, -1);
+    int nextX = rect.x;
+    for (int column = 0; column < columns; ++column) {
+        if (!node.columnShown(column)) continue;
+        xs[column] = nextX;
+        nextX += widths[column] + kColumnGap;
     }
     int y = rect.y;
     for (int row = 0; row < node.gridRows; ++row) {
-        const bool visible = node.visibleRows < 0 || row == 0 ||
-                             (row >= node.firstRow && row < node.firstRow + node.visibleRows);
-        if (!visible) continue;
+        if (!node.rowShown(row)) continue;
         ys[row] = y;
         y += heights[row];
     }
     for (LayoutNode& child : node.children) {
-        if (ys[child.gridRow] < 0) {
+        if (ys[child.gridRow] < 0 || xs[child.gridColumn] < 0) {
             child.shown = false;
             continue;
         }

@@ -18,6 +18,8 @@
 
 namespace {
 
+constexpr wint_t kCtrlL = 12;
+
 // Whether the terminal went away: it hung up, or reads as readable with nothing to read.
 bool InputClosed() {
     pollfd fd{STDIN_FILENO, POLLIN, 0};
@@ -84,6 +86,9 @@ void TerminalBackend::scheduleRedraw() {
 
 void TerminalBackend::redraw() {
     if (!TerminalSession::active()) return;
+    if (LINES != drawnRows_ || COLS != drawnColumns_) clearok(curscr, TRUE);  // a resize
+    drawnRows_ = LINES;
+    drawnColumns_ = COLS;
     erase();
     if (main_) main_->draw();
     for (Modal* modal : modals_) modal->draw();
@@ -105,6 +110,10 @@ void TerminalBackend::readMainKeys() {
     bool any = false;
     while (modals_.empty() && ReadKey(&key)) {
         any = true;
+        if (key.is(kCtrlL)) {
+            repaintAll();
+            continue;
+        }
         if (main_) main_->handle(key);
         redraw();
     }
@@ -112,7 +121,14 @@ void TerminalBackend::readMainKeys() {
 }
 
 void TerminalBackend::takeSignals() {
-    if (TerminalSession::takeSignals()) redraw();
+    if (TerminalSession::takeSignals()) repaintAll();
+}
+
+// After a resize the terminal's contents are unknown (it may have pushed rows out or kept
+// stale ones), so every cell is sent again rather than only those curses thinks changed.
+void TerminalBackend::repaintAll() {
+    clearok(curscr, TRUE);
+    redraw();
 }
 
 // A terminal that went away is a hang-up: the program ends once it is idle (Interrupt.h).
@@ -136,7 +152,11 @@ int TerminalBackend::runModal(Modal& modal) {
         bool any = false;
         while (!modal.finished() && ReadKey(&key)) {
             any = true;
-            modal.handle(key);
+            if (key.is(kCtrlL)) {
+                clearok(curscr, TRUE);
+            } else {
+                modal.handle(key);
+            }
         }
         if (any) {
             redraw();

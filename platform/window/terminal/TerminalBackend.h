@@ -39,6 +39,7 @@ protected:
 private:
     int runModal(Modal& modal);
     void redraw();
+    void repaintAll();
     void scheduleRedraw();
     void readMainKeys();
     void takeSignals();
@@ -51,4 +52,6 @@ private:
     std::unique_ptr<QSocketNotifier> input_;
     std::unique_ptr<QSocketNotifier> signals_;
     bool redrawPending_ = false;
+    int drawnRows_ = 0;
+    int drawnColumns_ = 0;
 };

@@ -5,9 +5,11 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "driverif/def.h"
+#include "platform/foundation/Foundation.h"
 #include "tests/support/TempHost.h"
 #include "tests/support/TerminalProgram.h"
 
@@ -28,11 +30,12 @@ class TerminalScreen : public ::testing::Test {
 protected:
     std::unique_ptr<TerminalProgram> start(int rows = 24, int columns = 80,
                                            std::vector<std::string> options = {"--terminal"},
-                                           const std::vector<std::string>& extraEnv = {}) {
+                                           const std::vector<std::string>& extraEnv = {},
+                                           const std::string& program = kProgram) {
         std::vector<std::string> env = {"SC820_HOST_ROOT=" + host.root(), "HOME=" + work.path(),
                                         "LANG=en_US.UTF-8", "LC_ALL=C.UTF-8", "QT_QPA_PLATFORM="};
         env.insert(env.end(), extraEnv.begin(), extraEnv.end());
-        options.insert(options.begin(), kProgram);
+        options.insert(options.begin(), program);
         return std::make_unique<TerminalProgram>(options, env, rows, columns);
     }
 
@@ -107,10 +110,9 @@ TEST_F(TerminalScreen, AKnownRecordShowsItsValuesInTheirPlaces) {
     // Target 6: sync on, wide off, disconnect off, in the row under target 5.
     const std::string row6 = program->row(9);
     EXPECT_NE(row6.find("[x]  [ ]     [ ]"), std::string::npos) << row6;
-    // The first control has the focus, drawn reversed; the close key is named.
+    // The first control has the focus, drawn reversed.
     const auto [hostRow, hostColumn] = program->find("[5 ▾]");
     EXPECT_TRUE(program->reversed(hostRow, hostColumn));
-    EXPECT_NE(program->row(23).find("F10 close window"), std::string::npos);
     // The README's picture of the terminal screen is painted from this capture.
     if (const char* capture = std::getenv("SC820_SCREEN_CAPTURE")) {
         WriteFileBytes(capture, program->capture());
@@ -194,37 +196,79 @@ TEST_F(TerminalScreen, ACheckBoxIsToggledWithSpace) {
     EXPECT_EQ(eeprom().WideEnable[0], 1);
 }
 
-TEST_F(TerminalScreen, WriteThroughTheFilePromptWithTabCompletion) {
+// 5000 bytes that differ for each seed.
+std::string Image(int seed) {
     std::string image(5000, '\0');
-    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 7 + 3);
-    WriteFileBytes(work.path() + "/bios-image.rom", image);
-    auto program = start();
-    reachMainScreen(*program);
-    program->send("w");  // the Write BIOS… button's letter
-    ASSERT_TRUE(program->waitForText("[ Cancel ]  [ OK ]")) << program->screen();
-    program->send(kEnter);
-    ASSERT_TRUE(program->waitForText("Folder: " + work.path())) << program->screen();
-    EXPECT_NE(program->find("File: " + work.path() + "/").first, -1) << program->screen();
-    program->send("bios" + kTab);
-    ASSERT_TRUE(program->waitForText(work.path() + "/bios-image.rom")) << program->screen();
-    program->send(kEnter);
-    ASSERT_TRUE(program->waitUntil([&] { return program->find("Folder:").first < 0; }))
-        << program->screen();
-    ASSERT_TRUE(program->waitForText("[ Cancel ]  [ OK ]")) << program->screen();
-    program->send(kEnter);  // the last question before the flash is written
-    ASSERT_TRUE(program->waitForText("written and verified")) << program->screen();
-    program->send(kEnter);
-    ASSERT_TRUE(program->waitForText("SCSI BIOS:        updated.")) << program->screen();
-    program->send("c");  // Cancel: quit without storing
-    EXPECT_EQ(program->waitForExit(), 0);
-    expectRestored(*program);
-    const std::string flash = [&] {
-        const std::string file = work.path() + "/flash.bin";
-        host.hostOk({"flash", "get", file});
-        return ReadFileBytes(file);
-    }();
-    ASSERT_GE(flash.size(), image.size());
-    EXPECT_EQ(flash.substr(0, image.size()), image);
+    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 7 + seed);
+    return image;
+}
+
+// The prompt lists its folder at once; typing, Tab, the arrows and Enter pick the file. A name
+// that is not UTF-8 is used byte for byte where paths keep their bytes, else refused: never
+// another file's name.
+TEST_F(TerminalScreen, WriteThroughTheFilePrompt) {
+    const bool bytesKept = NSString(std::string("a\xff")).UTF8String() == "a\xff";
+    const std::string nonUtf8 = "img\xff.bin";            // image 1
+    const std::string lookAlike = "img\xef\xbf\xbd.bin";  // image 2: U+FFFD, as UTF-8
+    const std::string latin1 = "bios\xe9.rom";            // image 3
+    const std::string typedPath = work.path().substr(1) + "/other/image.rom";
+    const struct Case {
+        const char* name;
+        std::string keys;
+        int written;  // the image that ends up in the flash, 0: none (refused)
+    } cases[] = {
+        {"Tab completes", "bios-" + kTab, 4},
+        {"the arrows pick from the list", kDown, 4},
+        {"a typed / starts a new path", "/" + typedPath, 5},
+        {"a typed ~ starts at home", "~/bios-image.rom", 4},
+        {"a name that is not UTF-8", "img" + kDown + kDown, bytesKept ? 1 : 0},
+        {"a Latin-1 name", "bios" + kDown + kDown, bytesKept ? 3 : 0},
+    };
+    WriteFileBytes(work.path() + "/" + nonUtf8, Image(1));
+    WriteFileBytes(work.path() + "/" + lookAlike, Image(2));
+    WriteFileBytes(work.path() + "/" + latin1, Image(3));
+    WriteFileBytes(work.path() + "/bios-image.rom", Image(4));
+    std::filesystem::create_directories(work.path() + "/other");
+    WriteFileBytes(work.path() + "/other/image.rom", Image(5));
+    const auto flash = [&] {
+        host.hostOk({"flash", "get", work.path() + "/other/flash.bin"});
+        return ReadFileBytes(work.path() + "/other/flash.bin").substr(0, 5000);
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        host.hostOk({"flash", "erase"});
+        auto program = start();
+        reachMainScreen(*program);
+        program->send("w");  // the Write BIOS… button's letter
+        ASSERT_TRUE(program->waitForText("[ Cancel ]  [ OK ]")) << program->screen();
+        program->send(kEnter);
+        ASSERT_TRUE(program->waitForText("File: " + work.path() + "/")) << program->screen();
+        // The folder is listed before any key: the names sorted by their bytes, the one that is
+        // not UTF-8 told apart from its look-alike.
+        for (const char* name :
+             {"bios-image.rom", "bios\\xE9.rom", "img\xef\xbf\xbd.bin", "img\\xFF.bin", "other/"}) {
+            EXPECT_NE(program->find(std::string("│  ") + name).first, -1) << name;
+        }
+        program->send(c.keys + kEnter);
+        if (c.written == 0) {
+            ASSERT_TRUE(program->waitForText("is not UTF-8")) << program->screen();
+            program->send(kEscape + "c");
+            EXPECT_EQ(program->waitForExit(), 0);
+            EXPECT_EQ(flash(), std::string(5000, '\xff'));
+            continue;
+        }
+        ASSERT_TRUE(program->waitUntil([&] { return program->find("Folder:").first < 0; }))
+            << program->screen();
+        ASSERT_TRUE(program->waitForText("[ Cancel ]  [ OK ]")) << program->screen();
+        program->send(kEnter);  // the last question before the flash is written
+        ASSERT_TRUE(program->waitForText("written and verified")) << program->screen();
+        program->send(kEnter);
+        ASSERT_TRUE(program->waitForText("SCSI BIOS:        updated.")) << program->screen();
+        program->send("c");  // Cancel: quit without storing
+        EXPECT_EQ(program->waitForExit(), 0);
+        expectRestored(*program);
+        EXPECT_EQ(flash(), Image(c.written));
+    }
 }
 
 // A left-button press at the 0-based cell, as a terminal reports it in SGR mouse mode.
@@ -284,9 +328,9 @@ TEST_F(TerminalScreen, TheScreenIsDrawnAgainAfterAResize) {
     ASSERT_TRUE(program->waitUntil([&] { return program->find("        15 [").first >= 0; }))
         << program->screen();
     EXPECT_EQ(program->find("▼").first, -1) << program->screen();
-    // The frame uses the whole width and the help line sits on the last row.
-    EXPECT_EQ(program->cell(1, 99), "┐") << program->screen();
-    EXPECT_NE(program->row(39).find("F10 close window"), std::string::npos) << program->screen();
+    // The window is centred at its natural size and the help line sits on the last row.
+    EXPECT_EQ(program->cell(8, 89), "┐") << program->screen();
+    EXPECT_NE(program->row(39).find("Esc cancel"), std::string::npos) << program->screen();
     // A terminal far too small clips the screen; a list still opens and closes there.
     program->resize(6, 20);
     ASSERT_TRUE(program->waitUntil([&] { return program->row(5).find(" Tab") == 0; }))
@@ -299,6 +343,180 @@ TEST_F(TerminalScreen, TheScreenIsDrawnAgainAfterAResize) {
     program->send(kCtrlC);
     program->waitForExit();
     expectRestored(*program);
+}
+
+// Each language fits the documented 80x24 with every column in reach, a larger screen shows the
+// window centred, and after a shrink (where a terminal keeps cells the program no longer knows
+// of) the screen is painted from scratch.
+TEST_F(TerminalScreen, TheScreenFitsEachLanguageAndEachSize) {
+    const std::string l = std::string(60, ' ');
+    const struct Case {
+        const char* name;
+        const char* language;
+        int rows;
+        int columns;
+        std::vector<std::pair<int, int>> sizes;
+        std::string scribble;  // written by another program before the keys
+        std::string keys;
+        std::vector<std::pair<int, std::string>> expected;
+        std::pair<int, int> focus;  // a cell drawn reversed
+    } cases[] = {
+        {"grown, then shrunk back",
+         "en",
+         24,
+         80,
+         {{30, 100}, {24, 80}},
+         "",
+         "",
+         {
+             // The title bar says what closing does, the bottom line names the keys.
+             {0, " SC820 Utility      F10/Ctrl-W close: stores the form on the card · Ctrl-C quit"},
+             {1,
+              "┌─ SCSI configuration ─────────────────────────────────────────────────────────┐"},
+             {2,
+              "│Host adapter SCSI ID:  [7 ▾]     │ Target ID Max transfer Sync Wide Disconnect│"},
+             {17,
+              "└──────────────────────────────────────────────────────────────────────────────┘"},
+             {18,
+              "┌─ Versions ───────────────────────────────────────────────────────────────────┐"},
+             {19,
+              "│Utility:       1.0.2          Driver extension: 2.1.0                         │"},
+             {22, "[ Default ] [ Erase Flash ] [ Write BIOS… ] [ OK ] [ Cancel ]"},
+             {23, " Tab/←↑↓→ move · Space toggle · Enter open/press · D E W O C · Esc cancel"},
+         },
+         {2, 24}},
+        // Ctrl-L paints every cell again, whatever else was written to the terminal.
+        {"Ctrl-L after another program wrote",
+         "en",
+         24,
+         80,
+         {},
+         "\033[3;1HBroadcast message\033[20;30Hfrom root",
+         "\014",
+         {
+             {2,
+              "│Host adapter SCSI ID:  [7 ▾]     │ Target ID Max transfer Sync Wide Disconnect│"},
+             {19,
+              "│Utility:       1.0.2          Driver extension: 2.1.0                         │"},
+         },
+         {2, 24}},
+        {"from a large screen",
+         "en",
+         60,
+         200,
+         {{24, 80}},
+         "",
+         "",
+         {
+             {1,
+              "┌─ SCSI configuration ─────────────────────────────────────────────────────────┐"},
+             {17,
+              "└──────────────────────────────────────────────────────────────────────────────┘"},
+             {18,
+              "┌─ Versions ───────────────────────────────────────────────────────────────────┐"},
+             {22, "[ Default ] [ Erase Flash ] [ Write BIOS… ] [ OK ] [ Cancel ]"},
+         },
+         {2, 24}},
+        {"a large screen, centred",
+         "en",
+         60,
+         200,
+         {},
+         "",
+         "",
+         {
+             {18, l + "┌─ SCSI configuration "
+                      "─────────────────────────────────────────────────────────┐"},
+             {35, l + "│                                 │        15 [13.3 MB/s▾] [x]  [ ]     [x] "
+                      "   │"},
+             {36, l + "└───────────────────────────────────────────────────────────────────────────"
+                      "───┘"},
+             {41, l + "[ Default ] [ Erase Flash ] [ Write BIOS… ] [ OK ] [ Cancel ]"},
+         },
+         {19, 84}},
+        {"German, its widest columns scrolled in",
+         "de",
+         24,
+         80,
+         {},
+         "",
+         "",
+         {
+             {1,
+              "┌─ SCSI-Konfiguration ─────────────────────────────────────────────────────────┐"},
+             {2,
+              "│SCSI-ID des Hostadapters:  [7 ▾]     │ Ziel-ID Max. Übertragung Synchron Wide▶│"},
+             {3,
+              "│Wartezeit nach Reset:      [2 s  ▾]  │       0 [40 MB/s  ▾]       [x]    [x]  │"},
+             {0, " SC820 Utility   F10/Strg-W schließen: speichert auf der Karte · Strg-C beenden"},
+             {22, "[ Standard ] [ Flash löschen ] [ BIOS schreiben… ] [ OK ] [ Abbrechen ]"},
+             {23, " Tab/←↑↓→ wechseln · Leertaste wählt · Eingabe öffnet · S L H O A · Esc zurück"},
+         },
+         {2, 28}},
+        {"German, the focus on a Disconnect box",
+         "de",
+         24,
+         80,
+         {},
+         "",
+         "\033OC\033OC\033OC\033OC",
+         {
+             {2,
+              "│SCSI-ID des Hostadapters:  [7 ▾]     │ Ziel-ID◀Synchron Wide Disconnect       │"},
+             {3,
+              "│Wartezeit nach Reset:      [2 s  ▾]  │       0   [x]    [x]     [x]           │"},
+         },
+         {3, 65}},
+        // Shift-Tab from the first control: the buttons lie below the screen and are passed
+        // over; the last target row is scrolled in, the target rows fill their group.
+        {"a short screen, the focus on what is shown",
+         "en",
+         20,
+         80,
+         {},
+         "",
+         "\033[Z",
+         {
+             {3,
+              "│Reset recovering time: [2 s  ▾]  │         2 [20 MB/s  ▾] [x]  [x]     [x]    ▲"},
+             {16,
+              "│└──────────────────────────────┘ │        15 [13.3 MB/s▾] [x]  [ ]     [x]    │"},
+             {19, " Tab/←↑↓→ move · Space toggle · Enter open/press · Esc cancel"},
+         },
+         {16, 72}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto program =
+            start(c.rows, c.columns, {"--terminal"}, {std::string("LANGUAGE=") + c.language});
+        ASSERT_TRUE(program->waitForText("[ Cancel ]  [ OK ]")) << program->screen();
+        program->send(kEnter);
+        ASSERT_TRUE(program->waitForText("[7 ▾]")) << program->screen();  // the card is read
+        for (const auto& [rows, columns] : c.sizes) {
+            program->resize(rows, columns);
+            // A grown terminal adds blank rows: the bottom line is there once it is drawn.
+            ASSERT_TRUE(program->waitUntil([&, rows = rows] {
+                return program->row(rows - 1).find(" Tab") == 0;
+            })) << program->screen();
+        }
+        program->scribble(c.scribble);
+        program->send(c.keys);
+        program->waitUntil([&] {
+            for (const auto& [row, text] : c.expected) {
+                if (program->row(row) != text) return false;
+            }
+            return program->reversed(c.focus.first, c.focus.second);
+        });
+        for (const auto& [row, text] : c.expected) EXPECT_EQ(program->row(row), text) << row;
+        EXPECT_TRUE(program->reversed(c.focus.first, c.focus.second)) << program->screen();
+        int versions = 0;
+        for (int row = 0; row < program->rows(); ++row) {
+            versions += program->row(row).find("Version") != std::string::npos;
+        }
+        EXPECT_EQ(versions, 1) << program->screen();
+        program->send(kCtrlC);
+        program->waitForExit();
+    }
 }
 
 // (A terminal type without the repeat-character capability, which the emulator lacks.)
@@ -344,13 +562,48 @@ TEST_F(TerminalScreen, TheTerminalIsRestoredHoweverTheProgramEnds) {
     }
 }
 
+// The message's line breaks are the window's: "\r\r" leaves a blank line, nothing shows as '?'.
 TEST_F(TerminalScreen, AnAlertThatEndsTheProgramGivesTheTerminalBack) {
-    host.hostOk({"attach", "2"});  // a device in use on the card stops the start-up
-    auto program = start();
-    ASSERT_TRUE(program->waitForText("[ OK ]")) << program->screen();
-    program->send(kEnter);
-    EXPECT_EQ(program->waitForExit(), 0) << program->screen();
-    expectRestored(*program);
+    const std::string bundle = work.path() + "/notest/SC820 Utility";
+    std::filesystem::create_directories(bundle);
+    std::filesystem::copy(SC820_BUNDLE_DIR, bundle, std::filesystem::copy_options::recursive);
+    std::filesystem::remove(bundle + "/Contents/Resources/test");  // the path check fails
+    const struct Case {
+        const char* name;
+        std::string program;
+        std::vector<std::string> host;   // set up before the start
+        std::vector<std::string> lines;  // on consecutive rows, in the same column
+    } cases[] = {
+        {"a device in use",
+         kProgram,
+         {"attach", "2"},
+         {"the card and start the utility again.", std::string(37, ' '),
+          "Nothing has been changed. The utility will now quit."}},
+        {"the composed path message",
+         bundle + "/Contents/bin/sc820-utility",
+         {"detach", "2"},
+         {"Nothing has been changed. The utility will now quit.", std::string(52, ' '),
+          "Make sure the utility is complete and that its folder path"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        host.hostOk(c.host);
+        auto program = start(24, 80, {"--terminal"}, {}, c.program);
+        ASSERT_TRUE(program->waitForText("[ OK ]")) << program->screen();
+        const auto [first, column] = program->find(c.lines[0]);
+        ASSERT_GE(first, 0) << program->screen();
+        for (size_t i = 1; i < c.lines.size(); ++i) {
+            std::string shown;
+            for (size_t at = 0; at < c.lines[i].size(); ++at) {
+                shown += program->cell(first + static_cast<int>(i), column + static_cast<int>(at));
+            }
+            EXPECT_EQ(shown, c.lines[i]) << program->screen();
+        }
+        EXPECT_EQ(program->screen().find('?'), std::string::npos) << program->screen();
+        program->send(kEnter);
+        EXPECT_EQ(program->waitForExit(), 0) << program->screen();
+        expectRestored(*program);
+    }
 }
 
 // Without a display the terminal is used when standard input and output are a terminal; with
