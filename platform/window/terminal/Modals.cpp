@@ -313,8 +313,7 @@ FilePrompt::FilePrompt(const std::string& directory) : directory_(directory) {
 std::string FilePrompt::expanded() const {
     std::string typed = NameBytes(input_);
     if (typed == "~" || typed.rfind("~/", 0) == 0) {
-        const char* home = std::getenv("HOME");
-        typed = std::string(home != nullptr ? home : "") + typed.substr(1);
+        typed = std::string(NSHomeDirectory().UTF8String()) + typed.substr(1);
     }
     fs::path path(typed);
     if (path.is_relative()) path = fs::path(directory_) / path;
