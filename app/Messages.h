@@ -25,6 +25,8 @@ inline constexpr const char MSG_ERASEFAIL[] = "MSG_ERASEFAIL";
 inline constexpr const char MSG_FILEERROR[] = "MSG_FILEERROR";
 // A write that did not verify, and the card then refused to erase the flash.
 inline constexpr const char MSG_WRITEERASEFAIL[] = "MSG_WRITEERASEFAIL";
+// No copy of what a change replaces could be kept: go on without one?
+inline constexpr const char MSG_NOBACKUP[] = "MSG_NOBACKUP";
 
 // The text of a message key in the user's language; a missing text comes back as the key.
 NSString LocalizedMessage(const char* key);
