@@ -62,6 +62,14 @@ NibClassDescription Describe() {
         return static_cast<SC820Controller*>(owner)->windowShouldClose(sender);
     };
     d.awakeFromNib = [](NSObject* owner) { static_cast<SC820Controller*>(owner)->awakeFromNib(); };
+    d.configurationRecord = [](NSObject* owner) {
+        const auto* record = &static_cast<SC820Controller*>(owner)->eep_config_buf;
+        const auto* bytes = reinterpret_cast<const uint8_t*>(record);
+        return std::vector<uint8_t>(bytes, bytes + sizeof *record);
+    };
+    d.readFlash = [](NSObject* owner, std::vector<uint8_t>* flash) {
+        return static_cast<SC820Controller*>(owner)->readWholeFlash(flash);
+    };
     return d;
 }
 

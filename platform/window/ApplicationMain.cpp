@@ -18,6 +18,7 @@
 #include "platform/window/CommandLine.h"
 #include "platform/window/NibLoader.h"
 #include "platform/window/QtBackend.h"
+#include "platform/window/batch/BatchMode.h"
 #include "platform/window/terminal/TerminalBackend.h"
 
 namespace {
@@ -145,6 +146,7 @@ int NSApplicationMain(int argc, char** argv) {
     argc = static_cast<int>(qtArguments.size());
     argv = qtArgv.data();
 
+    if (ProgramOptions().batch) return RunBatch(*ProgramOptions().batch, program);
     if (ProgramOptions().terminal) return RunInTerminal(argc, argv, program);
     if (!DisplayReachable(argc, argv)) {
         if (OnATerminal()) return RunInTerminal(argc, argv, program);

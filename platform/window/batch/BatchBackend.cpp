@@ -1,0 +1,92 @@
+#include "platform/window/batch/BatchBackend.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+#include "platform/window/ExitStatus.h"
+
+namespace {
+
+// The messages that report a success rather than a failure.
+bool IsSuccessMessage(const std::string& key) {
+    return key == "MSG_SUCCESS" || key == "MSG_WRITESUCCESS";
+}
+
+// One line: carriage returns and line breaks of a composed message become spaces.
+std::string OneLine(std::string text) {
+    for (char& c : text) {
+        if (c == '\r' || c == '\n') c = ' ';
+    }
+    return text;
+}
+
+}  // namespace
+
+BatchBackend::BatchBackend(const BatchRequest& request, std::string program)
+    : request_(request), program_(std::move(program)) {}
+
+void BatchBackend::report(const std::string& line) const {
+    std::fprintf(stderr, "%s: %s\n", program_.c_str(), line.c_str());
+    std::fflush(stderr);
+}
+
+int BatchBackend::runAlert(const NSString& /*title*/, const NSString& message,
+                           const char* /*defaultButton*/, const char* alternateButton,
+                           const char* /*otherButton*/) {
+    std::string key = NSBundleKeyOfText(message);
+    if (key.empty()) key = "MSG_UNKNOWN";
+    const std::string line = key + ": " + OneLine(message.UTF8String());
+    if (alternateButton != nullptr) return confirm(key, line);
+    report(line);
+    if (!IsSuccessMessage(key)) failed_ = true;
+    return 1;
+}
+
+int BatchBackend::confirm(const std::string& key, const std::string& line) {
+    if (key == "MSG_NOBACKUP") {
+        report(line +
+               (request_.noBackup ? " (--no-backup: going on)" : " (stopped: no --no-backup)"));
+        if (!request_.noBackup) failed_ = true;
+        return request_.noBackup ? 1 : 0;
+    }
+    if (request_.yes) return 1;
+    if (isatty(STDIN_FILENO) == 1 && isatty(STDERR_FILENO) == 1) {
+        std::fprintf(stderr, "%s: %s [y/N] ", program_.c_str(), line.c_str());
+        std::fflush(stderr);
+        std::string answer;
+        std::getline(std::cin, answer);
+        if (answer == "y" || answer == "Y" || answer == "yes") return 1;
+    } else {
+        report(line + " (declined: no --yes and no terminal to ask on)");
+    }
+    declined_ = true;
+    return 0;
+}
+
+int BatchBackend::runOpenPanel(const NSString&, const NSString*, const std::vector<NSString>*,
+                               NSString* chosen) {
+    if (request_.file.empty()) return NSCancelButton;
+    *chosen = NSString(request_.file);
+    return NSOKButton;
+}
+
+int BatchBackend::status() const {
+    if (failed_) return kExitFailure;
+    if (declined_) return kExitDeclined;
+    return kExitSuccess;
+}
+
+void BatchBackend::fail(const std::string& line) {
+    report(line);
+    failed_ = true;
+}
+
+void BatchBackend::terminate() {
+    if (status() == kExitSuccess && onSuccess) onSuccess();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(status());
+}
