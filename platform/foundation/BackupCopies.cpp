@@ -127,7 +127,8 @@ std::string CopyName(const std::string& kind, const uint8_t* bytes, size_t lengt
 // Writes the copy under a temporary name, flushes it and renames it into place.
 bool WriteCopy(int folder, const std::string& name, const uint8_t* bytes, size_t length,
                std::string* detail) {
-    const std::string temporary = "." + name + ".tmp";
+    // The process id keeps two programs keeping the same bytes in the same second apart.
+    const std::string temporary = "." + name + "." + std::to_string(getpid()) + ".tmp";
     unlinkat(folder, temporary.c_str(), 0);
     const int fd = openat(folder, temporary.c_str(),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);

@@ -3,6 +3,7 @@
 #include "platform/window/batch/BatchMode.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -73,15 +74,16 @@ std::string Text(const MemoryWindow& window, const char* name) {
     return window.field(name)->text().UTF8String();
 }
 
-// Writes the file whole: a temporary file beside it, flushed, then renamed over it.
+// Writes the file whole: a temporary file beside it, flushed, renamed over it, and the folder
+// flushed, so that a crash leaves either the old file or the whole new one.
 bool WriteFileWhole(const std::string& path, const void* bytes, size_t length, std::string* error) {
-    const std::string temporary = path + ".sc820-tmp";
-    const int fd =
-        open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    std::string temporary = path + ".XXXXXX";
+    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) {
         *error = "cannot create " + temporary + ": " + std::strerror(errno);
         return false;
     }
+    fchmod(fd, 0644);
     const auto* p = static_cast<const uint8_t*>(bytes);
     size_t left = length;
     bool ok = true;
@@ -102,8 +104,16 @@ bool WriteFileWhole(const std::string& path, const void* bytes, size_t length, s
     if (!ok) {
         *error = "cannot write " + path + ": " + std::strerror(errno);
         unlink(temporary.c_str());
+        return false;
     }
-    return ok;
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        fsync(dir);
+        close(dir);
+    }
+    return true;
 }
 
 class BatchRun {
