@@ -37,5 +37,6 @@ bool SC820Controller::keepCopy(const char* kind, const uint8_t* bytes, size_t le
         return true;
     }
     NSLog("No %s copy kept in %s: %s", kind, BackupFolder().c_str(), detail.c_str());
-    return ShowAlert(MSG_NOBACKUP, AlertButtons::okCancel) == 1;
+    // Going on cannot be undone: Cancel is the default, and only OK goes on.
+    return ShowAlert(MSG_NOBACKUP, AlertButtons::cancelFirst) == -1;
 }

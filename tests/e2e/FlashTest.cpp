@@ -265,8 +265,8 @@ TEST_F(Flash, EraseKeepsACopyOfTheFlashOrAsksToGoOnWithout) {
     };
     const Case cases[] = {
         {"copy kept", false, "", {MSG_START, MSG_ERASE}, true},
-        {"no copy, Cancel", true, "answer 0\n", {MSG_START, MSG_ERASE, MSG_NOBACKUP}, false},
-        {"no copy, OK", true, "answer 1\n", {MSG_START, MSG_ERASE, MSG_NOBACKUP}, true},
+        {"no copy, Cancel", true, "answer 1\n", {MSG_START, MSG_ERASE, MSG_NOBACKUP}, false},
+        {"no copy, OK", true, "answer -1\n", {MSG_START, MSG_ERASE, MSG_NOBACKUP}, true},
     };
     WriteFileBytes(work.path() + "/blocked", "");
     for (const auto& c : cases) {
@@ -288,7 +288,11 @@ TEST_F(Flash, EraseKeepsACopyOfTheFlashOrAsksToGoOnWithout) {
             for (const auto& e : fs::directory_iterator(folder)) kept.push_back(e.path().string());
         }
         ASSERT_EQ(kept.size(), c.blocked ? 0u : 1u);
-        if (c.blocked) continue;
+        if (c.blocked) {
+            // Going on cannot be undone: Cancel is the default button.
+            EXPECT_EQ(r.transcript[2].fields[3], "Cancel");
+            continue;
+        }
         EXPECT_TRUE(ReadFileBytes(kept[0]) == before);
         EXPECT_TRUE(std::regex_match(fs::path(kept[0]).filename().string(),
                                      std::regex("flash-2\\d{7}T\\d{6}Z-[0-9a-f]{8}\\.bin")))

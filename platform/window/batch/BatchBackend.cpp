@@ -35,11 +35,11 @@ void BatchBackend::report(const std::string& line) const {
 
 int BatchBackend::runAlert(const NSString& /*title*/, const NSString& message,
                            const char* /*defaultButton*/, const char* alternateButton,
-                           const char* /*otherButton*/) {
+                           const char* otherButton) {
     std::string key = NSBundleKeyOfText(message);
     if (key.empty()) key = "MSG_UNKNOWN";
     const std::string line = key + ": " + OneLine(message.UTF8String());
-    if (alternateButton != nullptr) return confirm(key, line);
+    if (alternateButton != nullptr || otherButton != nullptr) return confirm(key, line);
     report(line);
     if (!IsSuccessMessage(key)) failed_ = true;
     return 1;
@@ -50,7 +50,8 @@ int BatchBackend::confirm(const std::string& key, const std::string& line) {
         report(line +
                (request_.noBackup ? " (--no-backup: going on)" : " (stopped: no --no-backup)"));
         if (!request_.noBackup) failed_ = true;
-        return request_.noBackup ? 1 : 0;
+        // Its default button is Cancel (1); OK, the other button (-1), goes on.
+        return request_.noBackup ? -1 : 1;
     }
     if (request_.yes) return 1;
     if (isatty(STDIN_FILENO) == 1 && isatty(STDERR_FILENO) == 1) {
