@@ -10,6 +10,7 @@
 #include "driverif/CommandCodes.h"
 #include "tests/e2e/Scenario.h"
 #include "tests/support/SmallDisk.h"
+#include "tests/support/TerminalProgram.h"
 
 namespace {
 
@@ -137,6 +138,45 @@ TEST_F(Batch, SubcommandsEndWithTheirStatusAndNameTheMessage) {
         } else if (c.args[1] != "write" || c.status != 0) {
             EXPECT_TRUE(flash() == before);
         }
+    }
+}
+
+TEST_F(Batch, WithoutYesTheQuestionsAreAskedOnTheTerminal) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> answers;  // to the start-up question, then Erase's
+        int status;
+        bool erased;
+    };
+    const Case cases[] = {
+        {"both answered y", {"y", "y"}, 0, true},
+        {"start-up declined", {"n"}, 4, false},
+        {"erase declined", {"y", ""}, 4, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        host.hostOk({"init", "--force"});
+        const std::string before = flash();
+        TerminalProgram terminal(
+            {std::string(SC820_BUNDLE_DIR) + "/Contents/bin/sc820-utility", "flash", "erase"},
+            {"SC820_HOST_ROOT=" + host.root(), "SC820_AUTOMATION=", "LANG=en_US.UTF-8",
+             "LC_ALL=C.UTF-8", "LANGUAGE=", "HOME=" + work.path(),
+             "XDG_STATE_HOME=" + work.path() + "/state"},
+            24, 200);
+        size_t asked = 0;
+        for (const std::string& answer : c.answers) {
+            ASSERT_TRUE(terminal.waitUntil([&] {
+                size_t count = 0;
+                for (size_t at = terminal.output().find("[y/N]"); at != std::string::npos;
+                     at = terminal.output().find("[y/N]", at + 1))
+                    ++count;
+                return count > asked;
+            })) << terminal.output();
+            ++asked;
+            terminal.send(answer + "\r");
+        }
+        EXPECT_EQ(terminal.waitForExit(), c.status) << terminal.output();
+        EXPECT_TRUE(flash() == (c.erased ? std::string(kFlashSize, '\xFF') : before));
     }
 }
 
