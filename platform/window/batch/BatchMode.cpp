@@ -14,7 +14,7 @@
 
 #include "platform/window/ExitStatus.h"
 #include "platform/window/NibLoader.h"
-#include "platform/window/batch/BatchBackend.h"
+#include "platform/window/batch/BatchUser.h"
 #include "platform/window/batch/ConfigDocument.h"
 #include "platform/window/batch/MemoryControls.h"
 
@@ -119,7 +119,7 @@ bool WriteFileWhole(const std::string& path, const void* bytes, size_t length, s
 class BatchRun {
 public:
     BatchRun(const BatchRequest& request, const std::string& program)
-        : request_(request), program_(program), backend_(request, program) {}
+        : request_(request), program_(program), user_(request, program), backend_(user_) {}
 
     int run() {
         std::optional<FormValues> imported;
@@ -129,8 +129,8 @@ public:
         }
         description_ = FindNibClass("SC820Controller");
         if (description_ == nullptr) {
-            backend_.fail("the controller class is not registered");
-            return backend_.status();
+            user_.fail("the controller class is not registered");
+            return user_.status();
         }
         NSApplicationSetBackend(&backend_);
         controller_ = description_->allocInit();
@@ -140,7 +140,7 @@ public:
         description_->awakeFromNib(controller_);
         startForm_ = ReadForm(window_);
         perform(imported);
-        return backend_.status();
+        return user_.status();
     }
 
 private:
@@ -172,7 +172,7 @@ private:
         if (c == "config import") return store(*imported, false);
         if (c == "config default") {
             action("act_default:");
-            if (backend_.status() == kExitSuccess) store(ReadForm(window_), true);
+            if (user_.status() == kExitSuccess) store(ReadForm(window_), true);
             return;
         }
         if (c == "flash backup") return backUpFlash();
@@ -214,19 +214,17 @@ private:
 
     void writeOut(const std::string& text) {
         std::string error;
-        if (!WriteFileWhole(request_.file, text.data(), text.size(), &error)) backend_.fail(error);
+        if (!WriteFileWhole(request_.file, text.data(), text.size(), &error)) user_.fail(error);
     }
 
     void backUpFlash() {
         std::vector<uint8_t> flash;
         if (!description_->readFlash(controller_, &flash)) {
-            backend_.fail("the card refused to read the flash; " + request_.file +
-                          " was not written");
+            user_.fail("the card refused to read the flash; " + request_.file + " was not written");
             return;
         }
         std::string error;
-        if (!WriteFileWhole(request_.file, flash.data(), flash.size(), &error))
-            backend_.fail(error);
+        if (!WriteFileWhole(request_.file, flash.data(), flash.size(), &error)) user_.fail(error);
     }
 
     // Stores the form as closing the window does, unless it shows what the card holds.
@@ -244,14 +242,15 @@ private:
             return;
         }
         if (!formAlreadySet) SetForm(window_, form);
-        backend_.onSuccess = [say] { say(true); };
+        user_.onSuccess = [say] { say(true); };
         description_->windowShouldClose(controller_, nullptr);
         // The store was refused or declined: the window would have stayed open.
-        backend_.onSuccess = nullptr;
+        user_.onSuccess = nullptr;
     }
 
     BatchRequest request_;
     std::string program_;
+    BatchUser user_;
     BatchBackend backend_;
     MemoryWindow window_;
     const NibClassDescription* description_ = nullptr;

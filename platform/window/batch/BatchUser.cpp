@@ -1,4 +1,4 @@
-#include "platform/window/batch/BatchBackend.h"
+#include "platform/window/batch/BatchUser.h"
 
 #include <unistd.h>
 
@@ -25,27 +25,28 @@ std::string OneLine(std::string text) {
 
 }  // namespace
 
-BatchBackend::BatchBackend(const BatchRequest& request, std::string program)
+BatchUser::BatchUser(const BatchRequest& request, std::string program)
     : request_(request), program_(std::move(program)) {}
 
-void BatchBackend::report(const std::string& line) const {
+void BatchUser::report(const std::string& line) const {
     std::fprintf(stderr, "%s: %s\n", program_.c_str(), line.c_str());
     std::fflush(stderr);
 }
 
-int BatchBackend::runAlert(const NSString& /*title*/, const NSString& message,
-                           const char* /*defaultButton*/, const char* alternateButton,
-                           const char* otherButton) {
-    std::string key = NSBundleKeyOfText(message);
+int BatchUser::answerAlert(const std::string& /*title*/, const std::string& message,
+                           const char* /*defaultButton*/, const char* alternateButton) {
+    std::string key = NSBundleKeyOfText(NSString(message));
     if (key.empty()) key = "MSG_UNKNOWN";
-    const std::string line = key + ": " + OneLine(message.UTF8String());
-    if (alternateButton != nullptr || otherButton != nullptr) return confirm(key, line);
+    const std::string line = key + ": " + OneLine(message);
+    // A question has a second button; the one about going on without a copy shows its OK as
+    // the other button, which the answer gives as -1.
+    if (alternateButton != nullptr || key == "MSG_NOBACKUP") return confirm(key, line);
     report(line);
     if (!IsSuccessMessage(key)) failed_ = true;
     return 1;
 }
 
-int BatchBackend::confirm(const std::string& key, const std::string& line) {
+int BatchUser::confirm(const std::string& key, const std::string& line) {
     if (key == "MSG_NOBACKUP") {
         report(line +
                (request_.noBackup ? " (--no-backup: going on)" : " (stopped: no --no-backup)"));
@@ -67,27 +68,45 @@ int BatchBackend::confirm(const std::string& key, const std::string& line) {
     return 0;
 }
 
-int BatchBackend::runOpenPanel(const NSString&, const NSString*, const std::vector<NSString>*,
-                               NSString* chosen) {
+int BatchUser::answerPanel(const std::string& /*directory*/, std::string* chosen) {
     if (request_.file.empty()) return NSCancelButton;
-    *chosen = NSString(request_.file);
+    *chosen = request_.file;
     return NSOKButton;
 }
 
-int BatchBackend::status() const {
+int BatchUser::status() const {
     if (failed_) return kExitFailure;
     if (declined_) return kExitDeclined;
     return kExitSuccess;
 }
 
-void BatchBackend::fail(const std::string& line) {
+void BatchUser::fail(const std::string& line) {
     report(line);
     failed_ = true;
 }
 
-void BatchBackend::terminate() {
+void BatchUser::recordTerminate() {
     if (status() == kExitSuccess && onSuccess) onSuccess();
+}
+
+int BatchBackend::runAlert(const NSString& title, const NSString& message,
+                           const char* defaultButton, const char* alternateButton,
+                           const char* /*otherButton*/) {
+    return user_.answerAlert(title.UTF8String(), message.UTF8String(),
+                             defaultButton != nullptr ? defaultButton : "OK", alternateButton);
+}
+
+int BatchBackend::runOpenPanel(const NSString& directory, const NSString*,
+                               const std::vector<NSString>*, NSString* chosen) {
+    std::string path;
+    const int result = user_.answerPanel(directory.UTF8String(), &path);
+    if (result == NSOKButton) *chosen = NSString(path);
+    return result;
+}
+
+void BatchBackend::terminate() {
+    user_.recordTerminate();
     std::fflush(stdout);
     std::fflush(stderr);
-    std::_Exit(status());
+    std::_Exit(user_.status());
 }
