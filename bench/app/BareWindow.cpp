@@ -1,12 +1,12 @@
 // The yardstick for start-up: a bare Qt program that opens an empty window and quits as soon
 // as the event loop runs. Built twice: bare-window as it is, and bare-window-marks, which also
-// prints when main is entered and when the application object exists (bench/app/Marks.h), so
+// prints when main is entered and when the application object exists (bench/support/Marks.h), so
 // that those phases of start-up can be set beside the utility's.
 #include <QApplication>
 #include <QTimer>
 #include <QWidget>
 
-#include "bench/app/Marks.h"
+#include "bench/support/Marks.h"
 
 namespace {
 constexpr bool kPrintMarks = SC820_BARE_MARKS;

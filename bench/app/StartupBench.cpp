@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/app/Marks.h"
+#include "bench/support/Marks.h"
 #include "bench/support/PairedRuns.h"
 #include "bench/support/PhaseMarks.h"
 #include "tests/support/TempHost.h"

@@ -8,14 +8,17 @@
 #include <QWidget>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/SC820Controller.h"
-#include "bench/app/Marks.h"
+#include "bench/support/Marks.h"
 #include "driverctl/Pause.h"
 #include "driverif/DriverNames.h"
 #include "platform/window/NibLoader.h"
 #include "platform/window/QtBackend.h"
+#include "platform/window/automation/AutomatedBackend.h"
+#include "platform/window/automation/Automation.h"
 #include "tests/support/PlatformProbes.h"
 
 namespace {
@@ -32,7 +35,12 @@ int main(int argc, char** argv) {
     UseMainBundleAt(SC820_BUNDLE_DIR);
     QApplication application(argc, argv);
     // The parent gives an empty automation script: any alert ends the child with an error.
-    Automation* automation = QtBackend::shared().automation();
+    std::unique_ptr<Automation> automation = Automation::fromEnvironment();
+    std::optional<AutomatedBackend> automated;
+    if (automation) {
+        automated.emplace(QtBackend::shared(), *automation);
+        NSApplicationSetBackend(&*automated);
+    }
     Mark("qt");
 
     QString error;

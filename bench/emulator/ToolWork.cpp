@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "emulator/DriverTools.h"
+#include "emulator/tools/DriverTools.h"
 
 int main(int argc, char** argv) {
     if (argc < 3) {

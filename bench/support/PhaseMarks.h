@@ -1,5 +1,5 @@
 // The phases of a child program's run, from the "mark NAME NANOSECONDS" lines it prints
-// (bench/app/Marks.h) and the times its parent took just before starting it and after it
+// (bench/support/Marks.h) and the times its parent took just before starting it and after it
 // exited, all on the monotonic clock.
 #pragma once
 

@@ -9,7 +9,7 @@
 #include <QWidget>
 #include <memory>
 
-#include "bench/app/Marks.h"
+#include "bench/support/Marks.h"
 
 #if SC820_WINDOW_BUILD == 1
 #include "bench/window/RunTimeLoader.h"

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <map>
 
+#include "common/ProgramPath.h"
 #include "platform/foundation/BundleLocation.h"
 #include "platform/foundation/Foundation.h"
 #include "platform/foundation/StringTable.h"
@@ -17,12 +18,6 @@ std::string& LocatedBundlePath() {
     return path;
 }
 
-std::string ExecutablePath() {
-    std::error_code error;
-    fs::path exe = fs::read_symlink("/proc/self/exe", error);
-    return error ? std::string() : exe.string();
-}
-
 // The program lives in <bundle>/Contents/bin/; anywhere else (a test program) it is not in a
 // bundle.
 std::string BundleOfExecutable(const fs::path& exe) {
@@ -32,7 +27,7 @@ std::string BundleOfExecutable(const fs::path& exe) {
 }
 
 std::string CurrentBundlePath() {
-    fs::path exe = ExecutablePath();
+    fs::path exe = sc820::ProgramPath();
     std::string bundle = BundleOfExecutable(exe);
     if (!bundle.empty()) return bundle;
     if (!LocatedBundlePath().empty()) return LocatedBundlePath();

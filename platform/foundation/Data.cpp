@@ -5,58 +5,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cerrno>
-#include <limits>
-
+#include "common/FileIO.h"
+#include "common/OwnedFd.h"
 #include "platform/foundation/Foundation.h"
 
 namespace {
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 void Report(NSData::ReadStatus* status, NSData::ReadStatus value) {
     if (status != nullptr) *status = value;
-}
-
-// Reads to the end of the file, but never more than limit + 1 bytes, so that a file longer
-// than the limit is recognised without being read whole. False on a read error.
-bool ReadAtMost(int fd, size_t limit, std::vector<uint8_t>* out) {
-    constexpr size_t kBlock = 64 * 1024;
-    const size_t cap = limit == std::numeric_limits<size_t>::max() ? limit : limit + 1;
-    while (out->size() < cap) {
-        size_t want = std::min(kBlock, cap - out->size());
-        size_t start = out->size();
-        out->resize(start + want);
-        ssize_t n = read(fd, out->data() + start, want);
-        if (n < 0 && errno == EINTR) {
-            out->resize(start);
-            continue;
-        }
-        if (n < 0) return false;
-        out->resize(start + static_cast<size_t>(n));
-        if (n == 0) break;
-    }
-    return true;
 }
 
 }  // namespace
 
 std::optional<NSData> NSData::dataWithContentsOfRegularFile(const NSString& path, size_t maxLength,
                                                             ReadStatus* status) {
-    FileDescriptor fd(open(path.UTF8String().c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    sc820::OwnedFd fd(open(path.UTF8String().c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0) {
         Report(status, ReadStatus::unreadable);
         return std::nullopt;
@@ -75,7 +38,7 @@ std::optional<NSData> NSData::dataWithContentsOfRegularFile(const NSString& path
         return std::nullopt;
     }
     NSData data;
-    if (!ReadAtMost(fd.get(), maxLength, &data.bytes_)) {
+    if (!sc820::ReadAtMost(fd.get(), maxLength, &data.bytes_, static_cast<size_t>(info.st_size))) {
         Report(status, ReadStatus::unreadable);
         return std::nullopt;
     }

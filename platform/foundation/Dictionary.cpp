@@ -8,7 +8,7 @@
 #include <memory>
 #include <string_view>
 
-#include "emulator/PropertyListDepth.h"
+#include "common/PropertyListDepth.h"
 #include "platform/foundation/Foundation.h"
 
 namespace {
@@ -84,7 +84,7 @@ std::optional<NSDictionary> NSDictionary::dictionaryWithContentsOfFile(const NSS
     if (!data || data->length() == 0) return std::nullopt;
     // The library parses nested containers by recursion: a list nested too deeply is unreadable.
     const std::string_view bytes(reinterpret_cast<const char*>(data->bytes()), data->length());
-    if (!emu::PropertyListWithinDepth(bytes)) return std::nullopt;
+    if (!sc820::PropertyListWithinDepth(bytes)) return std::nullopt;
     plist_t rawRoot = nullptr;
     plist_from_memory(reinterpret_cast<const char*>(data->bytes()),
                       static_cast<uint32_t>(data->length()), &rawRoot);

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "emulator/KernelCalls.h"
+#include "emulator/Emulator.h"
 #include "platform/registry/IOKit.h"
 
 struct __IOMatchingDictionary {

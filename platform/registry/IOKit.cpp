@@ -12,9 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "emulator/HostRoot.h"
-#include "emulator/KernelCalls.h"
-#include "emulator/UtilityDriver.h"
+#include "emulator/Emulator.h"
 #include "platform/registry/HandleTable.h"
 
 namespace {

@@ -25,9 +25,8 @@
 #include <string>
 #include <thread>
 
-#include "emulator/HostError.h"
-#include "emulator/HostRoot.h"
-#include "emulator/HostView.h"
+#include "common/ProgramPath.h"
+#include "emulator/Emulator.h"
 #include "platform/security/CallObserver.h"
 
 extern char** environ;
@@ -84,12 +83,11 @@ bool HoldsAll(AuthorizationRef ref, const AuthorizationRights& rights) {
 
 // The host's answer to a request that needs the user; nothing when the host cannot be read.
 std::optional<emu::AuthPolicy> HostPolicy() {
-    try {
-        return emu::HostView(emu::DefaultHostRoot()).current().auth;
-    } catch (const emu::HostError& error) {
-        std::cerr << "AuthorizationCopyRights: " << error.what() << "\n";
-        return std::nullopt;
-    }
+    std::string problem;
+    std::optional<emu::AuthPolicy> policy =
+        emu::KernelAuthorizationPolicy(emu::DefaultHostRoot(), &problem);
+    if (!policy) std::cerr << "AuthorizationCopyRights: " << problem << "\n";
+    return policy;
 }
 
 OSStatus Grant(AuthorizationRef ref, const AuthorizationRights& rights, AuthorizationFlags flags) {
@@ -126,9 +124,7 @@ constexpr std::chrono::milliseconds kToolSilence{10000};
 
 // The utility's system log, as NSLog writes it: "TOOL (pid N) TEXT".
 void LogTool(const ToolStream& tool, const std::string& text) {
-    std::error_code error;
-    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    emu::AppendSystemLog(emu::DefaultHostRoot(), error ? "unknown" : exe.filename().string(),
+    emu::AppendSystemLog(emu::DefaultHostRoot(), sc820::ProgramName(),
                          tool.name + " (pid " + std::to_string(tool.pid) + ") " + text);
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/foundation/Foundation.h"
+#include "platform/window/ExitCleanup.h"
 
 class NSView : public NSObject {
 public:
@@ -95,8 +96,9 @@ struct NibClassDescription {
 };
 void NSRegisterNibClass(NibClassDescription description);
 
-// What takes the user's part. The Qt backend shows real dialogs or follows an automation
-// script; tests install their own.
+// What shows the user's part to a person: the window's dialogs (QtBackend) or the terminal's
+// (TerminalBackend). When no person takes part, the automation layer is put over it
+// (platform/window/automation/AutomatedBackend.h); tests install their own.
 class NSApplicationBackend {
 public:
     virtual ~NSApplicationBackend() = default;
@@ -105,7 +107,8 @@ public:
     // Returns NSOKButton with *chosen set, or NSCancelButton.
     virtual int runOpenPanel(const NSString& directory, const NSString* file,
                              const std::vector<NSString>* types, NSString* chosen) = 0;
-    [[noreturn]] virtual void terminate() = 0;
+    // Ends the program with status 0, after the exit cleanups.
+    [[noreturn]] virtual void terminate() { ExitProgram(0); }
     virtual void stopModal() = 0;
     virtual void abortModal() = 0;
 };

@@ -12,12 +12,16 @@
 #include <functional>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/window/AppKit.h"
 #include "platform/window/CommandLine.h"
 #include "platform/window/NibLoader.h"
 #include "platform/window/QtBackend.h"
+#include "platform/window/automation/AutomatedBackend.h"
+#include "platform/window/automation/Automation.h"
+#include "platform/window/automation/BatchUser.h"
 #include "platform/window/batch/BatchMode.h"
 #include "platform/window/terminal/TerminalBackend.h"
 
@@ -81,12 +85,22 @@ void DropToolkitMessage(QtMsgType type, const QMessageLogContext&, const QString
     }
 }
 
-// Loads the window and its controller, hands the window to the backend's `show`, starts the
-// controller and runs the event loop.
+// The one place that chooses who takes the user's part. A person does, at the backend that
+// runs, unless SC820_AUTOMATION names a script; a new kind of automated user is chosen here
+// too, and nothing else changes for it: the automation layer puts it over either backend.
+// A script that cannot be used ends the program here, before anything is shown or done. The
+// batch mode, which has no window, always has its own automated user (RunBatchMode below).
+std::unique_ptr<AutomatedUser> ChooseAutomatedUser() {
+    return Automation::fromEnvironment();
+}
+
+// Loads the window and its controller, hands the window to `show`, which puts it before the
+// user, installs `backend` (under the automation layer when an automated user takes part),
+// starts the controller and runs the event loop.
 int RunMainWindow(QApplication& application, const std::string& program,
+                  NSApplicationBackend& backend,
                   const std::function<bool(QWidget*, std::string*)>& show) {
-    // A script that cannot be used ends the program here, before anything is shown or done.
-    Automation* automation = QtBackend::shared().automation();
+    std::unique_ptr<AutomatedUser> automated = ChooseAutomatedUser();
 
     // The window speaks the language of the bundle's string table, as its alerts do.
     InstallWindowTexts(NSBundle::mainBundle().bundlePath().UTF8String() +
@@ -96,7 +110,7 @@ int RunMainWindow(QApplication& application, const std::string& program,
     std::unique_ptr<NibOwner> owner =
         window ? NibOwner::instantiate(window.get(), &error) : nullptr;
     if (!owner) return Refuse(program, error.toStdString());
-    if (automation != nullptr) automation->attach(window.get(), owner->connectedOutlets());
+    if (automated) automated->attach(window.get(), owner->connectedOutlets());
 
     // The window is on screen while the start-up sequence asks its questions.
     std::string showError;
@@ -105,10 +119,26 @@ int RunMainWindow(QApplication& application, const std::string& program,
         delete owner->object();
         return Refuse(program, showError);
     }
+    std::optional<AutomatedBackend> layer;
+    if (automated) layer.emplace(backend, *automated);
+    NSApplicationBackend* previous =
+        NSApplicationSetBackend(layer ? static_cast<NSApplicationBackend*>(&*layer) : &backend);
     owner->awakeFromNib();
-    if (automation != nullptr) automation->scheduleIdleStep();
+    if (automated) automated->start();
     int status = application.exec();
-    if (automation != nullptr) automation->recordEnd();
+    if (automated) automated->recordEnd();
+    NSApplicationSetBackend(previous);
+    return status;
+}
+
+// The batch mode: no window, and always an automated user, the batch user, over its backend.
+int RunBatchMode(const BatchRequest& request, const std::string& program) {
+    BatchUser user(request, program);
+    BatchBackend backend(user);
+    AutomatedBackend layer(backend, user);
+    NSApplicationBackend* previous = NSApplicationSetBackend(&layer);
+    const int status = RunBatch(request, program, user);
+    NSApplicationSetBackend(previous);
     return status;
 }
 
@@ -117,14 +147,13 @@ int RunInTerminal(int argc, char** argv, const std::string& program) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler(DropToolkitMessage);
     QApplication application(argc, argv);
-    TerminalBackend backend(QtBackend::shared().automation());
-    int status = RunMainWindow(application, program, [&](QWidget* window, std::string* error) {
-        if (!backend.start(window, error)) return false;
-        NSApplicationSetBackend(&backend);
-        window->show();
-        return true;
-    });
-    NSApplicationSetBackend(nullptr);
+    TerminalBackend backend;
+    int status =
+        RunMainWindow(application, program, backend, [&](QWidget* window, std::string* error) {
+            if (!backend.start(window, error)) return false;
+            window->show();
+            return true;
+        });
     backend.stop();
     return status;
 }
@@ -146,7 +175,7 @@ int NSApplicationMain(int argc, char** argv) {
     argc = static_cast<int>(qtArguments.size());
     argv = qtArgv.data();
 
-    if (ProgramOptions().batch) return RunBatch(*ProgramOptions().batch, program);
+    if (ProgramOptions().batch) return RunBatchMode(*ProgramOptions().batch, program);
     if (ProgramOptions().terminal) return RunInTerminal(argc, argv, program);
     if (!DisplayReachable(argc, argv)) {
         if (OnATerminal()) return RunInTerminal(argc, argv, program);
@@ -158,8 +187,9 @@ int NSApplicationMain(int argc, char** argv) {
                                    ": start an X server or run under xvfb-run");
     }
     QApplication application(argc, argv);
-    return RunMainWindow(application, program, [](QWidget* window, std::string*) {
-        window->show();
-        return true;
-    });
+    return RunMainWindow(application, program, QtBackend::shared(),
+                         [](QWidget* window, std::string*) {
+                             window->show();
+                             return true;
+                         });
 }

@@ -1,11 +1,11 @@
 // The interactive alert and open panel.
+#include "platform/window/Dialogs.h"
+
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <cstdio>
-
-#include "platform/window/QtBackend.h"
 
 namespace {
 

@@ -1,5 +1,8 @@
 #include "platform/window/ExitCleanup.h"
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <vector>
 
 namespace {
@@ -19,4 +22,10 @@ void RunExitCleanups() {
     std::vector<void (*)()> pending;
     pending.swap(Cleanups());
     for (auto it = pending.rbegin(); it != pending.rend(); ++it) (*it)();
+}
+
+void ExitProgram(int status) {
+    RunExitCleanups();
+    std::fflush(nullptr);
+    _exit(status);
 }

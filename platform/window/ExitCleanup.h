@@ -5,3 +5,5 @@
 // Registers a cleanup; it runs once, at the first RunExitCleanups, in reverse order.
 void AddExitCleanup(void (*cleanup)());
 void RunExitCleanups();
+// Ends the program with `status` after the cleanups, its output flushed.
+[[noreturn]] void ExitProgram(int status);

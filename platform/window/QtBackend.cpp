@@ -1,52 +1,23 @@
 #include "platform/window/QtBackend.h"
 
-#include <unistd.h>
-
 #include <QApplication>
 #include <QDialog>
-#include <cstdio>
 
-#include "platform/window/ExitCleanup.h"
+#include "platform/window/Dialogs.h"
 
 QtBackend& QtBackend::shared() {
     static QtBackend backend;
     return backend;
 }
 
-Automation* QtBackend::automation() {
-    if (!automationRead_) {
-        automationRead_ = true;
-        automation_ = Automation::fromEnvironment();
-    }
-    return automation_.get();
-}
-
 int QtBackend::runAlert(const NSString& title, const NSString& message, const char* defaultButton,
                         const char* alternateButton, const char* otherButton) {
-    if (Automation* automated = automation()) {
-        return automated->answerAlert(title.UTF8String(), message.UTF8String(),
-                                      defaultButton != nullptr ? defaultButton : "OK",
-                                      alternateButton);
-    }
     return RunAlertBox(title, message, defaultButton, alternateButton, otherButton);
 }
 
 int QtBackend::runOpenPanel(const NSString& directory, const NSString* file,
                             const std::vector<NSString>* types, NSString* chosen) {
-    if (Automation* automated = automation()) {
-        std::string path;
-        int result = automated->answerPanel(directory.UTF8String(), &path);
-        if (result == NSOKButton) *chosen = NSString(path);
-        return result;
-    }
     return RunOpenDialog(directory, file, types, chosen);
-}
-
-void QtBackend::terminate() {
-    if (Automation* automated = automation()) automated->recordTerminate();
-    RunExitCleanups();
-    std::fflush(nullptr);
-    _exit(0);
 }
 
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "driverif/DriverNames.h"
-#include "emulator/KernelCalls.h"
+#include "emulator/kernel/KernelCalls.h"
 #include "tests/emulator/EmulatedHost.h"
 #include "tests/support/TempHost.h"
 

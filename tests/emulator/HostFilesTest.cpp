@@ -12,7 +12,7 @@
 #include <map>
 #include <thread>
 
-#include "emulator/HostRoot.h"
+#include "emulator/host/SystemLog.h"
 #include "tests/emulator/EmulatedHost.h"
 #include "tests/support/SmallDisk.h"
 #include "tests/support/TempHost.h"

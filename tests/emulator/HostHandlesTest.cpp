@@ -22,11 +22,11 @@
 #include <vector>
 
 #include "driverif/CommandCodes.h"
-#include "emulator/HostSession.h"
-#include "emulator/HostState.h"
-#include "emulator/KernelCalls.h"
-#include "emulator/UtilityClientOwner.h"
-#include "emulator/UtilityDriver.h"
+#include "emulator/card/UtilityClientOwner.h"
+#include "emulator/card/UtilityDriver.h"
+#include "emulator/host/HostSession.h"
+#include "emulator/host/HostState.h"
+#include "emulator/kernel/KernelCalls.h"
 #include "tests/emulator/EmulatedHost.h"
 #include "tests/support/TempHost.h"
 

@@ -9,8 +9,8 @@
 #include <nlohmann/json.hpp>
 
 #include "Sc820Version.h"
-#include "emulator/DriverState.h"
-#include "emulator/HostState.h"
+#include "emulator/card/DriverState.h"
+#include "emulator/host/HostState.h"
 #include "tests/emulator/EmulatedHost.h"
 #include "tests/support/TempHost.h"
 

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "driverif/DriverNames.h"
-#include "emulator/DefaultHost.h"
-#include "emulator/HostError.h"
-#include "emulator/KernelRegistry.h"
+#include "emulator/host/HostError.h"
+#include "emulator/kernel/KernelRegistry.h"
+#include "emulator/tools/DefaultHost.h"
 
 namespace {
 

@@ -5,14 +5,14 @@
 
 #include <filesystem>
 
-#include "emulator/PropertyListDepth.h"
+#include "common/PropertyListDepth.h"
 #include "tests/emulator/EmulatedHost.h"
 #include "tests/support/NestedPlists.h"
 #include "tests/support/TempHost.h"
 
 namespace {
 
-using emu::PropertyListWithinDepth;
+using sc820::PropertyListWithinDepth;
 
 std::string Repeated(const std::string& text, size_t times) {
     std::string all;

@@ -8,7 +8,7 @@
 
 #include <filesystem>
 
-#include "emulator/UtilityClientOwner.h"
+#include "emulator/card/UtilityClientOwner.h"
 #include "tests/support/TempHost.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "driverif/CommandCodes.h"
-#include "emulator/UtilityDriver.h"
+#include "emulator/card/UtilityDriver.h"
 #include "tests/emulator/EmulatedHost.h"
 #include "tests/support/TempHost.h"
 

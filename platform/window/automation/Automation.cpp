@@ -53,9 +53,7 @@ bool ReadScript(const std::string& path, std::string* text) {
 }  // namespace
 
 void Automation::ExitProcess(int status) {
-    RunExitCleanups();
-    std::fflush(nullptr);
-    _exit(status);
+    ExitProgram(status);
 }
 
 Automation::Automation(AutomationScript script, std::unique_ptr<Transcript> transcript, Exit exit)

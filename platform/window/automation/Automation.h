@@ -14,10 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/window/automation/AutomatedUser.h"
 #include "platform/window/automation/AutomationScript.h"
 #include "platform/window/automation/Transcript.h"
 
-class Automation {
+class Automation : public AutomatedUser {
 public:
     // Ends the program with the status; it does not return. Tests may pass one that throws.
     using Exit = std::function<void(int status)>;
@@ -32,20 +33,22 @@ public:
     static std::unique_ptr<Automation> fromEnvironment();
 
     int answerAlert(const std::string& title, const std::string& message, const char* defaultButton,
-                    const char* alternateButton);
+                    const char* alternateButton) override;
     // Returns 1 (a file chosen, *chosen set) or 0 (cancelled).
-    int answerPanel(const std::string& directory, std::string* chosen);
+    int answerPanel(const std::string& directory, std::string* chosen) override;
 
     // The main window that idle steps act on, and the controller's outlets in their order
     // (for `dump`).
-    void attach(QWidget* window, std::vector<std::string> outletNames);
+    void attach(QWidget* window, std::vector<std::string> outletNames) override;
+    // The first idle step runs once the event loop runs.
+    void start() override { scheduleIdleStep(); }
     // Runs the next idle step from the event loop, once control returns to it.
     void scheduleIdleStep();
     void runIdleStep();
 
-    void recordTerminate();
+    void recordTerminate() override;
     // The event loop has ended without a terminate.
-    void recordEnd();
+    void recordEnd() override;
     [[noreturn]] void fail(const std::string& text);
 
 private:

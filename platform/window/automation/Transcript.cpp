@@ -7,7 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "emulator/HostRoot.h"
+#include "common/FileIO.h"
+#include "common/LogText.h"
 
 Transcript::Transcript(int fd, bool owned) : fd_(fd), owned_(owned) {}
 
@@ -35,7 +36,7 @@ std::unique_ptr<Transcript> Transcript::open(std::string* error) {
 // The system log's escaping: one escaper for both, and every event stays one line whatever
 // control characters its text holds.
 std::string Transcript::escape(const std::string& field) {
-    return emu::EscapeLogText(field);
+    return sc820::EscapeLogText(field);
 }
 
 void Transcript::writeLine(const std::vector<std::string>& fields) {
@@ -45,11 +46,6 @@ void Transcript::writeLine(const std::vector<std::string>& fields) {
         line += escape(fields[i]);
     }
     line += '\n';
-    size_t done = 0;
-    while (done < line.size()) {
-        ssize_t n = write(fd_, line.data() + done, line.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        done += static_cast<size_t>(n);
-    }
+    // A transcript that cannot be written loses its lines; the run itself goes on.
+    sc820::WriteAll(fd_, line);
 }

@@ -12,9 +12,9 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+#include "platform/window/ExitCleanup.h"
 #include "platform/window/ExitStatus.h"
 #include "platform/window/NibLoader.h"
-#include "platform/window/batch/BatchUser.h"
 #include "platform/window/batch/ConfigDocument.h"
 #include "platform/window/batch/MemoryControls.h"
 
@@ -118,8 +118,8 @@ bool WriteFileWhole(const std::string& path, const void* bytes, size_t length, s
 
 class BatchRun {
 public:
-    BatchRun(const BatchRequest& request, const std::string& program)
-        : request_(request), program_(program), user_(request, program), backend_(user_) {}
+    BatchRun(const BatchRequest& request, const std::string& program, BatchOutcome& outcome)
+        : request_(request), program_(program), outcome_(outcome) {}
 
     int run() {
         std::optional<FormValues> imported;
@@ -129,10 +129,9 @@ public:
         }
         description_ = FindNibClass("SC820Controller");
         if (description_ == nullptr) {
-            user_.fail("the controller class is not registered");
-            return user_.status();
+            outcome_.fail("the controller class is not registered");
+            return outcome_.status();
         }
-        NSApplicationSetBackend(&backend_);
         controller_ = description_->allocInit();
         for (const auto& [name, connect] : description_->outlets) {
             if (NSObject* outlet = window_.outlet(name)) connect(controller_, outlet);
@@ -140,7 +139,7 @@ public:
         description_->awakeFromNib(controller_);
         startForm_ = ReadForm(window_);
         perform(imported);
-        return user_.status();
+        return outcome_.status();
     }
 
 private:
@@ -172,7 +171,7 @@ private:
         if (c == "config import") return store(*imported, false);
         if (c == "config default") {
             action("act_default:");
-            if (user_.status() == kExitSuccess) store(ReadForm(window_), true);
+            if (outcome_.status() == kExitSuccess) store(ReadForm(window_), true);
             return;
         }
         if (c == "flash backup") return backUpFlash();
@@ -214,17 +213,19 @@ private:
 
     void writeOut(const std::string& text) {
         std::string error;
-        if (!WriteFileWhole(request_.file, text.data(), text.size(), &error)) user_.fail(error);
+        if (!WriteFileWhole(request_.file, text.data(), text.size(), &error)) outcome_.fail(error);
     }
 
     void backUpFlash() {
         std::vector<uint8_t> flash;
         if (!description_->readFlash(controller_, &flash)) {
-            user_.fail("the card refused to read the flash; " + request_.file + " was not written");
+            outcome_.fail("the card refused to read the flash; " + request_.file +
+                          " was not written");
             return;
         }
         std::string error;
-        if (!WriteFileWhole(request_.file, flash.data(), flash.size(), &error)) user_.fail(error);
+        if (!WriteFileWhole(request_.file, flash.data(), flash.size(), &error))
+            outcome_.fail(error);
     }
 
     // Stores the form as closing the window does, unless it shows what the card holds.
@@ -242,16 +243,15 @@ private:
             return;
         }
         if (!formAlreadySet) SetForm(window_, form);
-        user_.onSuccess = [say] { say(true); };
+        outcome_.setOnSuccess([say] { say(true); });
         description_->windowShouldClose(controller_, nullptr);
         // The store was refused or declined: the window would have stayed open.
-        user_.onSuccess = nullptr;
+        outcome_.setOnSuccess(nullptr);
     }
 
     BatchRequest request_;
     std::string program_;
-    BatchUser user_;
-    BatchBackend backend_;
+    BatchOutcome& outcome_;
     MemoryWindow window_;
     const NibClassDescription* description_ = nullptr;
     NSObject* controller_ = nullptr;
@@ -260,13 +260,30 @@ private:
 
 }  // namespace
 
-int RunBatch(const BatchRequest& request, const std::string& program) {
+// Reached only without the automation layer over it: nobody can answer, so a question is
+// declined.
+int BatchBackend::runAlert(const NSString&, const NSString& message, const char*,
+                           const char* alternateButton, const char*) {
+    std::fprintf(stderr, "%s\n", message.UTF8String().c_str());
+    return alternateButton != nullptr ? 0 : 1;
+}
+
+int BatchBackend::runOpenPanel(const NSString&, const NSString*, const std::vector<NSString>*,
+                               NSString*) {
+    return NSCancelButton;
+}
+
+void BatchBackend::terminate() {
+    ExitProgram(outcome_.status());
+}
+
+int RunBatch(const BatchRequest& request, const std::string& program, BatchOutcome& outcome) {
     // The string table and the window texts are Qt's; no display is used.
     int argc = 1;
     char name[] = "sc820-utility";
     char* argv[] = {name, nullptr};
     QCoreApplication application(argc, argv);
-    BatchRun run(request, program);
+    BatchRun run(request, program, outcome);
     const int status = run.run();
     std::fflush(stdout);
     return status;

@@ -37,7 +37,7 @@ std::wstring Wide(const char* text) {
 
 }  // namespace
 
-TerminalBackend::TerminalBackend(Automation* automation) : automation_(automation) {}
+TerminalBackend::TerminalBackend() = default;
 
 TerminalBackend::~TerminalBackend() {
     stop();
@@ -159,10 +159,6 @@ int TerminalBackend::runAlert(const NSString& title, const NSString& message,
                               const char* defaultButton, const char* alternateButton,
                               const char* otherButton) {
     const char* ok = defaultButton != nullptr ? defaultButton : "OK";
-    if (automation_ != nullptr) {
-        return automation_->answerAlert(title.UTF8String(), message.UTF8String(), ok,
-                                        alternateButton);
-    }
     if (!TerminalSession::active()) {
         // Nobody can answer: report it and refuse where refusing is possible.
         std::fprintf(stderr, "%s: %s\n", title.UTF8String().c_str(), message.UTF8String().c_str());
@@ -178,24 +174,11 @@ int TerminalBackend::runAlert(const NSString& title, const NSString& message,
 
 int TerminalBackend::runOpenPanel(const NSString& directory, const NSString*,
                                   const std::vector<NSString>*, NSString* chosen) {
-    if (automation_ != nullptr) {
-        std::string path;
-        const int result = automation_->answerPanel(directory.UTF8String(), &path);
-        if (result == NSOKButton) *chosen = NSString(path);
-        return result;
-    }
     if (!TerminalSession::active()) return NSCancelButton;
     FilePrompt prompt(directory.UTF8String());
     if (runModal(prompt) != 1) return NSCancelButton;
     *chosen = NSString(prompt.chosen());
     return NSOKButton;
-}
-
-void TerminalBackend::terminate() {
-    if (automation_ != nullptr) automation_->recordTerminate();
-    RunExitCleanups();
-    std::fflush(nullptr);
-    _exit(0);
 }
 
 void TerminalBackend::stopModal() {

@@ -1,8 +1,7 @@
 // The terminal backend of the window layer: the main window drawn and driven in the terminal,
 // alerts as boxes with the same title, text, buttons and answers, the open panel as a file
 // prompt. The window's widgets stay real (on Qt's offscreen platform), so the controller, its
-// outlets, tags, actions and close handling, and the automation, are the same code as in the
-// window.
+// outlets, tags, actions and close handling, are the same code as in the window.
 #pragma once
 
 #include <QObject>
@@ -13,14 +12,12 @@
 #include <vector>
 
 #include "platform/window/AppKit.h"
-#include "platform/window/automation/Automation.h"
 #include "platform/window/terminal/MainScreen.h"
 #include "platform/window/terminal/Modals.h"
 
 class TerminalBackend : public QObject, public NSApplicationBackend {
 public:
-    // The automation, when a script takes the user's part, answers the questions instead.
-    explicit TerminalBackend(Automation* automation);
+    TerminalBackend();
     ~TerminalBackend() override;
 
     // Takes the terminal and shows the window there; false with *error set when it cannot.
@@ -32,7 +29,6 @@ public:
                  const char* alternateButton, const char* otherButton) override;
     int runOpenPanel(const NSString& directory, const NSString* file,
                      const std::vector<NSString>* types, NSString* chosen) override;
-    [[noreturn]] void terminate() override;
     void stopModal() override;
     void abortModal() override;
 
@@ -49,7 +45,6 @@ private:
     [[noreturn]] void hangUp();
     void setNotifiersEnabled(bool enabled);
 
-    Automation* automation_;
     QPointer<QWidget> window_;
     std::unique_ptr<MainScreen> main_;
     std::vector<Modal*> modals_;

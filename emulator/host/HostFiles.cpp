@@ -1,0 +1,186 @@
+#include "emulator/host/HostFiles.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "common/FileIO.h"
+#include "common/OwnedFd.h"
+#include "emulator/host/HostError.h"
+
+namespace emu {
+
+using sc820::OwnedFd;
+
+std::string NoHostMessage(const std::string& root) {
+    return "no emulated host at " + root + ": run sc820-host init";
+}
+
+std::string CorruptMessage(const std::string& path, const std::string& why) {
+    return path + " is corrupt: " + why;
+}
+
+HostPaths::HostPaths(std::string root) : root_(std::move(root)) {
+    while (root_.size() > 1 && root_.back() == '/') root_.pop_back();
+}
+
+const DriverTool* FindDriverTool(std::string_view name) {
+    for (const DriverTool& tool : kDriverTools) {
+        if (name == tool.name) return &tool;
+    }
+    return nullptr;
+}
+
+namespace {
+
+constexpr char kTemporaryMark[] = ".tmp-";
+
+[[noreturn]] void Fail(const std::string& what, const std::string& path, int error) {
+    throw HostError(what + " " + path + ": " + std::strerror(error));
+}
+
+std::string FolderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string RandomSuffix() {
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    unsigned char random[6] = {};
+    if (getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
+        uint64_t seed = static_cast<uint64_t>(getpid()) * 0x9E3779B97F4A7C15ull ^
+                        static_cast<uint64_t>(clock());
+        std::memcpy(random, &seed, sizeof random);
+    }
+    std::string suffix;
+    for (unsigned char r : random) suffix += kLetters[r % (sizeof kLetters - 1)];
+    return suffix;
+}
+
+// Creates the temporary beside `path`, never reusing an existing name.
+int CreateTemporary(const std::string& path, std::string* temporary) {
+    std::string prefix = FolderOf(path) + "/." + NameOf(path) + kTemporaryMark;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        *temporary = prefix + RandomSuffix();
+        int fd = open(temporary->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+void FlushFolder(const std::string& folder) {
+    OwnedFd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    // Some file systems refuse to flush a folder (EINVAL); the rename itself has happened.
+    if (dir.get() < 0) Fail("cannot open", folder, errno);
+    if (fsync(dir.get()) != 0 && errno != EINVAL) Fail("cannot flush", folder, errno);
+}
+
+// Writes, flushes and closes the temporary; any failure leaves it for the caller to remove.
+void FillTemporary(int fd, const std::string& temporary, const std::string& path,
+                   std::string_view bytes) {
+    OwnedFd file(fd);
+    struct stat old {};
+    if (stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode) &&
+        fchmod(file.get(), old.st_mode & 07777) != 0) {
+        Fail("cannot set the mode of", temporary, errno);
+    }
+    WriteAt(file.get(), 0, bytes, temporary);
+    if (fsync(file.get()) != 0) Fail("cannot flush", temporary, errno);
+    if (file.close() != 0) Fail("cannot write", temporary, errno);
+}
+
+}  // namespace
+
+void WriteAt(int fd, off_t offset, std::string_view bytes, const std::string& path) {
+    if (!sc820::WriteAll(fd, bytes, offset)) Fail("cannot write", path, errno);
+}
+
+void ReplaceFile(const std::string& path, std::string_view bytes) {
+    std::string temporary;
+    int fd = CreateTemporary(path, &temporary);
+    if (fd < 0) Fail("cannot write", path, errno);
+    try {
+        FillTemporary(fd, temporary, path, bytes);
+        if (rename(temporary.c_str(), path.c_str()) != 0) Fail("cannot replace", path, errno);
+    } catch (...) {
+        unlink(temporary.c_str());
+        throw;
+    }
+    FlushFolder(FolderOf(path));
+}
+
+void RemoveStaleTemporaries(const std::string& dir) {
+    DIR* folder = opendir(dir.c_str());
+    if (folder == nullptr) return;
+    while (const dirent* entry = readdir(folder)) {
+        std::string_view name(entry->d_name);
+        if (name.size() > 1 && name[0] == '.' && name.find(kTemporaryMark) != std::string::npos)
+            unlinkat(dirfd(folder), entry->d_name, 0);
+    }
+    closedir(folder);
+}
+
+void RequireReplaceable(const std::string& path) {
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0) {
+        if (errno == ENOENT) return;
+        Fail("cannot use", path, errno);
+    }
+    if (S_ISREG(info.st_mode)) return;
+    const char* kind = S_ISLNK(info.st_mode)                            ? "a symbolic link"
+                       : S_ISDIR(info.st_mode)                          ? "a folder"
+                       : S_ISFIFO(info.st_mode)                         ? "a FIFO"
+                       : S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode) ? "a device"
+                                                                        : "not a regular file";
+    throw HostError(path + " is " + kind + "; only a regular file is replaced");
+}
+
+bool ReadWholeFile(const std::string& path, std::string* bytes, size_t limit, FileKinds kinds) {
+    int flags = O_RDONLY | O_CLOEXEC | (kinds == FileKinds::regularOnly ? O_NONBLOCK : 0);
+    OwnedFd file(open(path.c_str(), flags));
+    if (file.get() < 0) {
+        if (errno == ENOENT) return false;
+        Fail("cannot open", path, errno);
+    }
+    struct stat info {};
+    if (fstat(file.get(), &info) != 0) Fail("cannot read", path, errno);
+    bool stream = S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode);
+    if (S_ISDIR(info.st_mode)) throw HostError(path + " is a folder");
+    if (!S_ISREG(info.st_mode) && !(stream && kinds == FileKinds::streams))
+        throw HostError(path + " is not a regular file");
+    // A regular file's size is known: read it in one go, and one byte more to see growth.
+    size_t size = S_ISREG(info.st_mode) ? static_cast<size_t>(info.st_size) : 0;
+    if (!sc820::ReadAtMost(file.get(), limit, bytes, size)) Fail("cannot read", path, errno);
+    return true;
+}
+
+std::string ReadSizedFile(const std::string& path, size_t size) {
+    std::string bytes;
+    if (!ReadWholeFile(path, &bytes, size)) {
+        throw HostError(CorruptMessage(path, "the file is missing"));
+    }
+    if (bytes.size() != size) {
+        // Only size + 1 bytes were read: the file's length says how much more there is.
+        struct stat info {};
+        std::string found = bytes.size() > size && stat(path.c_str(), &info) == 0
+                                ? std::to_string(info.st_size)
+                                : std::to_string(bytes.size());
+        throw HostError(CorruptMessage(path, found + " bytes, expected " + std::to_string(size)));
+    }
+    return bytes;
+}
+
+}  // namespace emu

@@ -1,0 +1,35 @@
+#include "platform/window/automation/AutomatedBackend.h"
+
+#include <cstdlib>
+
+AutomatedBackend::AutomatedBackend(NSApplicationBackend& shown, AutomatedUser& user)
+    : shown_(shown), user_(user) {}
+
+int AutomatedBackend::runAlert(const NSString& title, const NSString& message,
+                               const char* defaultButton, const char* alternateButton,
+                               const char*) {
+    return user_.answerAlert(title.UTF8String(), message.UTF8String(),
+                             defaultButton != nullptr ? defaultButton : "OK", alternateButton);
+}
+
+int AutomatedBackend::runOpenPanel(const NSString& directory, const NSString*,
+                                   const std::vector<NSString>*, NSString* chosen) {
+    std::string path;
+    int result = user_.answerPanel(directory.UTF8String(), &path);
+    if (result == NSOKButton) *chosen = NSString(path);
+    return result;
+}
+
+void AutomatedBackend::terminate() {
+    user_.recordTerminate();
+    shown_.terminate();
+    std::abort();  // a backend's terminate never returns
+}
+
+void AutomatedBackend::stopModal() {
+    shown_.stopModal();
+}
+
+void AutomatedBackend::abortModal() {
+    shown_.abortModal();
+}
