@@ -29,16 +29,18 @@ struct FormValues {
     bool operator==(const FormValues&) const = default;
 };
 
-// The export: the form's values, the board version and the whole record in hex.
+// The export: the form's values, the board version and the whole record in hex, as a file's
+// text (ending in a line break).
 std::string ConfigurationDocument(const FormValues& form, const std::string& boardVersion,
                                   const std::vector<uint8_t>& record);
-// The same as a JSON text to embed (show --json).
-struct ParsedDocument {
-    std::optional<FormValues> form;
-    std::string error;  // the first thing wrong, naming the key and the value
-};
-ParsedDocument ParseConfigurationDocument(const std::string& text);
-
-// For embedding: the document's JSON without the final line break.
+// The same JSON without the final line break, to embed (show --json).
 std::string ConfigurationJson(const FormValues& form, const std::string& boardVersion,
                               const std::vector<uint8_t>& record);
+
+// A document read back: the form's values, or the first thing wrong, naming the key and the
+// value. boardVersion and record may be left out and are not read: they are for reference.
+struct ParsedDocument {
+    std::optional<FormValues> form;
+    std::string error;
+};
+ParsedDocument ParseConfigurationDocument(const std::string& text);
