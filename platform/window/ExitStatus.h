@@ -2,7 +2,8 @@
 // terminal, the batch mode) ends with one of these; the man page and the README list them.
 #pragma once
 
-// The work asked for was done: the window closed with the form stored, --help, --version.
+// The program ended as the user chose: the window closed (the form stored) or Cancel in the
+// main window (nothing stored), --help, --version.
 inline constexpr int kExitSuccess = 0;
 // An alert reported a failure or a refusal and ended the program (no host, the card's driver
 // in use or unreachable, a failed path test or first read), or the program could not start
@@ -12,8 +13,8 @@ inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
 // An automation script could not be followed.
 inline constexpr int kExitScriptError = 3;
-// The user declined: Cancel at the start-up question or in the main window (nothing stored),
-// or an automation script that ran out while the window was idle.
+// The user declined to go on: Cancel at the start-up question (the drivers are unchanged) or
+// in the password dialog.
 inline constexpr int kExitDeclined = 4;
 // Interrupted by Ctrl-C (SIGINT): the status a shell reports for it.
 inline constexpr int kExitInterrupted = 130;
