@@ -386,6 +386,15 @@ TEST_F(Batch, NoCopyNoChangeUnlessNoBackupIsGiven) {
         EXPECT_TRUE(flash() == (c.erased ? std::string(kFlashSize, '\xFF') : before));
     }
 
+    // A card that refuses to read its flash gives no copy either.
+    host.hostOk({"init", "--force"});
+    host.hostOk({"fault", "refuse-4", "on"});
+    const std::string held = flash();
+    const BatchResult refused = batch({"flash", "erase", "--yes"});
+    EXPECT_EQ(refused.status, 1) << refused.err;
+    EXPECT_NE(refused.err.find("MSG_NOBACKUP"), std::string::npos) << refused.err;
+    EXPECT_TRUE(flash() == held);
+
     // A full disk: the copy cannot be written whole, and nothing of it is left behind.
     fs::create_directories(work.path() + "/full");
     SmallDisk disk(work.path() + "/full", 256 * 1024);
