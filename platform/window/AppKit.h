@@ -93,6 +93,9 @@ struct NibClassDescription {
     // holds, and the whole flash read anew from the card (false when the card refused a chunk).
     std::function<std::vector<uint8_t>(NSObject*)> configurationRecord;
     std::function<bool(NSObject*, std::vector<uint8_t>*)> readFlash;
+    // Shows a configuration record in the form as the card's is shown, the controller keeping
+    // the card's record (a record copy brought back by import).
+    std::function<void(NSObject*, const std::vector<uint8_t>&)> showRecord;
 };
 void NSRegisterNibClass(NibClassDescription description);
 

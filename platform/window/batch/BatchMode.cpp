@@ -22,6 +22,8 @@ namespace {
 
 // The largest configuration document read; a real one is a few kilobytes.
 constexpr size_t kMaxDocumentBytes = 64 * 1024;
+// A copy of the card's configuration record, as the backups folder keeps it.
+constexpr size_t kRecordCopySize = 308;
 
 constexpr std::array<const char*, 4> kTerminatorButtons = {
     "out_SCSITerminators_0", "out_SCSITerminators_1", "out_SCSITerminators_2",
@@ -154,8 +156,14 @@ private:
             report(request_.file + ": " + why);
             return std::nullopt;
         }
-        ParsedDocument parsed = ParseConfigurationDocument(
-            std::string(reinterpret_cast<const char*>(data->bytes()), data->length()));
+        // A record copy from the backups folder is brought back as the form shows it.
+        const std::string text(reinterpret_cast<const char*>(data->bytes()), data->length());
+        if (data->length() == kRecordCopySize &&
+            nlohmann::json::parse(text, nullptr, false).is_discarded()) {
+            recordCopy_ = data->bytes_;
+            return FormValues();
+        }
+        ParsedDocument parsed = ParseConfigurationDocument(text);
         if (!parsed.form) report(request_.file + ": " + parsed.error + "; nothing was changed");
         return parsed.form;
     }
@@ -168,6 +176,10 @@ private:
         const std::string& c = request_.command;
         if (c == "show") return show();
         if (c == "config export") return writeOut(documentText());
+        if (c == "config import" && !recordCopy_.empty()) {
+            description_->showRecord(controller_, recordCopy_);
+            return store(ReadForm(window_), true);
+        }
         if (c == "config import") return store(*imported, false);
         if (c == "config default") {
             action("act_default:");
@@ -256,6 +268,7 @@ private:
     const NibClassDescription* description_ = nullptr;
     NSObject* controller_ = nullptr;
     FormValues startForm_;
+    std::vector<uint8_t> recordCopy_;
 };
 
 }  // namespace
