@@ -17,7 +17,8 @@ inline constexpr const char MSG_WRITESTART[] = "MSG_WRITESTART";
 inline constexpr const char MSG_WRITEFAIL[] = "MSG_WRITEFAIL";
 inline constexpr const char MSG_WRITESUCCESS[] = "MSG_WRITESUCCESS";
 inline constexpr const char MSG_SUCCESS[] = "MSG_SUCCESS";
-// Failures that the utility reports although the card's first software kept silent on them.
+// Failures of reading, storing, restoring the defaults, erasing and opening a file: each is told
+// to the user rather than passed over as if the step had succeeded.
 inline constexpr const char MSG_READFAIL[] = "MSG_READFAIL";
 inline constexpr const char MSG_STOREFAIL[] = "MSG_STOREFAIL";
 inline constexpr const char MSG_DEFAULTFAIL[] = "MSG_DEFAULTFAIL";

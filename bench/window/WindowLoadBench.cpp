@@ -1,6 +1,6 @@
 // The main window built two ways from the same description, resources/MainWindow.ui: loaded
-// at run time by Qt's form loader (QUiLoader, as the program did at first) and compiled ahead
-// by uic (as the window layer does now); beside an empty window as the yardstick.
+// at run time by Qt's form loader (QUiLoader) and compiled ahead by uic (as the window layer
+// does, which this measure justifies); beside an empty window as the yardstick.
 //
 // Two measurements, each interleaved round by round (usage: window_load_bench [--rounds N]):
 // - warm, in one process: building the window (and, separately, building, showing and

@@ -25,7 +25,7 @@ struct DriverState {
 };
 
 // The slots' checksum: CRC-16/X.25 (ISO 3309; reflected polynomial 0x8408, initial value and
-// final xor 0xFFFF), which the files of the first hosts carry.
+// final xor 0xFFFF), a published check that catches a slot torn by a write cut short.
 uint16_t Crc16X25(std::string_view bytes);
 
 class DriverStateFile {

@@ -6,7 +6,6 @@
 #include <nlohmann/json.hpp>
 
 #include "driverif/CommandCodes.h"
-#include "driverif/DriverNames.h"
 #include "emulator/host/HostError.h"
 
 namespace emu {
@@ -46,8 +45,8 @@ std::optional<AuthPolicy> ParseAuthPolicy(std::string_view name) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Writing: the keys and their layout are those of the first hosts (an object's keys sorted,
-// four spaces of indent), so hosts made by either version read in the other.
+// Writing: an object's keys sorted and four spaces of indent, so that people can read the file
+// and compare two states line by line.
 
 namespace {
 
@@ -202,10 +201,6 @@ RegistryEntry ReadEntry(const StateReader& r, const Json& value) {
     if (o.contains("userClient")) {
         if (!o["userClient"].is_boolean()) r.fail("\"userClient\" is not true or false");
         e.userClient = o["userClient"].get<bool>();
-    } else {
-        // Hosts made before services said whether they take connections: the utility driver's
-        // did.
-        e.userClient = e.className == kUtilityDriverClass;
     }
     return e;
 }

@@ -31,10 +31,9 @@ std::string CheckExtensions(const HostState& s) {
     return "";
 }
 
-// Devices are found by their name; older hosts gave them that name as their class too.
+// An entry is a SCSI device when its name, its class or its target says so.
 bool IsDevice(const RegistryEntry& e) {
-    return e.name == kSCSIDeviceName || e.className == kSCSIDeviceClass ||
-           e.className == kSCSIDeviceName || e.target >= 0;
+    return e.name == kSCSIDeviceName || e.className == kSCSIDeviceClass || e.target >= 0;
 }
 
 std::string EntryName(const RegistryEntry& e) {

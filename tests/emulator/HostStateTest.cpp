@@ -1,6 +1,6 @@
-// The host's state files: the formats of the first hosts still read, the state is checked as a
-// whole, no operation can save a state that would not read back, and `repair` rebuilds the
-// kernel's state while keeping the card's.
+// The host's state files: the driver state's checksum, the state is checked as a whole, no
+// operation can save a state that would not read back, and `repair` rebuilds the kernel's state
+// while keeping the card's.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -22,7 +22,6 @@ using Json = nlohmann::json;
 
 namespace {
 
-const std::string kData = std::string(SC820_SOURCE_DIR) + "/tests/emulator/data/";
 const std::string kKext =
     std::string(SC820_BUNDLE_DIR) + "/Contents/Resources/ZOL_SC820_DRVR_X.kext";
 
@@ -41,55 +40,6 @@ void WriteState(const TempHost& host, const Json& state) {
 TEST(DriverStateFormatTest, SlotChecksumsAreCrc16X25) {
     EXPECT_EQ(emu::Crc16X25("123456789"), 0x906E);  // the published check value
     EXPECT_EQ(emu::Crc16X25(""), 0x0000);
-    // The two slots of a driver.bin written by the first hosts, with their stored checksums.
-    const std::string first = ReadFileBytes(kData + "first-driver.bin");
-    ASSERT_EQ(first.size(), 176u);
-    EXPECT_EQ(emu::Crc16X25(first.substr(0, 80)), 0x7E6D);
-    EXPECT_EQ(emu::Crc16X25(first.substr(88, 80)), 0x9E1F);
-}
-
-// A state and driver file written by the first hosts read as they did then.
-TEST(StateFormatTest, FilesOfTheFirstHostsStillRead) {
-    TempHost host;
-    const std::string db = host.root() + "/var/db/sc820/";
-    WriteFileBytes(db + "state.json", ReadFileBytes(kData + "first-state.json"));
-    WriteFileBytes(db + "driver.bin", ReadFileBytes(kData + "first-driver.bin"));
-    std::string status = host.hostOk({"status"});
-    status.erase(0, status.find('\n') + 1);  // the host line names the temporary root
-    EXPECT_EQ(status,
-              "auth deny\n"
-              "faults duplicate-service\n"
-              "extension host.kernel.mach (1.0.0)\n"
-              "extension host.kernel.bsd (1.0.0)\n"
-              "extension host.kernel.iokit (1.0.0)\n"
-              "extension host.kernel.libkern (1.0.0)\n"
-              "extension host.iokit.pci (1.4.0)\n"
-              "extension host.iokit.scsiparallel (1.3.2)\n"
-              "extension host.driver.genericscsi (2.0.1)\n"
-              "extension com.tavik.driver.ZolSC820 (3.1.4)\n"
-              "extension com.tavik.iokit.sc820utl (2.1.0)\n"
-              "utility-services 2\n"
-              "utility-service 9\n"
-              "utility-service 10\n"
-              "card-targets none\n"
-              "other-targets 2\n"
-              "commands 1008 2007 3007 4007 5007 4294967296\n"
-              "last-service 4660\n"
-              "flash-cursors read 7 write 16\n");
-}
-
-// What is written back has the same keys and values, so the first hosts' code reads it too.
-// The one addition: the utility driver's services, which took connections before services said
-// so, now say "userClient": true (a key the first hosts' code ignores).
-TEST(StateFormatTest, ASavedStateKeepsEveryKeyAndValue) {
-    const std::string first = ReadFileBytes(kData + "first-state.json");
-    const std::string saved = emu::SerializeState(emu::ParseState(first, "first-state.json"));
-    Json expected = Json::parse(first);
-    for (Json& entry : expected["entries"]) {
-        if (entry["class"] == "com_tavik_iokit_sc820utl_drvr") entry["userClient"] = true;
-    }
-    EXPECT_EQ(Json::parse(saved), expected);
-    EXPECT_THAT(saved, HasSubstr("\n    \"auth\": \"deny\",\n"));
 }
 
 struct StateDamage {
