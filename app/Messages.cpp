@@ -10,6 +10,8 @@ NSString LocalizedMessage(const char* key) {
 }
 
 int ShowAlertWithMessage(const NSString& message, AlertButtons buttons) {
+    if (buttons == AlertButtons::cancelFirst)
+        return NSRunAlertPanel(LocalizedMessage(MSG_APPNAME), message, "Cancel", nullptr, "OK");
     const char* alternate = buttons == AlertButtons::okCancel ? "Cancel" : nullptr;
     return NSRunAlertPanel(LocalizedMessage(MSG_APPNAME), message, "OK", alternate, nullptr);
 }

@@ -26,14 +26,18 @@ inline constexpr const char MSG_ERASEFAIL[] = "MSG_ERASEFAIL";
 inline constexpr const char MSG_FILEERROR[] = "MSG_FILEERROR";
 // A write that did not verify, and the card then refused to erase the flash.
 inline constexpr const char MSG_WRITEERASEFAIL[] = "MSG_WRITEERASEFAIL";
+// No copy of what a change replaces could be kept: go on without one?
+inline constexpr const char MSG_NOBACKUP[] = "MSG_NOBACKUP";
 
 // The text of a message key in the user's language; a missing text comes back as the key.
 NSString LocalizedMessage(const char* key);
 
-enum class AlertButtons { ok, okCancel };
+// cancelFirst: "Cancel" is the default button (and the answer to Escape), "OK" the other one.
+enum class AlertButtons { ok, okCancel, cancelFirst };
 
 // Shows the alert for a message key: title from MSG_APPNAME, the key's text as the message,
-// "OK" and, for the four confirmations, "Cancel". Returns the answer (1 for OK).
+// "OK" and, for the confirmations, "Cancel". Returns the answer: 1 for OK, 0 for Cancel; with
+// cancelFirst, 1 for Cancel and -1 for OK.
 int ShowAlert(const char* messageKey, AlertButtons buttons);
 // The same with a message composed by the caller; the text is shown as it is.
 int ShowAlertWithMessage(const NSString& message, AlertButtons buttons);

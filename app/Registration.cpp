@@ -1,5 +1,6 @@
 // Makes the controller class known to the window layer, as the main window description names
 // it: the outlets that can be connected by object name and the actions that buttons send.
+#include <cstring>
 #include <string>
 
 #include "app/SC820Controller.h"
@@ -62,6 +63,22 @@ NibClassDescription Describe() {
         return static_cast<SC820Controller*>(owner)->windowShouldClose(sender);
     };
     d.awakeFromNib = [](NSObject* owner) { static_cast<SC820Controller*>(owner)->awakeFromNib(); };
+    d.configurationRecord = [](NSObject* owner) {
+        const auto* record = &static_cast<SC820Controller*>(owner)->eep_config_buf;
+        const auto* bytes = reinterpret_cast<const uint8_t*>(record);
+        return std::vector<uint8_t>(bytes, bytes + sizeof *record);
+    };
+    d.showRecord = [](NSObject* owner, const std::vector<uint8_t>& record) {
+        auto* controller = static_cast<SC820Controller*>(owner);
+        const SCSIUTY_CFG held = controller->eep_config_buf;
+        if (record.size() != sizeof held) return;
+        std::memcpy(&controller->eep_config_buf, record.data(), sizeof held);
+        controller->setConfigWindow();
+        controller->eep_config_buf = held;
+    };
+    d.readFlash = [](NSObject* owner, std::vector<uint8_t>* flash) {
+        return static_cast<SC820Controller*>(owner)->readWholeFlash(flash);
+    };
     return d;
 }
 

@@ -19,6 +19,8 @@ void SC820Controller::act_cancel(id /*sender*/) {
 
 int SC820Controller::windowShouldClose(id /*sender*/) {
     getConfigWindow();
+    // Declining to store without a copy keeps the window open, as a refused store does.
+    if (!keepRecordCopy()) return 0;
     if (doSetEEPConfig() == 0) {
         // The card refused the record: nothing is lost, the window stays open with the form as
         // the user left it, and closing again retries.

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "driverif/def.h"
 #include "platform/foundation/Foundation.h"
@@ -91,6 +92,8 @@ public:
     void act_erase(id sender);
     void act_write(id sender);
     NSString getBiosVersion(const char* targetDriver);
+    // The 65,536-byte flash, read through the card in one sweep; false when a chunk was refused.
+    bool readWholeFlash(std::vector<uint8_t>* flash);
 
     // --- Driver control (driverctl/) ---
     int canUnloadDriver();
@@ -110,6 +113,11 @@ private:
     void bindTaggedControls();
     // Write's answer to an image that did not verify (firmware/).
     void eraseAfterFailedWrite();
+    // Copies of what a change replaces, read from the card just before it (app/). Each returns
+    // whether the change may go on: a copy was kept, or the user chose to go on without one.
+    bool keepFlashCopy();
+    bool keepRecordCopy();
+    bool keepCopy(const char* kind, const uint8_t* bytes, size_t length, bool readByCard);
     // One command round trip on a fresh connection (card/).
     int sendStructureIn(int selector, void* structure, uint32_t size);
     int sendStructureOut(int selector, void* structure, uint32_t size);

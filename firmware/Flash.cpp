@@ -22,6 +22,7 @@ constexpr const char kVersionUpdated[] = "updated.";
 
 void SC820Controller::act_erase(id /*sender*/) {
     if (ShowAlert(MSG_ERASE, AlertButtons::okCancel) != 1) return;
+    if (!keepFlashCopy()) return;
     if (doEraseFlash() != 0) {
         if (out_verSCSIBIOS != nullptr) out_verSCSIBIOS->setStringValue(kVersionErased);
     } else {
@@ -52,6 +53,7 @@ void SC820Controller::act_write(id /*sender*/) {
         return;
     }
     const size_t length = image->length();
+    if (!keepFlashCopy()) return;
 
     // Programming over contents the card refused to erase could only corrupt the BIOS that is
     // there: nothing is written, and the flash and the version field stay as they are.

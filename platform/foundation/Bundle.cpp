@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <map>
 
 #include "common/ProgramPath.h"
 #include "platform/foundation/BundleLocation.h"
@@ -31,6 +32,12 @@ std::string CurrentBundlePath() {
     if (!bundle.empty()) return bundle;
     if (!LocatedBundlePath().empty()) return LocatedBundlePath();
     return exe.parent_path().string();
+}
+
+// The texts handed out, by text: which key a shown message came from.
+std::map<std::u16string, std::string>& KeysOfTexts() {
+    static std::map<std::u16string, std::string> keys;
+    return keys;
 }
 
 StringTable& SharedStringTable() {
@@ -68,8 +75,23 @@ NSString NSBundle::localizedStringForKey(const NSString& key, const NSString& va
     if (table == nullptr || *table == '\0') {
         std::string dir = CurrentBundlePath() + "/Contents/Resources/translations";
         if (auto text = SharedStringTable().lookup(dir, key.UTF8String())) {
-            return NSString(text->toStdU16String());
+            NSString found(text->toStdU16String());
+            KeysOfTexts()[found.units()] = key.UTF8String();
+            return found;
         }
     }
     return value.length() != 0 ? value : key;
+}
+
+std::string NSBundleKeyOfText(const NSString& message) {
+    // A composed message starts with the text of its first key.
+    std::string key;
+    size_t longest = 0;
+    for (const auto& [text, textKey] : KeysOfTexts()) {
+        if (text.size() > longest && message.units().compare(0, text.size(), text) == 0) {
+            key = textKey;
+            longest = text.size();
+        }
+    }
+    return key;
 }

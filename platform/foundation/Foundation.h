@@ -92,6 +92,10 @@ private:
     mutable std::optional<std::optional<NSDictionary>> info_;
 };
 
+// The key whose text, handed out by localizedStringForKey, the message is or begins with; empty
+// when none is.
+std::string NSBundleKeyOfText(const NSString& message);
+
 // The user's home directory.
 NSString NSHomeDirectory();
 

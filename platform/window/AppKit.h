@@ -4,6 +4,7 @@
 // widgets, and tests implement them with plain objects.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <utility>
@@ -88,6 +89,13 @@ struct NibClassDescription {
     std::vector<std::pair<std::string, std::function<void(NSObject*, NSObject*)>>> actions;
     std::function<int(NSObject*, NSObject*)> windowShouldClose;
     std::function<void(NSObject*)> awakeFromNib;
+    // What the batch mode reads that no control shows: the configuration record the controller
+    // holds, and the whole flash read anew from the card (false when the card refused a chunk).
+    std::function<std::vector<uint8_t>(NSObject*)> configurationRecord;
+    std::function<bool(NSObject*, std::vector<uint8_t>*)> readFlash;
+    // Shows a configuration record in the form as the card's is shown, the controller keeping
+    // the card's record (a record copy brought back by import).
+    std::function<void(NSObject*, const std::vector<uint8_t>&)> showRecord;
 };
 void NSRegisterNibClass(NibClassDescription description);
 

@@ -24,6 +24,8 @@
 #include "platform/window/QtBackend.h"
 #include "platform/window/automation/AutomatedBackend.h"
 #include "platform/window/automation/Automation.h"
+#include "platform/window/automation/BatchUser.h"
+#include "platform/window/batch/BatchMode.h"
 #include "platform/window/terminal/TerminalBackend.h"
 
 namespace {
@@ -89,7 +91,8 @@ void DropToolkitMessage(QtMsgType type, const QMessageLogContext&, const QString
 // The one place that chooses who takes the user's part. A person does, at the backend that
 // runs, unless SC820_AUTOMATION names a script; a new kind of automated user is chosen here
 // too, and nothing else changes for it: the automation layer puts it over either backend.
-// A script that cannot be used ends the program here, before anything is shown or done.
+// A script that cannot be used ends the program here, before anything is shown or done. The
+// batch mode, which has no window, always has its own automated user (RunBatchMode below).
 std::unique_ptr<AutomatedUser> ChooseAutomatedUser() {
     return Automation::fromEnvironment();
 }
@@ -146,6 +149,17 @@ int RunMainWindow(QApplication& application, const std::string& program,
     return status;
 }
 
+// The batch mode: no window, and always an automated user, the batch user, over its backend.
+int RunBatchMode(const BatchRequest& request, const std::string& program) {
+    BatchUser user(request, program);
+    BatchBackend backend(user);
+    AutomatedBackend layer(backend, user);
+    NSApplicationBackend* previous = NSApplicationSetBackend(&layer);
+    const int status = RunBatch(request, program, user);
+    NSApplicationSetBackend(previous);
+    return status;
+}
+
 int RunInTerminal(int argc, char** argv, const std::string& program) {
     // The widgets are real but never on a display: the terminal shows them.
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -181,6 +195,7 @@ int NSApplicationMain(int argc, char** argv) {
     argc = static_cast<int>(qtArguments.size());
     argv = qtArgv.data();
 
+    if (ProgramOptions().batch) return RunBatchMode(*ProgramOptions().batch, program);
     if (ProgramOptions().terminal) return RunInTerminal(argc, argv, program);
     if (!DisplayReachable(argc, argv)) {
         if (OnATerminal()) return RunInTerminal(argc, argv, program);

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <array>
 #include <filesystem>
+#include <map>
 #include <sstream>
 
 #include "Sc820Version.h"
@@ -33,6 +34,25 @@ bool Contains(const std::array<const char*, N>& names, const std::string& name) 
 }
 
 constexpr char kFooter[] =
+    "Batch mode (no window; every subcommand runs the same start-up and checks):\n"
+    "  show [--json]              the four versions and the configuration\n"
+    "  config export FILE         the configuration as a JSON document\n"
+    "  config import FILE         store a JSON document's configuration (unchanged\n"
+    "                             when the card already holds it)\n"
+    "  config default             store the card's factory settings\n"
+    "  flash backup FILE          the 65,536-byte flash as read from the card\n"
+    "  flash erase                erase the flash BIOS\n"
+    "  flash write FILE           write a BIOS image and verify it\n"
+    "  --yes answers the questions (start-up, Erase, Write); without it the batch mode asks\n"
+    "  on the terminal, or declines when there is none. --no-backup goes on when no copy of\n"
+    "  what a change replaces can be kept in ${XDG_STATE_HOME:-$HOME/.local/state}/sc820/backups.\n"
+    "  Each message is one line on standard error, naming its message key.\n"
+    "\n"
+    "Exit status: 0 success; 1 a failure or refusal reported by a message (on the card, in\n"
+    "the start-up checks, or no copy kept); 2 a wrong command line or an unusable FILE;\n"
+    "3 an automation script that cannot be followed; 4 declined (Cancel, or a question\n"
+    "without --yes and no terminal).\n"
+    "\n"
     "Qt options, handed to the window system:\n"
     "  -platform NAME        the display platform (xcb, wayland, offscreen, ...)\n"
     "  -display DISPLAY      the X display to use\n"
@@ -54,6 +74,53 @@ void Describe(CLI::App& app, CommandLineOptions& options) {
     app.set_help_flag("-h,--help", "Print this help and exit");
     app.add_flag("--terminal", options.terminal,
                  "Use the terminal interface even when a display is available");
+}
+
+struct BatchCommand {
+    const char* group;  // null: a top-level subcommand
+    const char* name;
+    const char* help;
+    bool takesFile;
+    bool takesJson;
+    bool takesNoBackup;
+};
+
+constexpr std::array kBatchCommands = {
+    BatchCommand{nullptr, "show", "Print the versions and the configuration", false, true, false},
+    BatchCommand{"config", "export", "Write the configuration to a JSON file", true, false, false},
+    BatchCommand{"config", "import", "Store the configuration of a JSON file", true, true, true},
+    BatchCommand{"config", "default", "Store the factory settings", false, true, true},
+    BatchCommand{"flash", "backup", "Write the flash as read from the card to a file", true, false,
+                 false},
+    BatchCommand{"flash", "erase", "Erase the flash BIOS", false, false, true},
+    BatchCommand{"flash", "write", "Write a BIOS image and verify it", true, false, true},
+};
+
+// One parsed leaf per command, with the request it fills.
+std::vector<std::pair<CLI::App*, std::string>> DescribeBatch(CLI::App& app, BatchRequest& request) {
+    std::vector<std::pair<CLI::App*, std::string>> leaves;
+    std::map<std::string, CLI::App*> groups;
+    for (const char* group : {"config", "flash"}) {
+        CLI::App* sub = app.add_subcommand(
+            group, std::string("The card's ") + (group[0] == 'c' ? "configuration" : "flash BIOS"));
+        sub->require_subcommand(1);
+        groups[group] = sub;
+    }
+    for (const BatchCommand& c : kBatchCommands) {
+        CLI::App* parent = c.group != nullptr ? groups[c.group] : &app;
+        CLI::App* leaf = parent->add_subcommand(c.name, c.help);
+        if (c.takesFile) leaf->add_option("FILE", request.file, "The file")->required();
+        leaf->add_flag("--yes,-y", request.yes, "Answer the questions with OK");
+        if (c.takesJson) leaf->add_flag("--json", request.json, "Answer in JSON");
+        if (c.takesNoBackup) {
+            leaf->add_flag("--no-backup", request.noBackup,
+                           "Go on when no copy of what is replaced can be kept");
+        }
+        leaves.emplace_back(
+            leaf, c.group != nullptr ? std::string(c.group) + " " + c.name : std::string(c.name));
+    }
+    app.require_subcommand(0, 1);
+    return leaves;
 }
 
 }  // namespace
@@ -83,10 +150,17 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments, st
     CLI::App app;
     app.name(program);
     Describe(app, result.options);
+    BatchRequest request;
+    const auto leaves = DescribeBatch(app, request);
     try {
         // CLI11 takes the arguments last to first.
         std::vector<std::string> reversed(own.rbegin(), own.rend());
         app.parse(reversed);
+        for (const auto& [leaf, command] : leaves) {
+            if (!leaf->parsed()) continue;
+            request.command = command;
+            result.options.batch = request;
+        }
     } catch (const CLI::CallForHelp&) {
         out << app.help();
         result.exitStatus = 0;

@@ -99,5 +99,9 @@ Fortfahren?</translation>
         <source>The card refused to erase the flash memory after the failed write. The flash memory holds an image that failed verification: write a BIOS image again, and do not restart the computer until it has been verified.</source>
         <translation>Die Karte hat das Löschen des Flash-Speichers nach dem fehlgeschlagenen Schreiben abgelehnt. Der Flash-Speicher enthält ein Abbild, das die Prüfung nicht bestanden hat: Schreiben Sie erneut ein BIOS-Abbild und starten Sie den Computer erst neu, wenn es geprüft wurde.</translation>
     </message>
+    <message id="MSG_NOBACKUP">
+        <source>The card's present contents could not be copied to the backups folder before this change, so the change could not be undone. Go on without a copy?</source>
+        <translation>Der aktuelle Inhalt der Karte konnte vor dieser Änderung nicht in den Sicherungsordner kopiert werden; die Änderung ließe sich nicht rückgängig machen. Ohne Kopie fortfahren?</translation>
+    </message>
 </context>
 </TS>

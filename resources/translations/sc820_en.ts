@@ -99,5 +99,9 @@ Continue?</translation>
         <source>The card refused to erase the flash memory after the failed write. The flash memory holds an image that failed verification: write a BIOS image again, and do not restart the computer until it has been verified.</source>
         <translation>The card refused to erase the flash memory after the failed write. The flash memory holds an image that failed verification: write a BIOS image again, and do not restart the computer until it has been verified.</translation>
     </message>
+    <message id="MSG_NOBACKUP">
+        <source>The card's present contents could not be copied to the backups folder before this change, so the change could not be undone. Go on without a copy?</source>
+        <translation>The card's present contents could not be copied to the backups folder before this change, so the change could not be undone. Go on without a copy?</translation>
+    </message>
 </context>
 </TS>

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <regex>
 
 #include "app/Messages.h"
 #include "driverif/CommandCodes.h"
@@ -57,8 +58,9 @@ TEST_F(Flash, ImagesAreWrittenVerifiedAndEraseOnlyFromTheThreshold) {
         const auto counts = host.commandCounts();
         EXPECT_EQ(counts[kEraseFlash], c.erases);
         EXPECT_EQ(counts[kWriteFlash], 17);
-        // Start-up refresh, the read-back and the refresh afterwards.
-        EXPECT_EQ(counts[kReadFlash], 17 * 3);
+        // Start-up refresh, the copy kept before the change, the read-back and the refresh
+        // afterwards.
+        EXPECT_EQ(counts[kReadFlash], 17 * 4);
     }
 }
 
@@ -202,7 +204,8 @@ TEST_F(Flash, EraseEmptiesTheFlashOrReportsTheRefusal) {
     EXPECT_EQ(r.alertMessages(), (std::vector<std::string>{text(MSG_START), text(MSG_ERASE)}));
     EXPECT_EQ(r.control("out_verSCSIBIOS"), "0");
     EXPECT_EQ(flash(), kErased);
-    EXPECT_EQ(host.commandCounts()[kReadFlash], 34);  // the window was refreshed
+    // The copy kept before the erase, and the window was refreshed.
+    EXPECT_EQ(host.commandCounts()[kReadFlash], 51);
 
     host.hostOk({"init", "--force"});
     host.hostOk({"fault", "refuse-3", "on"});
@@ -289,7 +292,8 @@ TEST_F(Flash, ASignalDuringAWriteLetsItFinishAndThenEndsTheProgram) {
         const auto counts = host.commandCounts();
         EXPECT_EQ(counts[kWriteFlash], 17);
         EXPECT_EQ(counts[kEraseFlash], c.erases);
-        EXPECT_EQ(counts[kReadFlash], 17 * 3);  // start-up, read-back and the refresh after
+        // start-up, the backup copy, read-back and the refresh after
+        EXPECT_EQ(counts[kReadFlash], 17 * 4);
         const SCSIUTY_CFG after = eeprom();
         EXPECT_EQ(std::memcmp(&record, &after, sizeof record), 0);
     }
@@ -324,6 +328,51 @@ TEST_F(Flash, ASecondRunSeesWhatTheFirstWrote) {
     r = run(WriteScript(second));
     EXPECT_EQ(r.alertMessages().back(), text(MSG_WRITESUCCESS));
     EXPECT_EQ(flash(), FlashAfterWrite(ReadFileBytes(second)));
+}
+
+TEST_F(Flash, EraseKeepsACopyOfTheFlashOrAsksToGoOnWithout) {
+    struct Case {
+        const char* name;
+        bool blocked;  // the backups folder cannot be made
+        const char* answer;
+        std::vector<const char*> alerts;
+        bool erased;
+    };
+    const Case cases[] = {
+        {"copy kept", false, "", {MSG_START, MSG_ERASE}, true},
+        {"no copy, Cancel", true, "answer 1\n", {MSG_START, MSG_ERASE, MSG_NOBACKUP}, false},
+        {"no copy, OK", true, "answer -1\n", {MSG_START, MSG_ERASE, MSG_NOBACKUP}, true},
+    };
+    WriteFileBytes(work.path() + "/blocked", "");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        host.hostOk({"init", "--force"});
+        fs::remove_all(work.path() + "/state");
+        const std::string before = flash();
+        const RunResult r =
+            run(std::string("answer 1\npress erase\nanswer 1\n") + c.answer + "press cancel\n",
+                SC820_BUNDLE_DIR,
+                {c.blocked ? "XDG_STATE_HOME=" + work.path() + "/blocked" : "LANGUAGE="});
+        std::vector<std::string> expected;
+        for (const char* key : c.alerts) expected.push_back(text(key));
+        EXPECT_EQ(r.alertMessages(), expected) << r.output;
+        EXPECT_TRUE(flash() == (c.erased ? kErased : before));
+        const std::string folder = work.path() + "/state/sc820/backups";
+        std::vector<std::string> kept;
+        if (fs::exists(folder)) {
+            for (const auto& e : fs::directory_iterator(folder)) kept.push_back(e.path().string());
+        }
+        ASSERT_EQ(kept.size(), c.blocked ? 0u : 1u);
+        if (c.blocked) {
+            // Going on cannot be undone: Cancel is the default button.
+            EXPECT_EQ(r.transcript[2].fields[3], "Cancel");
+            continue;
+        }
+        EXPECT_TRUE(ReadFileBytes(kept[0]) == before);
+        EXPECT_TRUE(std::regex_match(fs::path(kept[0]).filename().string(),
+                                     std::regex("flash-2\\d{7}T\\d{6}Z-[0-9a-f]{8}\\.bin")))
+            << kept[0];
+    }
 }
 
 }  // namespace

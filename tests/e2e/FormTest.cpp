@@ -13,6 +13,8 @@
 
 namespace {
 
+namespace fs = std::filesystem;
+
 using Form = Scenario;
 
 std::string Bytes(const SCSIUTY_CFG& r) {
@@ -29,7 +31,8 @@ SCSIUTY_CFG FactoryRecord(const TempHost& host, const TempDir& work) {
 }
 
 TEST_F(Form, ClosingStoresTheEditedFormAndSaysSo) {
-    SCSIUTY_CFG expected = eeprom();
+    const SCSIUTY_CFG before = eeprom();
+    SCSIUTY_CFG expected = before;
     const RunResult r =
         run("answer 1\n"
             "select out_hostSCSIID 5\n"
@@ -55,6 +58,14 @@ TEST_F(Form, ClosingStoresTheEditedFormAndSaysSo) {
     EXPECT_EQ(stored.PcbVersion, expected.PcbVersion);
     EXPECT_EQ(stored.Reserved1, expected.Reserved1);
     EXPECT_EQ(stored.BootTargetID, expected.BootTargetID);
+    // The record the store replaced was kept first.
+    const std::string folder = work.path() + "/state/sc820/backups";
+    ASSERT_TRUE(fs::exists(folder));
+    std::vector<std::string> kept;
+    for (const auto& e : fs::directory_iterator(folder)) kept.push_back(e.path().string());
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(fs::path(kept[0]).filename().string().substr(0, 7), "eeprom-");
+    EXPECT_EQ(ReadFileBytes(kept[0]), Bytes(before));
 }
 
 TEST_F(Form, ARefusedStoreKeepsTheWindowAndLosesNothing) {
@@ -87,7 +98,6 @@ std::map<std::string, std::string> FilesIn(const std::string& folder) {
 // The card's folder lies on a small disk that fills up once start-up has swapped the drivers:
 // the store fails as a whole, the utility says so, and the record on the card is the old one.
 TEST_F(Form, AStoreOnAFullDiskShowsStoreFailAndLosesNothing) {
-    namespace fs = std::filesystem;
     const std::string db = host.root() + "/var/db/sc820";
     std::map<std::string, std::string> files = FilesIn(db);
     SmallDisk disk(db, 512 * 1024);

@@ -94,7 +94,8 @@ RunResult Scenario::run(const std::string& script, const std::string& bundle,
                                     "LANG=en_US.UTF-8",
                                     "LC_ALL=C.UTF-8",
                                     "LANGUAGE=",
-                                    "HOME=" + work.path()};
+                                    "HOME=" + work.path(),
+                                    "XDG_STATE_HOME=" + work.path() + "/state"};
     env.insert(env.end(), extraEnv.begin(), extraEnv.end());
     RunResult result;
     std::vector<std::string> argv = runner;

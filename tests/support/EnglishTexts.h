@@ -62,4 +62,7 @@ inline const std::map<std::string, std::string> kEnglishText = {
      "The card refused to erase the flash memory after the failed write. The flash memory holds an "
      "image that failed verification: write a BIOS image again, and do not restart the computer "
      "until it has been verified."},
+    {"MSG_NOBACKUP",
+     "The card's present contents could not be copied to the backups folder before this change, "
+     "so the change could not be undone. Go on without a copy?"},
 };

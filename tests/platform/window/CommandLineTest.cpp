@@ -63,8 +63,34 @@ INSTANTIATE_TEST_SUITE_P(
             "",
             ""},
         // A Qt option without its value is not Qt's to take: the parser refuses it.
-        ParseCase{"QtOptionMissingValue", {kProgram, "-platform"}, 2, false, {}, "", "Usage:"}),
+        ParseCase{"QtOptionMissingValue", {kProgram, "-platform"}, 2, false, {}, "", "Usage:"},
+        ParseCase{"HelpNamesTheExitStatuses", {kProgram, "--help"}, 0, false, {}, "4 declined", ""},
+        ParseCase{"GroupWithoutSubcommand", {kProgram, "flash"}, 2, false, {}, "", "Usage:"},
+        ParseCase{
+            "SubcommandWithoutFile", {kProgram, "config", "import"}, 2, false, {}, "", "FILE"},
+        ParseCase{"OptionOfAnotherSubcommand",
+                  {kProgram, "flash", "erase", "--json"},
+                  2,
+                  false,
+                  {},
+                  "",
+                  "--json"}),
     [](const testing::TestParamInfo<ParseCase>& param) { return std::string(param.param.name); });
+
+TEST(CommandLineBatch, ASubcommandIsABatchRequestWithItsFileAndAnswers) {
+    std::ostringstream out;
+    std::ostringstream err;
+    const CommandLineResult result = ParseCommandLine(
+        {kProgram, "config", "import", "my file.json", "--json", "--yes", "--no-backup"}, out, err);
+    ASSERT_FALSE(result.exitStatus) << err.str();
+    ASSERT_TRUE(result.options.batch);
+    EXPECT_EQ(result.options.batch->command, "config import");
+    EXPECT_EQ(result.options.batch->file, "my file.json");
+    EXPECT_TRUE(result.options.batch->yes);
+    EXPECT_TRUE(result.options.batch->json);
+    EXPECT_TRUE(result.options.batch->noBackup);
+    EXPECT_FALSE(ParseCommandLine({kProgram}, out, err).options.batch);
+}
 
 // The real program answers --help and --version, and refuses a wrong form, without a display
 // and without starting the window.

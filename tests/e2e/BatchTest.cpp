@@ -1,0 +1,426 @@
+// The batch mode end to end: each subcommand against an emulated host, its exit status, what
+// it printed, the card's record and flash byte for byte, and the backups folder.
+#include <sys/stat.h>
+
+#include <cstring>
+#include <filesystem>
+#include <regex>
+
+#include "app/Messages.h"
+#include "driverif/CommandCodes.h"
+#include "tests/e2e/Scenario.h"
+#include "tests/support/SmallDisk.h"
+#include "tests/support/TerminalProgram.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct BatchResult {
+    int status = -1;
+    std::string out;  // standard output
+    std::string err;  // standard error
+};
+
+class Batch : public Scenario {
+protected:
+    void SetUp() override {
+        // No window and no terminal screen: one run covers the batch mode.
+        if (RunsInTerminal()) GTEST_SKIP() << "the batch mode has no terminal screen";
+        Scenario::SetUp();
+    }
+
+    std::string backups() const { return work.path() + "/state/sc820/backups"; }
+
+    BatchResult batch(const std::vector<std::string>& args,
+                      const std::vector<std::string>& extraEnv = {}) {
+        const std::string outFile = work.path() + "/stdout.txt";
+        std::vector<std::string> argv = {
+            "/bin/sh", "-c", "exec \"$@\" >\"$0\"", outFile,
+            std::string(SC820_BUNDLE_DIR) + "/Contents/bin/sc820-utility"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<std::string> env = {"SC820_HOST_ROOT=" + host.root(),
+                                        "SC820_AUTOMATION=",
+                                        "LANG=en_US.UTF-8",
+                                        "LC_ALL=C.UTF-8",
+                                        "LANGUAGE=",
+                                        "HOME=" + work.path(),
+                                        "XDG_STATE_HOME=" + work.path() + "/state"};
+        env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+        BatchResult r;
+        r.status = RunProgram(argv, &r.err, env);
+        r.out = ReadFileBytes(outFile);
+        return r;
+    }
+
+    // The backups of a kind, oldest first by name.
+    std::vector<std::string> copies(const std::string& kind) const {
+        std::vector<std::string> names;
+        if (!fs::exists(backups())) return names;
+        for (const auto& e : fs::directory_iterator(backups())) {
+            const std::string name = e.path().filename().string();
+            if (name.rfind(kind + "-", 0) == 0) names.push_back(name);
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    std::string exportedDocument() {
+        const std::string file = work.path() + "/config.json";
+        const BatchResult r = batch({"config", "export", file, "--yes"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        return ReadFileBytes(file);
+    }
+};
+
+std::string Bytes(const SCSIUTY_CFG& r) {
+    return std::string(reinterpret_cast<const char*>(&r), sizeof r);
+}
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+    const size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    if (at != std::string::npos) text.replace(at, from.size(), to);
+    return text;
+}
+
+TEST_F(Batch, SubcommandsEndWithTheirStatusAndNameTheMessage) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::vector<const char*> faults;
+        int status;
+        const char* inErr;  // a text standard error must hold; null: nothing asked of it
+        bool flashErased;
+    };
+    const std::string image = work.path() + "/image.bin";
+    WriteFileBytes(image, std::string(5000, '\x5A'));
+    const Case cases[] = {
+        {"show", {"show", "--yes"}, {}, 0, nullptr, false},
+        {"no --yes, no terminal", {"show"}, {}, 4, "MSG_START", false},
+        {"unknown subcommand", {"flash", "burn"}, {}, 2, nullptr, false},
+        {"missing FILE", {"config", "export"}, {}, 2, nullptr, false},
+        {"erase", {"flash", "erase", "--yes"}, {}, 0, nullptr, true},
+        {"erase refused", {"flash", "erase", "--yes"}, {"refuse-3"}, 1, "MSG_ERASEFAIL", false},
+        {"driver in use", {"show", "--yes"}, {"open"}, 1, "MSG_INITIALIZE", false},
+        {"write", {"flash", "write", image, "--yes"}, {}, 0, "MSG_WRITESUCCESS", false},
+        {"export into no folder",
+         {"config", "export", work.path() + "/none/config.json", "--yes"},
+         {},
+         1,
+         "cannot create",
+         false},
+        {"backup, read refused",
+         {"flash", "backup", work.path() + "/saved.bin", "--yes"},
+         {"refuse-4"},
+         1,
+         "the card refused to read the flash",
+         false},
+        {"write, not a file",
+         {"flash", "write", work.path(), "--yes"},
+         {},
+         1,
+         "MSG_FILEERROR",
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        host.hostOk({"init", "--force"});
+        const std::string before = flash();
+        for (const char* fault : c.faults) host.hostOk({"fault", fault, "on"});
+        const BatchResult r = batch(c.args);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        if (c.inErr != nullptr) {
+            EXPECT_NE(r.err.find(c.inErr), std::string::npos) << r.err;
+        }
+        if (c.flashErased) {
+            EXPECT_TRUE(flash() == std::string(kFlashSize, '\xFF'));
+        } else if (c.args[1] != "write" || c.status != 0) {
+            EXPECT_TRUE(flash() == before);
+        }
+    }
+}
+
+TEST_F(Batch, WithoutYesTheQuestionsAreAskedOnTheTerminal) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> answers;  // to the start-up question, then Erase's
+        int status;
+        bool erased;
+    };
+    const Case cases[] = {
+        {"both answered y", {"y", "y"}, 0, true},
+        {"start-up declined", {"n"}, 4, false},
+        {"erase declined", {"y", ""}, 4, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        host.hostOk({"init", "--force"});
+        const std::string before = flash();
+        TerminalProgram terminal(
+            {std::string(SC820_BUNDLE_DIR) + "/Contents/bin/sc820-utility", "flash", "erase"},
+            {"SC820_HOST_ROOT=" + host.root(), "SC820_AUTOMATION=", "LANG=en_US.UTF-8",
+             "LC_ALL=C.UTF-8", "LANGUAGE=", "HOME=" + work.path(),
+             "XDG_STATE_HOME=" + work.path() + "/state"},
+            24, 200);
+        size_t asked = 0;
+        for (const std::string& answer : c.answers) {
+            ASSERT_TRUE(terminal.waitUntil([&] {
+                size_t count = 0;
+                for (size_t at = terminal.output().find("[y/N]"); at != std::string::npos;
+                     at = terminal.output().find("[y/N]", at + 1))
+                    ++count;
+                return count > asked;
+            })) << terminal.output();
+            ++asked;
+            terminal.send(answer + "\r");
+        }
+        EXPECT_EQ(terminal.waitForExit(), c.status) << terminal.output();
+        EXPECT_TRUE(flash() == (c.erased ? std::string(kFlashSize, '\xFF') : before));
+    }
+}
+
+TEST_F(Batch, FlashBackupAndWriteMoveTheFlashByteForByte) {
+    const std::string saved = work.path() + "/saved.bin";
+    BatchResult r = batch({"flash", "backup", saved, "--yes"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string original = flash();
+    EXPECT_TRUE(ReadFileBytes(saved) == original);
+
+    // A copy is an image for Write: erase, then write the copy back.
+    ASSERT_EQ(batch({"flash", "erase", "--yes"}).status, 0);
+    r = batch({"flash", "write", saved, "--yes"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(flash() == original);
+    // Erase and Write each kept the flash first: the original, then the erased flash.
+    const auto kept = copies("flash");
+    ASSERT_EQ(kept.size(), 2u);
+    const std::string first = ReadFileBytes(backups() + "/" + kept[0]);
+    const std::string second = ReadFileBytes(backups() + "/" + kept[1]);
+    const std::string erased(kFlashSize, '\xFF');
+    EXPECT_TRUE((first == original && second == erased) || (first == erased && second == original));
+}
+
+TEST_F(Batch, ShowPrintsTheVersionsAndTheConfiguration) {
+    SCSIUTY_CFG record = eeprom();
+    record.HA_ScsiID = 6;
+    record.ResetToSelTime = 0;  // 0.5 s
+    record.RQdelay = 2;         // 250 ms
+    record.Burst = 1;           // disabled
+    record.ParityEnable = 1;
+    record.TermMode = DISABLE_TERM;
+    record.WideEnable[3] = 1;
+    record.SyncSpeed[3] = SYNC_13p3MB;  // 26.6 MB/s on a wide target
+    record.WideEnable[4] = 0;
+    record.SyncSpeed[4] = SYNC_5p7MB;  // 5.7 MB/s on a narrow one
+    putEeprom(record);
+    const BatchResult r = batch({"show", "--json", "--yes"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char* expected :
+         {"\"utility\": \"1.0.2\"", "\"scsiBios\": \"3.1.4\"", "\"hostAdapterScsiId\": 6",
+          "\"resetRecoveringTimeSeconds\": 0.5", "\"requestSenseDelayMilliseconds\": 250",
+          "\"burstTransfer\": false", "\"parity\": true", "\"terminators\": \"off\"",
+          "\"id\": 3,\n        \"maxRateMBps\": 26.6",
+          "\"id\": 4,\n        \"maxRateMBps\": 5.7"}) {
+        EXPECT_NE(r.out.find(expected), std::string::npos) << expected << "\n" << r.out;
+    }
+}
+
+TEST_F(Batch, ExportImportRoundTripKeepsEveryByteTheFormDoesNotShow) {
+    // Odd bytes wherever the form shows nothing.
+    SCSIUTY_CFG odd = eeprom();
+    odd.Valid = 0x5A5A1234;
+    odd.BootTargetID = 0xE3;
+    odd.pad0[0] = 0x11;
+    odd.pad0[1] = 0xEE;
+    odd.BiosEnable = -7;
+    odd.Targets = 0x99;
+    odd.pad1[1] = 0x42;
+    odd.Reserved0 = 0xAB;
+    odd.pad3[2] = 0xCD;
+    odd.Reserved1 = 0xDEADBEEF;
+    odd.pad4[0] = 0x7F;
+    putEeprom(odd);
+    const std::string document = exportedDocument();
+    std::string hex;
+    for (unsigned char byte : Bytes(odd)) {
+        static const char digits[] = "0123456789abcdef";
+        hex += digits[byte >> 4];
+        hex += digits[byte & 15];
+    }
+    EXPECT_NE(document.find("\"record\": \"" + hex + "\""), std::string::npos) << document;
+
+    // Import a change, then the export again: the card holds the odd record byte for byte.
+    const std::string changed = work.path() + "/changed.json";
+    WriteFileBytes(changed, Replaced(document, "\"parity\": true", "\"parity\": false"));
+    BatchResult r = batch({"config", "import", changed, "--yes", "--json"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "{\"changed\": true}\n");
+    EXPECT_EQ(eeprom().ParityEnable, 0);
+    const std::string original = work.path() + "/config.json";
+    r = batch({"config", "import", original, "--yes", "--json"});
+    EXPECT_EQ(r.out, "{\"changed\": true}\n") << r.err;
+    EXPECT_EQ(Bytes(eeprom()), Bytes(odd));
+    const auto before = host.commandCounts();
+
+    // Importing what the card holds stores nothing and keeps no copy.
+    r = batch({"config", "import", original, "--yes", "--json"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "{\"changed\": false}\n");
+    EXPECT_EQ(host.commandCounts()[kSetEEPConfig], before[kSetEEPConfig]);
+    EXPECT_EQ(Bytes(eeprom()), Bytes(odd));
+    // Each store kept the record it replaced: the odd one, then the one without parity.
+    const auto kept = copies("eeprom");
+    ASSERT_EQ(kept.size(), 2u);
+    const std::string first = ReadFileBytes(backups() + "/" + kept[0]);
+    const std::string second = ReadFileBytes(backups() + "/" + kept[1]);
+    EXPECT_TRUE(first == Bytes(odd) || second == Bytes(odd));
+    EXPECT_NE(first, second);
+
+    // The copy without parity, imported, brings its settings back; the bytes the form does not
+    // show stay the card's, which meanwhile changed.
+    SCSIUTY_CFG restored = odd;
+    restored.Reserved1 = 0x01020304;
+    restored.pad0[0] = 0x22;
+    putEeprom(restored);
+    const std::string copy = backups() + "/" + (first == Bytes(odd) ? kept[1] : kept[0]);
+    r = batch({"config", "import", copy, "--yes", "--json"});
+    EXPECT_EQ(r.out, "{\"changed\": true}\n") << r.err;
+    restored.ParityEnable = 0;
+    EXPECT_EQ(Bytes(eeprom()), Bytes(restored));
+}
+
+TEST_F(Batch, BadDocumentsAreRefusedWholeBeforeTheCardIsTouched) {
+    const std::string good = exportedDocument();
+    host.hostOk({"init", "--force"});
+    const std::string record = Bytes(eeprom());
+    struct Case {
+        const char* name;
+        std::string content;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"not JSON", "{\"hostAdapterScsiId\": 7,", "not a JSON document"},
+        {"not an object", "[1, 2]", "(document) = [1,2]: not an object"},
+        {"unknown key", Replaced(good, "\"parity\"", "\"parityy\""), "parityy = true: unknown key"},
+        {"missing key", Replaced(good, "\"parity\": true,", ""), "parity: missing"},
+        {"value the form lacks",
+         Replaced(good, "\"resetRecoveringTimeSeconds\": 2", "\"resetRecoveringTimeSeconds\": 4"),
+         "resetRecoveringTimeSeconds = 4: not a value the form offers"},
+        {"id out of range", Replaced(good, "\"hostAdapterScsiId\": 7", "\"hostAdapterScsiId\": 16"),
+         "hostAdapterScsiId = 16: not a value the form offers"},
+        {"wrong type", Replaced(good, "\"burstTransfer\": false", "\"burstTransfer\": 1"),
+         "burstTransfer = 1: not true or false"},
+        {"narrow rate above 20 MB/s",
+         Replaced(good, "\"maxRateMBps\": 10,\n      \"sync\": false",
+                  "\"maxRateMBps\": 40,\n      \"sync\": false"),
+         "targets[9].maxRateMBps = 40: not a rate a narrow target keeps"},
+        {"too big", std::string(65 * 1024, ' ') + good, "larger than 64 KiB"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string file = work.path() + "/bad.json";
+        WriteFileBytes(file, c.content);
+        const BatchResult r = batch({"config", "import", file, "--yes"});
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
+        EXPECT_EQ(Bytes(eeprom()), record);
+        EXPECT_EQ(host.commandCounts(), std::vector<int>(6, 0));
+    }
+    const std::string fifo = work.path() + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {fifo, work.path(), std::string("/dev/zero")}) {
+        const BatchResult r = batch({"config", "import", path, "--yes"});
+        EXPECT_EQ(r.status, 2) << path << r.err;
+        EXPECT_NE(r.err.find("not a regular file"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(host.commandCounts(), std::vector<int>(6, 0));
+}
+
+TEST_F(Batch, TheBackupsFolderKeepsTwentyDistinctCopiesNamedByTimeAndHash) {
+    // Twenty older copies; a new one pushes the oldest out.
+    fs::create_directories(backups());
+    for (int i = 0; i < 20; ++i) {
+        char name[64];
+        std::snprintf(name, sizeof name, "eeprom-20200101T0000%02dZ-0000000%d.bin", i, i % 10);
+        WriteFileBytes(backups() + "/" + name, "old" + std::to_string(i));
+    }
+    const std::string held = Bytes(eeprom());
+    const std::string file = work.path() + "/config.json";
+    ASSERT_EQ(batch({"config", "export", file, "--yes"}).status, 0);
+    WriteFileBytes(file, Replaced(ReadFileBytes(file), "\"parity\": true", "\"parity\": false"));
+    ASSERT_EQ(batch({"config", "import", file, "--yes"}).status, 0);
+    auto kept = copies("eeprom");
+    ASSERT_EQ(kept.size(), 20u);
+    EXPECT_EQ(kept.front(), "eeprom-20200101T000001Z-00000001.bin");
+    EXPECT_TRUE(
+        std::regex_match(kept.back(), std::regex("eeprom-2\\d{7}T\\d{6}Z-[0-9a-f]{8}\\.bin")))
+        << kept.back();
+    EXPECT_EQ(ReadFileBytes(backups() + "/" + kept.back()), held);
+
+    // The erased flash, kept once, is not written again when the next change replaces the same.
+    ASSERT_EQ(batch({"flash", "erase", "--yes"}).status, 0);
+    ASSERT_EQ(batch({"flash", "erase", "--yes"}).status, 0);
+    const auto inodes = [this] {
+        std::vector<ino_t> found;
+        struct stat st {};
+        for (const std::string& name : copies("flash")) {
+            if (stat((backups() + "/" + name).c_str(), &st) == 0) found.push_back(st.st_ino);
+        }
+        return found;
+    };
+    const std::vector<ino_t> before = inodes();
+    ASSERT_EQ(before.size(), 2u);
+    ASSERT_EQ(batch({"flash", "erase", "--yes"}).status, 0);
+    EXPECT_EQ(inodes(), before);
+}
+
+TEST_F(Batch, NoCopyNoChangeUnlessNoBackupIsGiven) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        int status;
+        bool erased;
+    };
+    const Case cases[] = {
+        {"refused", {"flash", "erase", "--yes"}, 1, false},
+        {"--no-backup", {"flash", "erase", "--yes", "--no-backup"}, 0, true},
+    };
+    // The state folder is a file: no backups folder can be made in it.
+    WriteFileBytes(work.path() + "/blocked", "");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        host.hostOk({"init", "--force"});
+        const std::string before = flash();
+        const BatchResult r = batch(c.args, {"XDG_STATE_HOME=" + work.path() + "/blocked"});
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_NE(r.err.find("MSG_NOBACKUP"), std::string::npos) << r.err;
+        EXPECT_TRUE(flash() == (c.erased ? std::string(kFlashSize, '\xFF') : before));
+    }
+
+    // A card that refuses to read its flash gives no copy either.
+    host.hostOk({"init", "--force"});
+    host.hostOk({"fault", "refuse-4", "on"});
+    const std::string held = flash();
+    const BatchResult refused = batch({"flash", "erase", "--yes"});
+    EXPECT_EQ(refused.status, 1) << refused.err;
+    EXPECT_NE(refused.err.find("MSG_NOBACKUP"), std::string::npos) << refused.err;
+    EXPECT_TRUE(flash() == held);
+
+    // A full disk: the copy cannot be written whole, and nothing of it is left behind.
+    fs::create_directories(work.path() + "/full");
+    SmallDisk disk(work.path() + "/full", 256 * 1024);
+    if (!disk.mounted()) GTEST_SKIP() << disk.reason();
+    fs::create_directories(work.path() + "/full/sc820/backups");
+    disk.fill();
+    host.hostOk({"init", "--force"});
+    const std::string before = flash();
+    const BatchResult r =
+        batch({"flash", "erase", "--yes"}, {"XDG_STATE_HOME=" + work.path() + "/full"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("MSG_NOBACKUP"), std::string::npos) << r.err;
+    EXPECT_TRUE(flash() == before);
+    EXPECT_TRUE(fs::is_empty(work.path() + "/full/sc820/backups"));
+}
+
+}  // namespace

@@ -1,0 +1,38 @@
+#!/bin/bash
+# The fleet playbook against an emulated host, run twice on this machine: the first run brings
+# the card to the golden flash and configuration and reports changes, the second reports none.
+#   fleet_test.sh PLAYBOOK BUNDLE_DIR SC820_HOST
+set -eu
+playbook=$1 utility="$(realpath "$2")/Contents/bin/sc820-utility" host_tool=$3
+command -v ansible-playbook >/dev/null || { echo "ansible-playbook missing: scripts/setup.sh"; exit 77; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export SC820_HOST_ROOT="$work/host" XDG_STATE_HOME="$work/state" HOME="$work"
+export ANSIBLE_LOCAL_TEMP="$work/ansible-tmp" ANSIBLE_NOCOLOR=1
+"$host_tool" init >/dev/null
+
+# Golden files: a flash of its own pattern, and the card's configuration with parity off.
+head -c 65536 /dev/urandom >"$work/golden-flash.bin"
+"$utility" config export "$work/golden-config.json" --yes 2>/dev/null
+sed -i 's/"parity": true/"parity": false/' "$work/golden-config.json"
+grep -q '"parity": false' "$work/golden-config.json"
+
+run() {
+    ansible-playbook -c local -i "localhost," "$playbook" -e sc820_hosts=localhost \
+        -e "{\"sc820_utility\": \"$utility\", \"sc820_work_dir\": \"$work/fleet\"}" \
+        -e "{\"sc820_flash\": \"$work/golden-flash.bin\", \"sc820_config\": \"$work/golden-config.json\"}" \
+        >"$work/run.log" 2>&1 || { cat "$work/run.log"; exit 1; }
+    grep -E '^localhost +:' "$work/run.log"
+}
+first=$(run)
+echo "first:  $first"
+# The work folder, the golden files (one looped task), the write and the import.
+[[ $first =~ changed=4 ]] || { cat "$work/run.log"; echo "FAIL: the first run should change 4"; exit 1; }
+"$host_tool" flash get "$work/now.bin" >/dev/null
+cmp "$work/now.bin" "$work/golden-flash.bin"
+"$host_tool" eeprom show | grep -qx "ParityEnable 0"
+second=$(run)
+echo "second: $second"
+[[ $second =~ changed=0 ]] || { cat "$work/run.log"; echo "FAIL: the second run should change nothing"; exit 1; }
+[[ $second =~ failed=0 ]]
+echo "ok"
