@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 
 #include "driverif/CommandCodes.h"
 #include "driverif/DriverNames.h"
@@ -278,17 +279,37 @@ void ResetKernel(const HostPaths& paths) {
 
 }  // namespace
 
+// Runs the steps that replace a host's files one after another. A step that fails after others
+// have replaced theirs is reported with what they did: the files they replaced are new.
+class LayingOut {
+public:
+    void step(const char* replaces, const std::function<void()>& action) {
+        try {
+            action();
+        } catch (const HostError& error) {
+            if (done_.empty()) throw;
+            throw HostError(std::string(error.what()) + "; the host is partly laid out (" + done_ +
+                            " replaced): run sc820-host init --force again");
+        }
+        done_ += (done_.empty() ? "" : ", ") + std::string(replaces);
+    }
+
+private:
+    std::string done_;
+};
+
 void InitHost(const std::string& root, bool force, const std::string& hostBinary) {
     HostPaths paths(root);
     if (!force) RefuseUnlessEmpty(paths);
     HostLock lock = HostLock::createAndLock(paths);
-    LayOutTools(paths, hostBinary);
+    LayingOut layout;
+    layout.step("the tools", [&] { LayOutTools(paths, hostBinary); });
     CreateLog(paths);
     Sc820Card card(paths);
-    card.storeEeprom(DefaultEepromRecord());
-    card.storeFactory(DefaultFactoryRecord());
-    card.storeFlash(DefaultFlashImage());
-    ResetKernel(paths);
+    layout.step("the EEPROM record", [&] { card.storeEeprom(DefaultEepromRecord()); });
+    layout.step("the factory record", [&] { card.storeFactory(DefaultFactoryRecord()); });
+    layout.step("the flash", [&] { card.storeFlash(DefaultFlashImage()); });
+    layout.step("the kernel state", [&] { ResetKernel(paths); });
 }
 
 void RepairHost(const std::string& root, const std::string& hostBinary) {

@@ -98,11 +98,11 @@ int CreateTemporary(const std::string& path, std::string* temporary) {
     return -1;
 }
 
-void FlushFolder(const std::string& folder) {
+bool FlushFolder(const std::string& folder) {
     Descriptor dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     // Some file systems refuse to flush a folder (EINVAL); the rename itself has happened.
-    if (dir.get() < 0) Fail("cannot open", folder, errno);
-    if (fsync(dir.get()) != 0 && errno != EINVAL) Fail("cannot flush", folder, errno);
+    if (dir.get() < 0) return false;
+    return fsync(dir.get()) == 0 || errno == EINVAL;
 }
 
 // Writes, flushes and closes the temporary; any failure leaves it for the caller to remove.
@@ -133,7 +133,7 @@ void WriteAt(int fd, off_t offset, std::string_view bytes, const std::string& pa
     }
 }
 
-void ReplaceFile(const std::string& path, std::string_view bytes) {
+bool ReplaceFile(const std::string& path, std::string_view bytes) {
     std::string temporary;
     int fd = CreateTemporary(path, &temporary);
     if (fd < 0) Fail("cannot write", path, errno);
@@ -144,7 +144,7 @@ void ReplaceFile(const std::string& path, std::string_view bytes) {
         unlink(temporary.c_str());
         throw;
     }
-    FlushFolder(FolderOf(path));
+    return FlushFolder(FolderOf(path));
 }
 
 void RemoveStaleTemporaries(const std::string& dir) {

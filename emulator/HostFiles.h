@@ -55,12 +55,17 @@ private:
 // Replaces the file at `path` with `bytes` as a whole, or not at all. The bytes go to a new
 // temporary file beside it (".NAME.tmp-XXXXXX"), which is written completely, flushed to the
 // disk and closed, each step checked, before it is renamed over the old file; the folder is
-// flushed afterwards so that the rename survives a power cut. On any failure (a full disk, a
-// read-only folder, ...) the temporary is removed, the old file stays as it was and HostError
-// is thrown. A new file gets the usual mode (0666 less the umask); a replaced one keeps its
-// mode. `path` itself is never followed: a symbolic link there is replaced, not its target, so
-// callers that must not replace links check first (see RequireReplaceable).
-void ReplaceFile(const std::string& path, std::string_view bytes);
+// flushed afterwards so that the rename survives a power cut. On any failure before the rename
+// (a full disk, a read-only folder, ...) the temporary is removed, the old file stays as it was
+// and HostError is thrown. Once renamed, the new file is the outcome: a failed flush of the
+// folder only makes it return false (replaced, but perhaps not on the disk yet). A new file gets
+// the usual mode (0666 less the umask); a replaced one keeps its mode. `path` itself is never
+// followed: a symbolic link there is replaced, not its target, so callers that must not replace
+// links check first (see RequireReplaceable).
+bool ReplaceFile(const std::string& path, std::string_view bytes);
+
+// What a command adds to its report when a replacement returned false.
+inline constexpr char kNotYetOnDisk[] = "done, but it may not be on the disk yet";
 
 // Removes the temporaries that replacements killed half-way left in `dir`. Only for folders
 // whose writers all hold one lock, called while holding it: no replacement is running then.

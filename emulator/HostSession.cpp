@@ -43,7 +43,7 @@ HostState& HostSession::state() {
     return *changed_;
 }
 
-void HostSession::save() {
+bool HostSession::save() {
     const HostState& saving = current();
     std::string problem = CheckState(saving);
     if (!problem.empty())
@@ -52,7 +52,7 @@ void HostSession::save() {
     // Until the new version is known, nothing cached may stand for the file.
     kept.state.reset();
     kept.stateVersion.reset();
-    ReplaceFile(kept.names.state, SerializeState(saving));
+    bool durable = ReplaceFile(kept.names.state, SerializeState(saving));
     RemoveStaleTemporaries(kept.paths.stateDir());
     std::optional<FileVersion> version = VersionOf(kept.names.state);
     if (version) {
@@ -60,6 +60,7 @@ void HostSession::save() {
         kept.stateVersion = version;
         kept.stateUnderConfirmedLock = true;
     }
+    return durable;
 }
 
 }  // namespace emu
