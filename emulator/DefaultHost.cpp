@@ -19,6 +19,7 @@
 #include "emulator/HostLock.h"
 #include "emulator/KernelRegistry.h"
 #include "emulator/Sc820Card.h"
+#include "emulator/UtilityClientOwner.h"
 
 namespace fs = std::filesystem;
 
@@ -264,7 +265,9 @@ void LayOutTools(const HostPaths& paths, const std::string& hostBinary) {
 
 void CreateLog(const HostPaths& paths) {
     MakeDirectory(paths.logDir());
-    int fd = open(paths.systemLog().c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    (void)MendHostFile(paths.systemLog(), "");
+    int fd = open(paths.systemLog().c_str(),
+                  O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
     if (fd < 0) throw HostError("cannot create " + paths.systemLog() + ": " + std::strerror(errno));
     close(fd);
 }
@@ -315,9 +318,17 @@ void InitHost(const std::string& root, bool force, const std::string& hostBinary
 void RepairHost(const std::string& root, const std::string& hostBinary) {
     HostPaths paths(root);
     struct stat info {};
-    if (stat(paths.lockFile().c_str(), &info) != 0 || stat(paths.eepromFile().c_str(), &info) != 0)
+    if (lstat(paths.lockFile().c_str(), &info) != 0 ||
+        lstat(paths.eepromFile().c_str(), &info) != 0)
         throw HostError(NoHostMessage(paths.root()));
+    RequireHostFolders(paths);
+    (void)MendHostFile(paths.lockFile(), "");
     HostLock lock(paths);
+    // The card's files are kept; one that is not a plain file of the host's is made one.
+    (void)MendHostFile(paths.eepromFile(), DefaultEepromRecord());
+    (void)MendHostFile(paths.factoryFile(), DefaultFactoryRecord());
+    (void)MendHostFile(paths.flashFile(), DefaultFlashImage());
+    (void)MendHostFile(UtilityClientLockFile(paths), "");
     LayOutTools(paths, hostBinary);
     CreateLog(paths);
     ResetKernel(paths);

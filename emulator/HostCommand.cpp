@@ -124,8 +124,10 @@ public:
     void log() {
         HostSession session(root);
         std::string text;
-        if (!ReadWholeFile(session.paths().systemLog(), &text))
+        bool cut = false;
+        if (!ReadHostFileEnd(session.paths().systemLog(), &text, kLogShown, &cut))
             throw HostError(session.paths().systemLog() + ": no such file");
+        if (cut) out_ << "(earlier entries left out: the log's last " << kLogShown << " bytes)\n";
         out_ << text;
     }
 

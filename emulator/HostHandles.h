@@ -60,15 +60,16 @@ public:
 
     // The descriptor on what `path` names now: the kept one when it still names that file,
     // else a new one (read-write, or read-only where writing is not allowed). `info` receives
-    // the path's status. A path that is not a regular file is never opened: -1 with errno
-    // EINVAL. On failure -1 with errno set, and nothing is kept.
+    // the path's status. A path that is not a plain host file (see NotAHostFile) is never
+    // opened: HostError naming it. On other failures -1 with errno set, and nothing is kept.
     int open(const std::string& path, struct stat* info);
     // The kept descriptor without asking the file system; -1 when there is none.
     int kept() const;
     // Whether the kept descriptor is open on the file `info` describes.
     bool names(const struct stat& info) const;
     bool writable() const { return writable_; }
-    // Opens `path` as it is now, dropping what was kept; -1 with errno on failure.
+    // Opens `path` as it is now, dropping what was kept; -1 with errno on failure, HostError
+    // when it is not a plain host file.
     int reopen(const std::string& path);
     void drop();
 

@@ -1,6 +1,7 @@
 #include "emulator/HostRoot.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -80,13 +81,42 @@ static void WriteAll(int fd, const std::string& data) {
     }
 }
 
+// Opens the log to append, or -1 with a note when it is not the host's own plain file: never
+// through a link (of the file or of its folders), never waiting on a FIFO, never into a file
+// that has another name.
+static int OpenLog(const std::string& root, std::string* note) {
+    const std::string log = root + "/var/log/system.log";
+    for (const std::string& folder : {root + "/var", root + "/var/log"}) {
+        struct stat info {};
+        if (lstat(folder.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+            *note = folder + " is a symbolic link; the system log is not written";
+            return -1;
+        }
+    }
+    int fd = open(log.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
+        if (errno == ELOOP || errno == ENXIO)
+            *note = log + " is not a file of the host's own: sc820-host repair mends it";
+        return -1;
+    }
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1) {
+        close(fd);
+        *note = log + " is not a file of the host's own: sc820-host repair mends it";
+        return -1;
+    }
+    return fd;
+}
+
 void AppendSystemLog(const std::string& root, const std::string& program, const std::string& text) {
     std::string prefix = Timestamp() + " " + program + "[" + std::to_string(getpid()) + "]: ";
-    int fd = open((root + "/var/log/system.log").c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    std::string note;
+    int fd = OpenLog(root, &note);
     if (fd >= 0) {
         WriteAll(fd, prefix + EscapeLogText(text) + "\n");
         close(fd);
     }
+    if (!note.empty()) WriteAll(2, prefix + EscapeLogText(note) + "\n");
     // People read the echo: the line ends of the text (a tool's output ends in one) would show
     // as a literal \n there, so they are left out; the log file keeps the text as it was.
     size_t end = text.find_last_not_of("\r\n");

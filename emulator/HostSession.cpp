@@ -32,7 +32,8 @@ std::shared_ptr<const HostState> HostSession::load() {
     kept.state.reset();
     kept.stateVersion.reset();
     std::string bytes;
-    if (!ReadWholeFile(stateFile, &bytes)) throw HostError(NoHostMessage(kept.paths.root()));
+    if (!ReadHostFile(stateFile, &bytes, kStateFileLimit))
+        throw HostError(NoHostMessage(kept.paths.root()));
     kept.state = std::make_shared<const HostState>(ParseState(bytes, stateFile));
     kept.stateVersion = version;
     return kept.state;
