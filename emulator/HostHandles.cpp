@@ -85,6 +85,27 @@ bool FileVersion::operator==(const FileVersion& o) const {
            SameTime(modified, o.modified) && SameTime(changed, o.changed);
 }
 
+bool VersionPin::hold(const std::string& path, const FileVersion& version) {
+    release();
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !(FileVersion::of(info) == version)) {
+        close(fd);
+        return false;
+    }
+    fd_ = fd;
+    return true;
+}
+
+void VersionPin::release() {
+    if (fd_ < 0) return;
+    int saved = errno;
+    close(fd_);
+    errno = saved;
+    fd_ = -1;
+}
+
 int KeptFile::kept() const {
     return fd_ >= 0 && generation_ == ProcessGeneration() ? fd_ : -1;
 }

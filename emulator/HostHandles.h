@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -46,6 +47,26 @@ struct FileVersion {
 // The version of the file at `path`; nothing when there is no file there. Any other failure
 // throws HostError.
 std::optional<FileVersion> VersionOf(const std::string& path);
+
+// A descriptor held open on the file a cached version was read from. While it is held, the
+// file's inode cannot be given to another file, so a path that names the same device and inode
+// with the same size and times still names that very version, however coarse the file system's
+// clock: without it, a replacement made within one tick could take the old file's inode back
+// and hide behind the old version.
+class VersionPin {
+public:
+    VersionPin() = default;
+    ~VersionPin() { release(); }
+    VersionPin(const VersionPin&) = delete;
+    VersionPin& operator=(const VersionPin&) = delete;
+    // Holds the file at `path` when it is the one `version` describes; false otherwise (then
+    // the version must not be cached).
+    bool hold(const std::string& path, const FileVersion& version);
+    void release();
+
+private:
+    int fd_ = -1;
+};
 
 // A descriptor kept open on one file of the host. It is handed out only while the path still
 // names the file it was opened on (same device and inode), and never in a child process that
@@ -84,6 +105,7 @@ private:
 // A record file's bytes as last read, with the version they were read from.
 struct CachedRecord {
     std::optional<FileVersion> version;
+    VersionPin pin;  // on the file of `version`
     std::string bytes;
 };
 
@@ -109,6 +131,8 @@ struct HostHandles {
     KeptFile flash;
     // The kernel state last read or saved, shared read-only with the sessions that use it.
     std::optional<FileVersion> stateVersion;
+    VersionPin statePin;           // on the file of stateVersion
+    uint64_t stateGeneration = 0;  // counts the versions pinned, which never repeat
     std::shared_ptr<const HostState> state;
     // Whether that state was read or saved under a lock confirmed to be on the host's lock
     // file. A state read without the lock (HostView) says nothing about the lock file, so a
@@ -116,9 +140,9 @@ struct HostHandles {
     bool stateUnderConfirmedLock = false;
     CachedRecord eeprom;
     CachedRecord factory;
-    // The state file's version when this process last confirmed that it owns the utility
-    // driver's user client.
-    std::optional<FileVersion> claimedUnder;
+    // The state file's generation when this process last confirmed that it owns the utility
+    // driver's user client (0: never).
+    uint64_t claimedUnder = 0;
 };
 
 // The handles of the host at `root` (trailing slashes do not count, as for HostPaths). A few hosts

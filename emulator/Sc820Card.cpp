@@ -43,11 +43,15 @@ std::string ReadRecord(const std::string& path, CachedRecord& cache) {
         FileVersion version = FileVersion::of(info);
         if (cache.version == version) return cache.bytes;
         cache.version.reset();
+        // Pinned before it is read: at worst a file replaced meanwhile is cached under the
+        // pinned version, which the next call finds replaced.
+        bool pinned = cache.pin.hold(path, version);
         cache.bytes = ReadSizedFile(path, kRecordSize);
-        cache.version = version;
+        if (pinned) cache.version = version;
         return cache.bytes;
     }
     cache.version.reset();
+    cache.pin.release();
     return ReadSizedFile(path, kRecordSize);  // says what is wrong with the file
 }
 

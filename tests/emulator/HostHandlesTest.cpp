@@ -91,6 +91,25 @@ std::string FlashPattern(int seed) {
     return bytes;
 }
 
+// Whether this process has a descriptor open on the file at `path`.
+bool HeldOpen(const std::string& path) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (std::filesystem::read_symlink(entry.path(), error).string() == path) return true;
+    }
+    return false;
+}
+
+// A cached version holds its file open: the inode cannot go to a replacement then, so a file
+// system with coarse times cannot make a replacement look like the version cached.
+TEST_F(HostHandlesTest, ACachedVersionHoldsItsFileOpen) {
+    readRecord();
+    for (const char* name : {"eeprom.bin", "state.json"}) EXPECT_TRUE(HeldOpen(db(name))) << name;
+    replaceFile("eeprom.bin", testhost::PatternRecord(3));
+    EXPECT_EQ(readRecord(), testhost::PatternRecord(3));
+    EXPECT_TRUE(HeldOpen(db("eeprom.bin")));
+}
+
 struct ChangeCase {
     const char* what;
     // Makes the change from outside this process's kernel operations.
