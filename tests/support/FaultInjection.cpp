@@ -113,6 +113,10 @@ void Disarm() {
     gArmed = false;
 }
 
+void Resume() {
+    gArmed = true;
+}
+
 unsigned Counted(Kind kind) {
     return gCounts[static_cast<int>(kind)].load();
 }

@@ -19,6 +19,8 @@ inline constexpr const char* kKindNames[] = {"open", "write", "sync", "rename"};
 // `error`. nth 0 fails nothing.
 void Arm(Kind kind, unsigned nth, int error, const std::string& prefix);
 void Disarm();
+// Counts and fails again as armed, where Disarm left off.
+void Resume();
 // The calls of `kind` counted since Arm, and whether the armed one has failed.
 unsigned Counted(Kind kind);
 bool Failed();
