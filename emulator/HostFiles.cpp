@@ -208,8 +208,9 @@ std::string MendHostFile(const std::string& path, std::string_view fallback) {
 }
 
 void RequireHostFolders(const HostPaths& paths) {
-    const std::string folders[] = {paths.root() + "/var", paths.root() + "/var/db",
-                                   paths.stateDir(), paths.logDir()};
+    // var itself may be shared by a link (a second root over one host's var); the folders that
+    // hold the files may not.
+    const std::string folders[] = {paths.root() + "/var/db", paths.stateDir(), paths.logDir()};
     for (const std::string& folder : folders) {
         struct stat info {};
         if (lstat(folder.c_str(), &info) == 0 && S_ISLNK(info.st_mode))

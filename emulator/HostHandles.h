@@ -130,9 +130,10 @@ struct HostHandles {
     KeptFile driverState;
     KeptFile flash;
     // The kernel state last read or saved, shared read-only with the sessions that use it.
+    // Not pinned (see VersionPin): a replaced state held open would keep its blocks in use
+    // until this process looks again, so that whether a full disk has room would depend on it.
     std::optional<FileVersion> stateVersion;
-    VersionPin statePin;           // on the file of stateVersion
-    uint64_t stateGeneration = 0;  // counts the versions pinned, which never repeat
+    uint64_t stateGeneration = 0;  // counts the versions cached, so that no count repeats
     std::shared_ptr<const HostState> state;
     // Whether that state was read or saved under a lock confirmed to be on the host's lock
     // file. A state read without the lock (HostView) says nothing about the lock file, so a

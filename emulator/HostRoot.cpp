@@ -86,7 +86,7 @@ static void WriteAll(int fd, const std::string& data) {
 // that has another name.
 static int OpenLog(const std::string& root, std::string* note) {
     const std::string log = root + "/var/log/system.log";
-    for (const std::string& folder : {root + "/var", root + "/var/log"}) {
+    for (const std::string& folder : {root + "/var/log"}) {
         struct stat info {};
         if (lstat(folder.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
             *note = folder + " is a symbolic link; the system log is not written";

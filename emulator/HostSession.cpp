@@ -31,15 +31,12 @@ std::shared_ptr<const HostState> HostSession::load() {
     if (kept.state && kept.stateVersion == version) return kept.state;
     kept.state.reset();
     kept.stateVersion.reset();
-    kept.statePin.release();
     std::string bytes;
     if (!ReadHostFile(stateFile, &bytes, kStateFileLimit))
         throw HostError(NoHostMessage(kept.paths.root()));
     kept.state = std::make_shared<const HostState>(ParseState(bytes, stateFile));
-    if (kept.statePin.hold(stateFile, *version)) {
-        kept.stateVersion = version;
-        ++kept.stateGeneration;
-    }
+    kept.stateVersion = version;
+    ++kept.stateGeneration;
     return kept.state;
 }
 
@@ -57,11 +54,10 @@ bool HostSession::save() {
     // Until the new version is known, nothing cached may stand for the file.
     kept.state.reset();
     kept.stateVersion.reset();
-    kept.statePin.release();
     bool durable = ReplaceFile(kept.names.state, SerializeState(saving));
     RemoveStaleTemporaries(kept.paths.stateDir());
     std::optional<FileVersion> version = VersionOf(kept.names.state);
-    if (version && kept.statePin.hold(kept.names.state, *version)) {
+    if (version) {
         kept.state = std::make_shared<const HostState>(saving);
         kept.stateVersion = version;
         ++kept.stateGeneration;

@@ -22,10 +22,7 @@ std::shared_ptr<const HostState> ReadState(HostHandles& kept, const FileVersion&
     if (!ReadHostFile(stateFile, &bytes, kStateFileLimit))
         throw HostError(NoHostMessage(kept.paths.root()));
     auto state = std::make_shared<const HostState>(ParseState(bytes, stateFile));
-    if (VersionOf(stateFile) != before) return state;
-    if (!kept.statePin.hold(stateFile, before)) {
-        kept.stateVersion.reset();  // the pin it had is let go
-    } else {
+    if (VersionOf(stateFile) == before) {
         kept.state = state;
         kept.stateVersion = before;
         ++kept.stateGeneration;

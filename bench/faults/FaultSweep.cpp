@@ -233,6 +233,55 @@ void SweepDriver(const std::string& name, const std::vector<Step>& steps, unsign
     }
 }
 
+// The utility itself: a setting changed and the window closed, which stores the record. The
+// record is changed exactly when the utility says it is stored.
+void SweepUtilityClose(const TempDir& work, unsigned sample, Tally& tally) {
+    TempHost host;
+    const std::string script = work.path() + "/script";
+    const std::string transcript = work.path() + "/transcript";
+    WriteFileBytes(script, "answer 1\nselect out_hostSCSIID 5\nclose\nanswer 1\npress cancel\n");
+    auto run = [&](const std::string& spec, std::map<std::string, unsigned>* counts) {
+        std::remove(transcript.c_str());
+        const std::string countsFile = work.path() + "/counts";
+        std::string out;
+        RunProgram({SC820_UTILITY_BINARY}, &out,
+                   {"SC820_HOST_ROOT=" + host.root(), "SC820_AUTOMATION=" + script,
+                    "SC820_TRANSCRIPT=" + transcript, "QT_QPA_PLATFORM=offscreen", "LC_ALL=C.UTF-8",
+                    "HOME=" + work.path(), std::string("LD_PRELOAD=") + SC820_FAULT_LIBRARY,
+                    "SC820_FAULT=" + spec, "SC820_FAULT_PATH=" + host.root(),
+                    "SC820_FAULT_COUNTS=" + countsFile});
+        std::istringstream in(ReadFileBytes(countsFile));
+        for (std::string kind; in >> kind;) in >> (*counts)[kind];
+        std::remove(countsFile.c_str());
+        return ReadFileBytes(transcript).find("The configuration has been stored on the card.") !=
+               std::string::npos;
+    };
+    std::map<std::string, unsigned> counts;
+    host.hostOk({"init", "--force"});
+    if (!run("open:0", &counts)) std::cout << "the close scenario itself did not store\n";
+    for (int k = 0; k < static_cast<int>(Kind::count); ++k) {
+        const char* kind = faults::kKindNames[k];
+        for (unsigned n : Points(counts[kind], sample)) {
+            host.hostOk({"init", "--force"});
+            const std::string before = ReadFileBytes(Db(host, "eeprom.bin"));
+            std::map<std::string, unsigned> seen;
+            const bool reported = run(std::string(kind) + ":" + std::to_string(n) + ":5", &seen);
+            ++tally.points;
+            const bool stored = ReadFileBytes(Db(host, "eeprom.bin")) != before;
+            if (stored != reported) {
+                ++tally.falseReports;
+                std::cout << "false report: utility close " << kind << " " << n << ": "
+                          << (reported ? "reported stored" : "reported not stored") << ", record "
+                          << (stored ? "stored" : "kept") << "\n";
+            }
+            if (std::string why = Torn(host); !why.empty()) {
+                ++tally.torn;
+                std::cout << "torn: utility close " << kind << " " << n << ": " << why << "\n";
+            }
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -261,6 +310,7 @@ int main(int argc, char** argv) {
     for (const Verb& verb : verbs) SweepVerb(verb, work, sample, tally);
     SweepDriver("Write then close", WriteThenClose(), sample, tally);
     SweepDriver("Erase", {{kEraseFlash, std::vector<uint8_t>(2, 0)}}, sample, tally);
+    SweepUtilityClose(work, sample, tally);
     std::cout << "points injected: " << tally.points << "\nfalse reports: " << tally.falseReports
               << "\ntorn files: " << tally.torn << "\n";
     return tally.falseReports == 0 && tally.torn == 0 ? 0 : 1;

@@ -71,7 +71,9 @@ bool FailsAt(Kind kind, int dirfd, const char* path) {
     return Fails(kind, Under(path));
 }
 
-void WriteCounts() {
+}  // namespace
+
+void WriteCountsNow() {
     const char* file = std::getenv("SC820_FAULT_COUNTS");
     if (file == nullptr) return;
     gArmed = false;
@@ -81,6 +83,12 @@ void WriteCounts() {
         std::fprintf(out, "%s %u\n", kKindNames[k], gCounts[k].load());
     std::fprintf(out, "failed %d\n", gFailed.load() ? 1 : 0);
     std::fclose(out);
+}
+
+namespace {
+
+void WriteCounts() {
+    WriteCountsNow();
 }
 
 __attribute__((constructor)) void ArmFromEnvironment() {
@@ -94,6 +102,8 @@ __attribute__((constructor)) void ArmFromEnvironment() {
     for (int k = 0; k < static_cast<int>(Kind::count); ++k)
         if (std::strcmp(kind, kKindNames[k]) == 0) Arm(static_cast<Kind>(k), nth, error, prefix);
     std::atexit(WriteCounts);
+    // Only this process fails: the programs it starts (the driver tools) run as they are.
+    unsetenv("LD_PRELOAD");
 }
 
 }  // namespace
@@ -217,6 +227,14 @@ int fdatasync(int fd) {
     if (FailsOnFd(Kind::sync, fd)) return -1;
     static auto real = Real<int (*)(int)>("fdatasync");
     return real(fd);
+}
+
+// Programs that end at once (_exit) still leave their counts.
+[[noreturn]] void _exit(int status) {
+    faults::WriteCountsNow();
+    static auto real = Real<void (*)(int)>("_exit");
+    real(status);
+    __builtin_unreachable();
 }
 
 int rename(const char* from, const char* to) {

@@ -24,5 +24,7 @@ void Resume();
 // The calls of `kind` counted since Arm, and whether the armed one has failed.
 unsigned Counted(Kind kind);
 bool Failed();
+// Writes the counts into the file SC820_FAULT_COUNTS names, if any (done at exit).
+void WriteCountsNow();
 
 }  // namespace faults
