@@ -20,6 +20,12 @@ public:
         fd_ = -1;
         return result;
     }
+    // Hands the descriptor over to the caller.
+    int take() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
 
 private:
     int fd_;

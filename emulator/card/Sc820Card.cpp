@@ -19,13 +19,14 @@ std::string FolderOfRecords(const std::string& path) {
     return path.substr(0, path.rfind('/'));
 }
 
-void StoreRecord(const std::string& path, const std::string& record) {
+bool StoreRecord(const std::string& path, const std::string& record) {
     if (record.size() != kRecordSize) {
         throw HostError("a record holds " + std::to_string(kRecordSize) + " bytes, not " +
                         std::to_string(record.size()));
     }
-    ReplaceFile(path, record);
+    bool durable = ReplaceFile(path, record);
     RemoveStaleTemporaries(FolderOfRecords(path));
+    return durable;
 }
 
 // The part of chunk `chunk` that lies inside the flash: its offset and length.
@@ -42,11 +43,15 @@ std::string ReadRecord(const std::string& path, CachedRecord& cache) {
         FileVersion version = FileVersion::of(info);
         if (cache.version == version) return cache.bytes;
         cache.version.reset();
+        // Pinned before it is read: at worst a file replaced meanwhile is cached under the
+        // pinned version, which the next call finds replaced.
+        bool pinned = cache.pin.hold(path, version);
         cache.bytes = ReadSizedFile(path, kRecordSize);
-        cache.version = version;
+        if (pinned) cache.version = version;
         return cache.bytes;
     }
     cache.version.reset();
+    cache.pin.release();
     return ReadSizedFile(path, kRecordSize);  // says what is wrong with the file
 }
 
@@ -62,12 +67,12 @@ std::string Sc820Card::readFactory() const {
     return ReadRecord(kept->names.factory, kept->factory);
 }
 
-void Sc820Card::storeEeprom(const std::string& record) const {
-    StoreRecord(paths_.eepromFile(), record);
+bool Sc820Card::storeEeprom(const std::string& record) const {
+    return StoreRecord(paths_.eepromFile(), record);
 }
 
-void Sc820Card::storeFactory(const std::string& record) const {
-    StoreRecord(paths_.factoryFile(), record);
+bool Sc820Card::storeFactory(const std::string& record) const {
+    return StoreRecord(paths_.factoryFile(), record);
 }
 
 int Sc820Card::openFlash(bool forWriting) const {
@@ -132,15 +137,16 @@ void Sc820Card::writeInPlace(off_t offset, const uint8_t* in, size_t length) con
             paths_.flashFile());
 }
 
-void Sc820Card::storeFlash(const std::string& image) const {
+bool Sc820Card::storeFlash(const std::string& image) const {
     if (image.size() > kFlashSize) {
         throw HostError("an image of " + std::to_string(image.size()) + " bytes does not fit the " +
                         std::to_string(kFlashSize) + "-byte flash");
     }
     std::string flash = image;
     flash.resize(kFlashSize, static_cast<char>(kErasedByte));
-    ReplaceFile(paths_.flashFile(), flash);
+    bool durable = ReplaceFile(paths_.flashFile(), flash);
     RemoveStaleTemporaries(paths_.stateDir());
+    return durable;
 }
 
 }  // namespace emu

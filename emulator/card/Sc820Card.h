@@ -23,8 +23,10 @@ public:
     // read from its file again only when the file is another version than the one last read.
     std::string readEeprom() const;
     std::string readFactory() const;
-    void storeEeprom(const std::string& record) const;
-    void storeFactory(const std::string& record) const;
+    // The stores return ReplaceFile's answer: false when the record is replaced but perhaps
+    // not on the disk yet.
+    bool storeEeprom(const std::string& record) const;
+    bool storeFactory(const std::string& record) const;
 
     // Chunk k covers flash offsets 4000k to 4000k+3999; bytes beyond the flash read as erased
     // and are dropped on write.
@@ -33,7 +35,7 @@ public:
 
     std::string readFlash() const { return ReadSizedFile(paths_.flashFile(), kFlashSize); }
     // Replaces the whole flash with an image of at most 64 KiB; the rest reads erased.
-    void storeFlash(const std::string& image) const;
+    bool storeFlash(const std::string& image) const;
     void eraseFlash() const;
 
 private:

@@ -1,6 +1,7 @@
 #include "emulator/card/UtilityClientOwner.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,15 +20,37 @@ namespace {
 // the same file, and a second descriptor on it would not share the first one's lock.
 using FileId = std::pair<dev_t, ino_t>;
 
-std::mutex& HeldMutex() {
-    static std::mutex mutex;
-    return mutex;
+// Never closed: ownership ends with the process. A child of fork() owns nothing: it closes
+// its copies of the descriptors (the parent's lock stays with the parent) and starts a table of
+// its own, since the parent's mutex may have been held by the forking thread.
+struct Claims {
+    std::mutex mutex;
+    std::map<FileId, int> held;
+};
+
+Claims* gClaims = nullptr;
+
+void ForgetParentClaims() {
+    for (const auto& [id, fd] : gClaims->held) close(fd);
+    gClaims = new Claims();
 }
 
-// Never closed: ownership ends with the process.
+Claims& TheClaims() {
+    static const bool once = [] {
+        gClaims = new Claims();
+        pthread_atfork(nullptr, nullptr, ForgetParentClaims);
+        return true;
+    }();
+    (void)once;
+    return *gClaims;
+}
+
+std::mutex& HeldMutex() {
+    return TheClaims().mutex;
+}
+
 std::map<FileId, int>& Held() {
-    static std::map<FileId, int> held;
-    return held;
+    return TheClaims().held;
 }
 
 IOReturn Fail(std::string* problem, const std::string& text) {

@@ -44,41 +44,56 @@ uint32_t NextChunk(uint32_t chunk) {
     return (chunk + 1) % kFlashSweepChunks;
 }
 
-// Carries out a well-formed, permitted command; throws HostError when the card's files cannot
-// be used. The output buffer is written only after everything it needs has been read.
-void Execute(DriverState& state, const Sc820Card& card, UserClientCall& call) {
-    uint32_t read = 0;
-    uint32_t write = 0;
+// The cursors after a command carried out: a sweep's own command moves its cursor on, every
+// other command puts both back to the start.
+DriverState Advanced(DriverState state, int selector) {
+    state.readCursor = selector == kReadFlash ? NextChunk(state.readCursor) : 0;
+    state.writeCursor = selector == kWriteFlash ? NextChunk(state.writeCursor) : 0;
+    return state;
+}
+
+bool ChangesCard(int selector) {
+    return selector == kSetEEPConfig || selector == kEraseFlash || selector == kWriteFlash;
+}
+
+// Reads what a reading command returns; throws HostError when the card's files cannot be
+// used. The output buffer is written only after everything it needs has been read.
+void Read(const DriverState& state, const Sc820Card& card, UserClientCall& call) {
     switch (call.selector) {
         case kGetEEPConfig:
             Deliver(call, card.readEeprom());
             break;
-        case kSetEEPConfig:
-            card.storeEeprom(std::string(reinterpret_cast<char*>(call.structure), call.size));
-            break;
         case kGetEEPDefault:
             Deliver(call, card.readFactory());
-            break;
-        case kEraseFlash:
-            card.eraseFlash();
             break;
         case kReadFlash: {
             uint8_t chunk[kFlashChunkSize];
             card.readChunk(state.readCursor, chunk);
             std::memcpy(call.structure, chunk, sizeof chunk);
             call.produced = kFlashChunkSize;
-            read = NextChunk(state.readCursor);
             break;
         }
+        default:
+            break;
+    }
+}
+
+// Makes the change a changing command asks for; throws HostError when it cannot be made.
+void Change(const DriverState& state, const Sc820Card& card, UserClientCall& call) {
+    switch (call.selector) {
+        case kSetEEPConfig:
+            // Replaced is stored, on the disk or not yet: the card holds the new record.
+            (void)card.storeEeprom(std::string(reinterpret_cast<char*>(call.structure), call.size));
+            break;
+        case kEraseFlash:
+            card.eraseFlash();
+            break;
         case kWriteFlash:
             card.writeChunk(state.writeCursor, call.structure);
-            write = NextChunk(state.writeCursor);
             break;
         default:
             break;
     }
-    state.readCursor = read;
-    state.writeCursor = write;
 }
 
 // A command the driver does not carry out (refused, malformed, or failed on the card's files)
@@ -86,6 +101,31 @@ void Execute(DriverState& state, const Sc820Card& card, UserClientCall& call) {
 void ResetCursors(DriverState& driver) {
     driver.readCursor = 0;
     driver.writeCursor = 0;
+}
+
+// Carries out a well-formed, permitted command. A change to the card is made last, after the
+// driver's state is saved: once the card has changed, nothing is left that could fail and make
+// the command look refused.
+void Execute(DriverStateFile& file, DriverState& driver, const Sc820Card& card,
+             UserClientCall& call) {
+    const bool changes = ChangesCard(call.selector);
+    if (changes) file.store(Advanced(driver, call.selector));
+    try {
+        if (changes) {
+            Change(driver, card, call);
+            return;
+        }
+        Read(driver, card, call);
+    } catch (const HostError&) {
+        ResetCursors(driver);
+        try {
+            file.store(driver);  // the command was received: keep its count
+        } catch (const HostError&) {
+            // The failure to report is the card's.
+        }
+        throw;
+    }
+    file.store(Advanced(driver, call.selector));
 }
 
 IOReturn Dispatch(HostSession& session, uint32_t service, UserClientCall& call) {
@@ -103,15 +143,10 @@ IOReturn Dispatch(HostSession& session, uint32_t service, UserClientCall& call) 
     } else if (session.current().faultOn(RefuseFault(call.selector))) {
         status = kIOReturnNotPermitted;
     } else {
-        try {
-            Execute(driver, Sc820Card(session.paths()), call);
-        } catch (const HostError&) {
-            ResetCursors(driver);
-            file.store(driver);  // the command was received: keep its count
-            throw;
-        }
+        Execute(file, driver, Sc820Card(session.paths()), call);
+        return kIOReturnSuccess;
     }
-    if (status != kIOReturnSuccess) ResetCursors(driver);
+    ResetCursors(driver);
     file.store(driver);
     return status;
 }

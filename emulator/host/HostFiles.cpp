@@ -81,11 +81,11 @@ int CreateTemporary(const std::string& path, std::string* temporary) {
     return -1;
 }
 
-void FlushFolder(const std::string& folder) {
+bool FlushFolder(const std::string& folder) {
     OwnedFd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     // Some file systems refuse to flush a folder (EINVAL); the rename itself has happened.
-    if (dir.get() < 0) Fail("cannot open", folder, errno);
-    if (fsync(dir.get()) != 0 && errno != EINVAL) Fail("cannot flush", folder, errno);
+    if (dir.get() < 0) return false;
+    return fsync(dir.get()) == 0 || errno == EINVAL;
 }
 
 // Writes, flushes and closes the temporary; any failure leaves it for the caller to remove.
@@ -108,7 +108,7 @@ void WriteAt(int fd, off_t offset, std::string_view bytes, const std::string& pa
     if (!sc820::WriteAll(fd, bytes, offset)) Fail("cannot write", path, errno);
 }
 
-void ReplaceFile(const std::string& path, std::string_view bytes) {
+bool ReplaceFile(const std::string& path, std::string_view bytes) {
     std::string temporary;
     int fd = CreateTemporary(path, &temporary);
     if (fd < 0) Fail("cannot write", path, errno);
@@ -119,7 +119,7 @@ void ReplaceFile(const std::string& path, std::string_view bytes) {
         unlink(temporary.c_str());
         throw;
     }
-    FlushFolder(FolderOf(path));
+    return FlushFolder(FolderOf(path));
 }
 
 void RemoveStaleTemporaries(const std::string& dir) {
@@ -148,28 +148,130 @@ void RequireReplaceable(const std::string& path) {
     throw HostError(path + " is " + kind + "; only a regular file is replaced");
 }
 
-bool ReadWholeFile(const std::string& path, std::string* bytes, size_t limit, FileKinds kinds) {
-    int flags = O_RDONLY | O_CLOEXEC | (kinds == FileKinds::regularOnly ? O_NONBLOCK : 0);
+std::string NotAHostFile(const struct stat& info) {
+    if (S_ISLNK(info.st_mode)) return "a symbolic link";
+    if (S_ISDIR(info.st_mode)) return "a folder";
+    if (S_ISFIFO(info.st_mode)) return "a FIFO";
+    if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) return "a device";
+    if (!S_ISREG(info.st_mode)) return "not a regular file";
+    if (info.st_nlink > 1)
+        return "a file with another name (" + std::to_string(info.st_nlink) + " links)";
+    return "";
+}
+
+std::string NotAHostFileMessage(const std::string& path, const std::string& why) {
+    return path + " is " + why + ", not a file of the host's own: sc820-host repair mends it";
+}
+
+std::string MendHostFile(const std::string& path, std::string_view fallback) {
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0) return "";
+    std::string why = NotAHostFile(info);
+    if (why.empty()) return "";
+    if (S_ISDIR(info.st_mode)) throw HostError(path + " is a folder; remove it and run again");
+    std::string own;
+    bool copied = S_ISREG(info.st_mode) && ReadWholeFile(path, &own, kStateFileLimit * 16) &&
+                  own.size() <= kStateFileLimit * 16;
+    (void)ReplaceFile(path, copied ? std::string_view(own) : fallback);
+    return path + " was " + why + (copied ? "; it is a copy of its own now" : "; it is replaced");
+}
+
+void RequireHostFolders(const HostPaths& paths) {
+    // var itself may be shared by a link (a second root over one host's var); the folders that
+    // hold the files may not.
+    const std::string folders[] = {paths.root() + "/var/db", paths.stateDir(), paths.logDir()};
+    for (const std::string& folder : folders) {
+        struct stat info {};
+        if (lstat(folder.c_str(), &info) == 0 && S_ISLNK(info.st_mode))
+            throw HostError(folder + " is a symbolic link; the host's folders must be its own");
+    }
+}
+
+namespace {
+
+// Opens a file to read without waiting and checks its kind; -1 when it does not exist.
+int OpenToRead(const std::string& path, FileKinds kinds, struct stat* info) {
+    int flags = O_RDONLY | O_CLOEXEC | (kinds != FileKinds::streams ? O_NONBLOCK : 0) |
+                (kinds == FileKinds::hostFile ? O_NOFOLLOW : 0);
     OwnedFd file(open(path.c_str(), flags));
     if (file.get() < 0) {
-        if (errno == ENOENT) return false;
+        if (errno == ENOENT) return -1;
+        if (errno == ELOOP && kinds == FileKinds::hostFile)
+            throw HostError(NotAHostFileMessage(path, "a symbolic link"));
         Fail("cannot open", path, errno);
     }
-    struct stat info {};
-    if (fstat(file.get(), &info) != 0) Fail("cannot read", path, errno);
-    bool stream = S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode);
-    if (S_ISDIR(info.st_mode)) throw HostError(path + " is a folder");
-    if (!S_ISREG(info.st_mode) && !(stream && kinds == FileKinds::streams))
+    if (fstat(file.get(), info) != 0) Fail("cannot read", path, errno);
+    bool stream = S_ISFIFO(info->st_mode) || S_ISCHR(info->st_mode);
+    if (kinds == FileKinds::hostFile && !NotAHostFile(*info).empty())
+        throw HostError(NotAHostFileMessage(path, NotAHostFile(*info)));
+    if (S_ISDIR(info->st_mode)) throw HostError(path + " is a folder");
+    if (!S_ISREG(info->st_mode) && !(stream && kinds == FileKinds::streams))
         throw HostError(path + " is not a regular file");
+    return file.take();
+}
+
+// Reads from `fd` at `offset` until the end or until `limit` + 1 bytes are read.
+void ReadUpTo(int fd, const struct stat& info, off_t offset, size_t limit, std::string* bytes,
+              const std::string& path) {
     // A regular file's size is known: read it in one go, and one byte more to see growth.
-    size_t size = S_ISREG(info.st_mode) ? static_cast<size_t>(info.st_size) : 0;
-    if (!sc820::ReadAtMost(file.get(), limit, bytes, size)) Fail("cannot read", path, errno);
+    const bool regular = S_ISREG(info.st_mode);
+    size_t expected = regular && info.st_size > offset
+                          ? std::min(static_cast<size_t>(info.st_size - offset), limit + 1)
+                          : std::min<size_t>(limit + 1, 65536);
+    bytes->resize(std::min(expected + 1, limit + 1));
+    size_t done = 0;
+    while (done <= limit) {
+        if (done == bytes->size()) bytes->resize(std::min(bytes->size() * 2, limit + 1));
+        char* into = bytes->data() + done;
+        size_t room = bytes->size() - done;
+        ssize_t n = regular ? pread(fd, into, room, offset + static_cast<off_t>(done))
+                            : read(fd, into, room);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) Fail("cannot read", path, errno);
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
+    }
+    bytes->resize(done);
+}
+
+}  // namespace
+
+bool ReadWholeFile(const std::string& path, std::string* bytes, size_t limit, FileKinds kinds) {
+    struct stat info {};
+    OwnedFd file(OpenToRead(path, kinds, &info));
+    if (file.get() < 0) return false;
+    ReadUpTo(file.get(), info, 0, limit, bytes, path);
+    return true;
+}
+
+bool ReadHostFile(const std::string& path, std::string* bytes, size_t limit) {
+    if (!ReadWholeFile(path, bytes, limit, FileKinds::hostFile)) return false;
+    if (bytes->size() > limit) {
+        bytes->clear();
+        throw HostError(CorruptMessage(path, "more than " + std::to_string(limit) + " bytes"));
+    }
+    return true;
+}
+
+bool ReadHostFileEnd(const std::string& path, std::string* bytes, size_t limit, bool* cut) {
+    struct stat info {};
+    OwnedFd file(OpenToRead(path, FileKinds::hostFile, &info));
+    if (file.get() < 0) return false;
+    const off_t bound = static_cast<off_t>(limit);
+    const off_t start = info.st_size > bound ? info.st_size - bound : 0;
+    ReadUpTo(file.get(), info, start, limit, bytes, path);
+    bytes->resize(std::min(bytes->size(), limit));
+    *cut = start > 0;
+    if (*cut) {
+        size_t line = bytes->find('\n');
+        bytes->erase(0, line == std::string::npos ? bytes->size() : line + 1);
+    }
     return true;
 }
 
 std::string ReadSizedFile(const std::string& path, size_t size) {
     std::string bytes;
-    if (!ReadWholeFile(path, &bytes, size)) {
+    if (!ReadWholeFile(path, &bytes, size, FileKinds::hostFile)) {
         throw HostError(CorruptMessage(path, "the file is missing"));
     }
     if (bytes.size() != size) {

@@ -2,6 +2,7 @@
 // replaced atomically, a small state written in place, and a whole file read with a bound.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -55,12 +56,17 @@ private:
 // Replaces the file at `path` with `bytes` as a whole, or not at all. The bytes go to a new
 // temporary file beside it (".NAME.tmp-XXXXXX"), which is written completely, flushed to the
 // disk and closed, each step checked, before it is renamed over the old file; the folder is
-// flushed afterwards so that the rename survives a power cut. On any failure (a full disk, a
-// read-only folder, ...) the temporary is removed, the old file stays as it was and HostError
-// is thrown. A new file gets the usual mode (0666 less the umask); a replaced one keeps its
-// mode. `path` itself is never followed: a symbolic link there is replaced, not its target, so
-// callers that must not replace links check first (see RequireReplaceable).
-void ReplaceFile(const std::string& path, std::string_view bytes);
+// flushed afterwards so that the rename survives a power cut. On any failure before the rename
+// (a full disk, a read-only folder, ...) the temporary is removed, the old file stays as it was
+// and HostError is thrown. Once renamed, the new file is the outcome: a failed flush of the
+// folder only makes it return false (replaced, but perhaps not on the disk yet). A new file gets
+// the usual mode (0666 less the umask); a replaced one keeps its mode. `path` itself is never
+// followed: a symbolic link there is replaced, not its target, so callers that must not replace
+// links check first (see RequireReplaceable).
+bool ReplaceFile(const std::string& path, std::string_view bytes);
+
+// What a command adds to its report when a replacement returned false.
+inline constexpr char kNotYetOnDisk[] = "done, but it may not be on the disk yet";
 
 // Removes the temporaries that replacements killed half-way left in `dir`. Only for folders
 // whose writers all hold one lock, called while holding it: no replacement is running then.
@@ -79,9 +85,40 @@ inline constexpr size_t kNoSizeLimit = std::numeric_limits<size_t>::max() - 1;
 
 // What ReadWholeFile accepts besides regular files.
 enum class FileKinds {
-    regularOnly,  // the host's own files: anything else is refused
+    regularOnly,  // files given by a user (a bundle's): anything but a regular file is refused
+    hostFile,     // the host's own files: also refused through a link, or with a second name
     streams,      // input given by a user: also a FIFO or a character device
 };
+
+// Why the file `info` describes cannot be one of the host's own files ("" when it can): the
+// host writes only regular files that it reaches without following links and that have no
+// other name, so that a link planted in the root never makes it write outside.
+std::string NotAHostFile(const struct stat& info);
+// The error for a host file that is not one: it names the file and the mend.
+std::string NotAHostFileMessage(const std::string& path, const std::string& why);
+
+// Bounds on reading the host's files, each well above what the host writes.
+inline constexpr size_t kStateFileLimit = 4u << 20;
+inline constexpr size_t kBundleInfoLimit = 64u << 20;
+inline constexpr size_t kLogShown = 1u << 20;  // sc820-host log shows at most this much
+
+// Makes the host file at `path` a plain one again (see NotAHostFile): a file with another name
+// becomes a copy of its own, anything else in its place (a link, a FIFO, a device) is replaced
+// by `fallback`. A missing file and a plain one are left as they are; a folder is refused.
+// Returns what it did ("" when nothing).
+std::string MendHostFile(const std::string& path, std::string_view fallback);
+
+// Refuses (HostError) a host whose folders of state and log are symbolic links: the host's
+// files are reached only inside its root.
+void RequireHostFolders(const HostPaths& paths);
+
+// Reads a host file of at most `limit` bytes; a longer one is reported as corrupt. Returns
+// false when it does not exist.
+bool ReadHostFile(const std::string& path, std::string* bytes, size_t limit);
+
+// The last `limit` bytes of a host file at most, starting at a line; `cut` tells whether the
+// start was left out. Returns false when it does not exist.
+bool ReadHostFileEnd(const std::string& path, std::string* bytes, size_t limit, bool* cut);
 
 // Reads a whole file, but never more than `limit` + 1 bytes, so that a caller sees that a file
 // is too long without reading all of it (/dev/zero ends). The kind is checked before reading;
@@ -92,6 +129,7 @@ bool ReadWholeFile(const std::string& path, std::string* bytes, size_t limit = k
                    FileKinds kinds = FileKinds::regularOnly);
 
 // Reads a host file that must hold exactly `size` bytes; anything else is reported as corrupt.
+// Like every host file, it is refused through a link or with a second name (NotAHostFile).
 std::string ReadSizedFile(const std::string& path, size_t size);
 
 }  // namespace emu

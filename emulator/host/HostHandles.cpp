@@ -85,6 +85,27 @@ bool FileVersion::operator==(const FileVersion& o) const {
            SameTime(modified, o.modified) && SameTime(changed, o.changed);
 }
 
+bool VersionPin::hold(const std::string& path, const FileVersion& version) {
+    release();
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !(FileVersion::of(info) == version)) {
+        close(fd);
+        return false;
+    }
+    fd_ = fd;
+    return true;
+}
+
+void VersionPin::release() {
+    if (fd_ < 0) return;
+    int saved = errno;
+    close(fd_);
+    errno = saved;
+    fd_ = -1;
+}
+
 int KeptFile::kept() const {
     return fd_ >= 0 && generation_ == ProcessGeneration() ? fd_ : -1;
 }
@@ -105,11 +126,13 @@ void KeptFile::drop() {
 
 int KeptFile::reopen(const std::string& path) {
     drop();
-    // Never waits on a FIFO put in the file's place; regular files ignore the flag.
-    constexpr int kFlags = O_CLOEXEC | O_NONBLOCK;
+    // Never through a link planted in the file's place, and never waiting on a FIFO put there
+    // (regular files ignore the flag).
+    constexpr int kFlags = O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW;
     int fd = ::open(path.c_str(), O_RDWR | kFlags);
     bool writable = fd >= 0;
     if (fd < 0 && (errno == EACCES || errno == EROFS)) fd = ::open(path.c_str(), O_RDONLY | kFlags);
+    if (fd < 0 && errno == ELOOP) throw HostError(NotAHostFileMessage(path, "a symbolic link"));
     if (fd < 0) return -1;
     struct stat info {};
     if (fstat(fd, &info) != 0) {
@@ -117,6 +140,10 @@ int KeptFile::reopen(const std::string& path) {
         close(fd);
         errno = saved;
         return -1;
+    }
+    if (std::string why = NotAHostFile(info); !why.empty()) {
+        close(fd);
+        throw HostError(NotAHostFileMessage(path, why));
     }
     fd_ = fd;
     device_ = info.st_dev;
@@ -127,14 +154,13 @@ int KeptFile::reopen(const std::string& path) {
 }
 
 int KeptFile::open(const std::string& path, struct stat* info) {
-    if (::stat(path.c_str(), info) != 0) {
+    if (::lstat(path.c_str(), info) != 0) {
         drop();
         return -1;
     }
-    if (!S_ISREG(info->st_mode)) {
+    if (std::string why = NotAHostFile(*info); !why.empty()) {
         drop();
-        errno = EINVAL;
-        return -1;
+        throw HostError(NotAHostFileMessage(path, why));
     }
     if (names(*info)) return fd_;
     int fd = reopen(path);

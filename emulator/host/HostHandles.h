@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -47,6 +48,26 @@ struct FileVersion {
 // throws HostError.
 std::optional<FileVersion> VersionOf(const std::string& path);
 
+// A descriptor held open on the file a cached version was read from. While it is held, the
+// file's inode cannot be given to another file, so a path that names the same device and inode
+// with the same size and times still names that very version, however coarse the file system's
+// clock: without it, a replacement made within one tick could take the old file's inode back
+// and hide behind the old version.
+class VersionPin {
+public:
+    VersionPin() = default;
+    ~VersionPin() { release(); }
+    VersionPin(const VersionPin&) = delete;
+    VersionPin& operator=(const VersionPin&) = delete;
+    // Holds the file at `path` when it is the one `version` describes; false otherwise (then
+    // the version must not be cached).
+    bool hold(const std::string& path, const FileVersion& version);
+    void release();
+
+private:
+    int fd_ = -1;
+};
+
 // A descriptor kept open on one file of the host. It is handed out only while the path still
 // names the file it was opened on (same device and inode), and never in a child process that
 // inherited it across fork(): a child locking or writing through the parent's open file would
@@ -60,15 +81,16 @@ public:
 
     // The descriptor on what `path` names now: the kept one when it still names that file,
     // else a new one (read-write, or read-only where writing is not allowed). `info` receives
-    // the path's status. A path that is not a regular file is never opened: -1 with errno
-    // EINVAL. On failure -1 with errno set, and nothing is kept.
+    // the path's status. A path that is not a plain host file (see NotAHostFile) is never
+    // opened: HostError naming it. On other failures -1 with errno set, and nothing is kept.
     int open(const std::string& path, struct stat* info);
     // The kept descriptor without asking the file system; -1 when there is none.
     int kept() const;
     // Whether the kept descriptor is open on the file `info` describes.
     bool names(const struct stat& info) const;
     bool writable() const { return writable_; }
-    // Opens `path` as it is now, dropping what was kept; -1 with errno on failure.
+    // Opens `path` as it is now, dropping what was kept; -1 with errno on failure, HostError
+    // when it is not a plain host file.
     int reopen(const std::string& path);
     void drop();
 
@@ -83,6 +105,7 @@ private:
 // A record file's bytes as last read, with the version they were read from.
 struct CachedRecord {
     std::optional<FileVersion> version;
+    VersionPin pin;  // on the file of `version`
     std::string bytes;
 };
 
@@ -107,7 +130,10 @@ struct HostHandles {
     KeptFile driverState;
     KeptFile flash;
     // The kernel state last read or saved, shared read-only with the sessions that use it.
+    // Not pinned (see VersionPin): a replaced state held open would keep its blocks in use
+    // until this process looks again, so that whether a full disk has room would depend on it.
     std::optional<FileVersion> stateVersion;
+    uint64_t stateGeneration = 0;  // counts the versions cached, so that no count repeats
     std::shared_ptr<const HostState> state;
     // Whether that state was read or saved under a lock confirmed to be on the host's lock
     // file. A state read without the lock (HostView) says nothing about the lock file, so a
@@ -115,9 +141,9 @@ struct HostHandles {
     bool stateUnderConfirmedLock = false;
     CachedRecord eeprom;
     CachedRecord factory;
-    // The state file's version when this process last confirmed that it owns the utility
-    // driver's user client.
-    std::optional<FileVersion> claimedUnder;
+    // The state file's generation when this process last confirmed that it owns the utility
+    // driver's user client (0: never).
+    uint64_t claimedUnder = 0;
 };
 
 // The handles of the host at `root` (trailing slashes do not count, as for HostPaths). A few hosts

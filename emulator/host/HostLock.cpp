@@ -48,7 +48,10 @@ void HostLock::acquire(Check check) {
     KeptFile& kept = handles_->lock;
     for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
         int fd = kept.kept();
-        if (fd < 0) fd = kept.reopen(path);
+        if (fd < 0) {
+            RequireHostFolders(paths);
+            fd = kept.reopen(path);
+        }
         if (fd < 0) FailOpen(paths, path, errno);
         lockKept(path, fd);
         if (check == Check::byCaller) return;
@@ -86,7 +89,11 @@ HostLock HostLock::createAndLock(const HostPaths& paths) {
     std::filesystem::create_directories(paths.stateDir(), error);
     if (error) throw HostError("cannot create " + paths.stateDir() + ": " + error.message());
     std::string path = paths.lockFile();
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    RequireHostFolders(paths);
+    // Making a host anew mends a lock file that is not a plain one; never creating through a
+    // link planted there.
+    (void)MendHostFile(path, "");
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
     if (fd < 0) throw HostError("cannot create " + path + ": " + std::strerror(errno));
     close(fd);
     return HostLock(paths);

@@ -32,9 +32,11 @@ std::shared_ptr<const HostState> HostSession::load() {
     kept.state.reset();
     kept.stateVersion.reset();
     std::string bytes;
-    if (!ReadWholeFile(stateFile, &bytes)) throw HostError(NoHostMessage(kept.paths.root()));
+    if (!ReadHostFile(stateFile, &bytes, kStateFileLimit))
+        throw HostError(NoHostMessage(kept.paths.root()));
     kept.state = std::make_shared<const HostState>(ParseState(bytes, stateFile));
     kept.stateVersion = version;
+    ++kept.stateGeneration;
     return kept.state;
 }
 
@@ -43,7 +45,7 @@ HostState& HostSession::state() {
     return *changed_;
 }
 
-void HostSession::save() {
+bool HostSession::save() {
     const HostState& saving = current();
     std::string problem = CheckState(saving);
     if (!problem.empty())
@@ -52,14 +54,16 @@ void HostSession::save() {
     // Until the new version is known, nothing cached may stand for the file.
     kept.state.reset();
     kept.stateVersion.reset();
-    ReplaceFile(kept.names.state, SerializeState(saving));
+    bool durable = ReplaceFile(kept.names.state, SerializeState(saving));
     RemoveStaleTemporaries(kept.paths.stateDir());
     std::optional<FileVersion> version = VersionOf(kept.names.state);
     if (version) {
         kept.state = std::make_shared<const HostState>(saving);
         kept.stateVersion = version;
+        ++kept.stateGeneration;
         kept.stateUnderConfirmedLock = true;
     }
+    return durable;
 }
 
 }  // namespace emu

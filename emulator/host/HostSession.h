@@ -25,8 +25,9 @@ public:
     // The state to change: the first call makes the operation its own copy, so that changes
     // that are not saved are seen by nobody else.
     HostState& state();
-    // Replaces the state file with the current state.
-    void save();
+    // Replaces the state file with the current state; false when it is replaced but perhaps
+    // not on the disk yet (see ReplaceFile).
+    bool save();
     // What this process keeps of the host, while this operation holds the lock.
     HostHandles& handles() const { return lock_.handles(); }
 

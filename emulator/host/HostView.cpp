@@ -19,11 +19,13 @@ namespace {
 std::shared_ptr<const HostState> ReadState(HostHandles& kept, const FileVersion& before) {
     const std::string& stateFile = kept.names.state;
     std::string bytes;
-    if (!ReadWholeFile(stateFile, &bytes)) throw HostError(NoHostMessage(kept.paths.root()));
+    if (!ReadHostFile(stateFile, &bytes, kStateFileLimit))
+        throw HostError(NoHostMessage(kept.paths.root()));
     auto state = std::make_shared<const HostState>(ParseState(bytes, stateFile));
     if (VersionOf(stateFile) == before) {
         kept.state = state;
         kept.stateVersion = before;
+        ++kept.stateGeneration;
         kept.stateUnderConfirmedLock = false;
     }
     return state;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <unordered_map>
 
 #include "common/PropertyListDepth.h"
@@ -50,9 +51,29 @@ void ForEachItem(plist_t dict, Visit visit) {
     std::free(iter);
 }
 
+// The kernel state is JSON text, which holds UTF-8 only.
+bool ValidUtf8(const std::string& text) {
+    try {
+        (void)nlohmann::json(text).dump();
+        return true;
+    } catch (const nlohmann::json::type_error&) {
+        return false;
+    }
+}
+
+// A string of the bundle that goes into the kernel state.
+std::string Checked(const std::string& path, const std::string& what, std::string text) {
+    if (!ValidUtf8(text)) throw HostError(path + ": " + what + " is not valid UTF-8");
+    return text;
+}
+
 PlistPtr ParsePlist(const std::string& path) {
     std::string bytes;
-    if (!ReadWholeFile(path, &bytes)) throw HostError(path + ": no such file");
+    if (!ReadWholeFile(path, &bytes, kBundleInfoLimit)) throw HostError(path + ": no such file");
+    if (bytes.size() > kBundleInfoLimit) {
+        throw HostError(path + ": more than " + std::to_string(kBundleInfoLimit) +
+                        " bytes; not a bundle's property list");
+    }
     // The library parses nested containers by recursion: a list nested too deeply is refused
     // before it sees it.
     if (!sc820::PropertyListWithinDepth(bytes)) {
@@ -76,13 +97,16 @@ BundleInfo ReadBundleInfo(const std::string& bundlePath) {
     PlistPtr root = ParsePlist(path);
     plist_t dict = static_cast<plist_t>(root.get());
     BundleInfo info;
-    info.identifier = StringValue(Plist().dictItem(dict, "CFBundleIdentifier"));
-    info.version = StringValue(Plist().dictItem(dict, "CFBundleVersion"));
+    info.identifier = Checked(path, "CFBundleIdentifier",
+                              StringValue(Plist().dictItem(dict, "CFBundleIdentifier")));
+    info.version =
+        Checked(path, "CFBundleVersion", StringValue(Plist().dictItem(dict, "CFBundleVersion")));
     if (info.identifier.empty()) throw HostError(path + ": no CFBundleIdentifier string");
     if (info.version.empty()) throw HostError(path + ": no CFBundleVersion string");
     ForEachItem(Plist().dictItem(dict, "IOKitPersonalities"), [&](const std::string& name,
                                                                   plist_t personality) {
-        std::string className = StringValue(Plist().dictItem(personality, "IOClass"));
+        std::string className = Checked(path, "the IOClass of \"" + name + "\"",
+                                        StringValue(Plist().dictItem(personality, "IOClass")));
         if (className.empty())
             throw HostError(path + ": personality \"" + name + "\" has no IOClass string");
         if (std::find(info.classes.begin(), info.classes.end(), className) == info.classes.end()) {
@@ -96,7 +120,9 @@ BundleInfo ReadBundleInfo(const std::string& bundlePath) {
         }
     });
     ForEachItem(Plist().dictItem(dict, "OSBundleLibraries"),
-                [&](const std::string& library, plist_t) { info.libraries.push_back(library); });
+                [&](const std::string& library, plist_t) {
+                    info.libraries.push_back(Checked(path, "a library name", library));
+                });
     return info;
 }
 

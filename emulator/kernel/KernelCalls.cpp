@@ -76,9 +76,10 @@ IOReturn KernelOpenUserClient(const std::string& root, uint32_t id, uint32_t typ
         // version it was confirmed under: the ownership file is made once and goes only with
         // the host, and a host made anew writes a new state file.
         HostHandles& kept = view.handles();
-        if (kept.claimedUnder && kept.claimedUnder == kept.stateVersion) return kIOReturnSuccess;
+        const uint64_t generation = kept.stateVersion ? kept.stateGeneration : 0;
+        if (generation != 0 && kept.claimedUnder == generation) return kIOReturnSuccess;
         IOReturn status = ClaimUtilityClient(view.paths(), problem);
-        if (status == kIOReturnSuccess) kept.claimedUnder = kept.stateVersion;
+        if (status == kIOReturnSuccess) kept.claimedUnder = generation;
         return status;
     });
 }

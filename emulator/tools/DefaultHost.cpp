@@ -7,12 +7,14 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 
 #include "driverif/CommandCodes.h"
 #include "driverif/DriverNames.h"
 #include "driverif/def.h"
 #include "emulator/card/DriverState.h"
 #include "emulator/card/Sc820Card.h"
+#include "emulator/card/UtilityClientOwner.h"
 #include "emulator/host/HostError.h"
 #include "emulator/host/HostFiles.h"
 #include "emulator/host/HostLock.h"
@@ -263,7 +265,9 @@ void LayOutTools(const HostPaths& paths, const std::string& hostBinary) {
 
 void CreateLog(const HostPaths& paths) {
     MakeDirectory(paths.logDir());
-    int fd = open(paths.systemLog().c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    (void)MendHostFile(paths.systemLog(), "");
+    int fd = open(paths.systemLog().c_str(),
+                  O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
     if (fd < 0) throw HostError("cannot create " + paths.systemLog() + ": " + std::strerror(errno));
     close(fd);
 }
@@ -278,25 +282,53 @@ void ResetKernel(const HostPaths& paths) {
 
 }  // namespace
 
+// Runs the steps that replace a host's files one after another. A step that fails after others
+// have replaced theirs is reported with what they did: the files they replaced are new.
+class LayingOut {
+public:
+    void step(const char* replaces, const std::function<void()>& action) {
+        try {
+            action();
+        } catch (const HostError& error) {
+            if (done_.empty()) throw;
+            throw HostError(std::string(error.what()) + "; the host is partly laid out (" + done_ +
+                            " replaced): run sc820-host init --force again");
+        }
+        done_ += (done_.empty() ? "" : ", ") + std::string(replaces);
+    }
+
+private:
+    std::string done_;
+};
+
 void InitHost(const std::string& root, bool force, const std::string& hostBinary) {
     HostPaths paths(root);
     if (!force) RefuseUnlessEmpty(paths);
     HostLock lock = HostLock::createAndLock(paths);
-    LayOutTools(paths, hostBinary);
+    LayingOut layout;
+    layout.step("the tools", [&] { LayOutTools(paths, hostBinary); });
     CreateLog(paths);
     Sc820Card card(paths);
-    card.storeEeprom(DefaultEepromRecord());
-    card.storeFactory(DefaultFactoryRecord());
-    card.storeFlash(DefaultFlashImage());
-    ResetKernel(paths);
+    layout.step("the EEPROM record", [&] { card.storeEeprom(DefaultEepromRecord()); });
+    layout.step("the factory record", [&] { card.storeFactory(DefaultFactoryRecord()); });
+    layout.step("the flash", [&] { card.storeFlash(DefaultFlashImage()); });
+    layout.step("the kernel state", [&] { ResetKernel(paths); });
 }
 
 void RepairHost(const std::string& root, const std::string& hostBinary) {
     HostPaths paths(root);
     struct stat info {};
-    if (stat(paths.lockFile().c_str(), &info) != 0 || stat(paths.eepromFile().c_str(), &info) != 0)
+    if (lstat(paths.lockFile().c_str(), &info) != 0 ||
+        lstat(paths.eepromFile().c_str(), &info) != 0)
         throw HostError(NoHostMessage(paths.root()));
+    RequireHostFolders(paths);
+    (void)MendHostFile(paths.lockFile(), "");
     HostLock lock(paths);
+    // The card's files are kept; one that is not a plain file of the host's is made one.
+    (void)MendHostFile(paths.eepromFile(), DefaultEepromRecord());
+    (void)MendHostFile(paths.factoryFile(), DefaultFactoryRecord());
+    (void)MendHostFile(paths.flashFile(), DefaultFlashImage());
+    (void)MendHostFile(UtilityClientLockFile(paths), "");
     LayOutTools(paths, hostBinary);
     CreateLog(paths);
     ResetKernel(paths);

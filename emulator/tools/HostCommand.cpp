@@ -124,8 +124,10 @@ public:
     void log() {
         HostSession session(root);
         std::string text;
-        if (!ReadWholeFile(session.paths().systemLog(), &text))
+        bool cut = false;
+        if (!ReadHostFileEnd(session.paths().systemLog(), &text, kLogShown, &cut))
             throw HostError(session.paths().systemLog() + ": no such file");
+        if (cut) out_ << "(earlier entries left out: the log's last " << kLogShown << " bytes)\n";
         out_ << text;
     }
 
@@ -141,7 +143,7 @@ public:
                                         : card.readFlash();
         }
         RequireReplaceable(file);
-        ReplaceFile(file, bytes);
+        if (!ReplaceFile(file, bytes)) out_ << part << " get: " << kNotYetOnDisk << "\n";
     }
 
     void eepromShow() {
@@ -153,23 +155,25 @@ public:
         std::string record = ReadRecordInput(file);
         HostSession session(root);
         Sc820Card card(session.paths());
-        if (part == "eeprom") {
-            card.storeEeprom(record);
-        } else {
-            card.storeFactory(record);
-        }
+        bool durable = part == "eeprom" ? card.storeEeprom(record) : card.storeFactory(record);
+        if (!durable) out_ << part << " put: " << kNotYetOnDisk << "\n";
     }
 
-    // flash put FILE and flash erase (an empty image): a new flash starts new sweeps.
+    // flash put FILE and flash erase (an empty image): a new flash starts new sweeps. The
+    // cursors are put back first, so that nothing can fail once the flash is replaced.
     void putFlash(const std::string* file) {
         std::string image = file != nullptr ? ReadInput(*file, kFlashSize, "the flash holds") : "";
         HostSession session(root);
-        Sc820Card(session.paths()).storeFlash(image);
         DriverStateFile driverFile(session.paths());
         DriverState driver = driverFile.load();
-        driver.readCursor = 0;
-        driver.writeCursor = 0;
-        driverFile.store(driver);
+        if (driver.readCursor != 0 || driver.writeCursor != 0) {
+            driver.readCursor = 0;
+            driver.writeCursor = 0;
+            driverFile.store(driver);
+        }
+        if (!Sc820Card(session.paths()).storeFlash(image))
+            out_ << "flash " << (file != nullptr ? "put" : "erase") << ": " << kNotYetOnDisk
+                 << "\n";
     }
 
     void device(const std::string& id, bool attach) {
@@ -180,13 +184,13 @@ public:
         } else {
             registry.detachDevice(std::stoi(id));
         }
-        session.save();
+        saved(session, attach ? "attach" : "detach");
     }
 
     void auth(const std::string& policy) {
         HostSession session(root);
         session.state().auth = *ParseAuthPolicy(policy);
-        session.save();
+        saved(session, "auth");
     }
 
     void fault(const std::string& name, const std::string& state) {
@@ -199,10 +203,14 @@ public:
             s.faults.erase(name);
         }
         if (name == kFaultDuplicateService) KernelRegistry(s).setDuplicateServices(on);
-        session.save();
+        saved(session, "fault");
     }
 
 private:
+    void saved(HostSession& session, const char* verb) {
+        if (!session.save()) out_ << verb << ": " << kNotYetOnDisk << "\n";
+    }
+
     std::string hostBinary_;
     std::ostream& out_;
 };

@@ -83,6 +83,56 @@ TEST_F(HostCommandTest, WrongFormsExit2AndFailingOperationsExit1ChangingNothing)
     }
 }
 
+struct FaultCase {
+    std::string command;  // words; "@NAME" is the scratch file NAME
+    std::string fault;    // KIND:N, on paths that start with var/db/sc820 and `under`
+    const char* under;
+    int status;
+    const char* message;
+    const char* changed;  // the file in var/db/sc820 that the command replaces, or ""
+};
+
+// With a file operation failed under it, a verb reports what is on the disk: a failure leaves
+// the file as it was, and a file replaced is reported done.
+TEST_F(HostCommandTest, AFailedFileOperationIsReportedAsWhatHappened) {
+    file("rec", PatternRecord(5));
+    file("img", std::string(100, 'i'));
+    const std::vector<FaultCase> cases = {
+        {"eeprom put @rec", "sync:2", "", 0, "eeprom put: done, but it may not be on the disk yet",
+         "eeprom.bin"},
+        {"flash put @img", "sync:2", "", 0, "flash put: done, but it may not be on the disk yet",
+         "flash.bin"},
+        {"flash erase", "rename:1", "/flash.bin", 1, "cannot replace", ""},
+        {"attach 5", "sync:2", "", 0, "attach: done, but it may not be on the disk yet",
+         "state.json"},
+        {"init --force", "rename:1", "/flash.bin", 1,
+         "partly laid out (the tools, the EEPROM record, the factory record replaced)", ""},
+    };
+    const std::string dbDir = host.root() + "/var/db/sc820";
+    for (const auto& c : cases) {
+        Words words = {SC820_HOST_BINARY, "--root", host.root()};
+        std::istringstream in(c.command);
+        for (std::string w; in >> w;)
+            words.push_back(w[0] == '@' ? scratch.path() + "/" + w.substr(1) : w);
+        std::string before = db("flash.bin") + db("driver.bin");
+        std::string changed = *c.changed ? db(c.changed) : "";
+        std::string out;
+        EXPECT_EQ(
+            RunProgram(words, &out,
+                       {std::string("LD_PRELOAD=") + SC820_FAULT_LIBRARY,
+                        "SC820_FAULT=" + c.fault + ":5", "SC820_FAULT_PATH=" + dbDir + c.under}),
+            c.status)
+            << c.command << ": " << out;
+        EXPECT_THAT(out, HasSubstr(c.message)) << c.command;
+        if (*c.changed) {
+            EXPECT_NE(db(c.changed), changed) << c.command;
+        }
+        if (c.status != 0 && c.command != "init --force") {
+            EXPECT_EQ(db("flash.bin") + db("driver.bin"), before) << c.command;
+        }
+    }
+}
+
 TEST_F(HostCommandTest, RecordsRoundTripThroughGetAndPutByteForByte) {
     for (const char* record : {"eeprom", "factory"}) {
         std::string bytes = PatternRecord(record[0]);

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -164,6 +165,90 @@ TEST(HostileFilesTest, EndlessAndWrongInputsAreRefusedBeforeTheCardIsTouched) {
         EXPECT_EQ(CountLines(out), 1) << out;
         EXPECT_EQ(FilesIn(db), before);
     }
+}
+
+struct Planted {
+    const char* file;     // under the root
+    const char* planted;  // fifo, dangling, symlink, hardlink, huge (1 TiB, sparse), bundle-id
+    Words command;        // "@BUNDLE" is a bundle whose identifier is not UTF-8
+    int status;
+    const char* message;
+};
+
+// Whatever is planted in the host's root, a command neither waits, nor reaches outside, nor
+// runs out of memory: it is refused naming the file, and `sc820-host repair` mends the host.
+TEST(HostileFilesTest, FilesPlantedInTheHostAreRefusedWithoutWaitingAndRepairMendsThem) {
+    alarm(60);  // a command that waits on a FIFO ends the test program instead of hanging it
+    TempHost host;
+    TempDir outside;
+    const std::string target = outside.path() + "/target";
+    const std::string bundle = outside.path() + "/Bad.kext";
+    fs::create_directories(bundle + "/Contents");
+    WriteFileBytes(bundle + "/Contents/Info.plist",
+                   "<plist><dict><key>CFBundleIdentifier</key><string>com.example.\xff</string>"
+                   "<key>CFBundleVersion</key><string>1</string></dict></plist>");
+    const std::vector<Planted> cases = {
+        {"var/log/system.log", "fifo", {"log"}, 1, "system.log is a FIFO"},
+        {"var/log/system.log", "symlink", {"log"}, 1, "system.log is a symbolic link"},
+        {"var/log/system.log", "huge", {"log"}, 0, "(earlier entries left out"},
+        {"var/db/sc820/state.json",
+         "huge",
+         {"status"},
+         1,
+         "state.json is corrupt: more than 4194304 bytes"},
+        {"var/db/sc820/eeprom.bin",
+         "symlink",
+         {"eeprom", "show"},
+         1,
+         "eeprom.bin is a symbolic link, not a file of the host's own: sc820-host repair mends it"},
+        {"var/db/sc820/eeprom.bin",
+         "hardlink",
+         {"eeprom", "show"},
+         1,
+         "eeprom.bin is a file with another name (2 links)"},
+        {"var/db/sc820/lock", "dangling", {"init", "--force"}, 0, "initialised"},
+        {"var/db/sc820/lock", "symlink", {"status"}, 1, "lock is a symbolic link"},
+        {"", "bundle-id", {"@BUNDLE"}, 1, "CFBundleIdentifier is not valid UTF-8"},
+    };
+    for (const Planted& c : cases) {
+        const std::string planted = c.planted;
+        SCOPED_TRACE(std::string(c.file) + " " + planted);
+        const std::string path = host.root() + "/" + c.file;
+        WriteFileBytes(target, planted == "hardlink" ? ReadFileBytes(path) : "outside");
+        const std::string outsideBefore = ReadFileBytes(target);
+        if (planted == "huge") {
+            ASSERT_EQ(truncate(target.c_str(), 1ll << 40), 0);
+        }
+        if (*c.file) {
+            ASSERT_EQ(std::remove(path.c_str()), 0);
+        }
+        int made = planted == "fifo"       ? mkfifo(path.c_str(), 0644)
+                   : planted == "dangling" ? symlink((target + ".new").c_str(), path.c_str())
+                   : planted == "symlink"  ? symlink(target.c_str(), path.c_str())
+                   : planted == "hardlink" ? link(target.c_str(), path.c_str())
+                   : planted == "huge"     ? rename(target.c_str(), path.c_str())
+                                           : 0;
+        ASSERT_EQ(made, 0);
+        const std::string stateFile = host.root() + "/var/db/sc820/state.json";
+        const std::string state = planted == "bundle-id" ? ReadFileBytes(stateFile) : "";
+        std::string out;
+        int status = c.command[0] == "@BUNDLE" ? testhost::RunTool(host, "kextload", {bundle}, &out)
+                                               : host.host(c.command, &out);
+        EXPECT_EQ(status, c.status) << out;
+        EXPECT_THAT(out, HasSubstr(c.message));
+        EXPECT_EQ(fs::exists(target + ".new"), false);
+        if (planted != "huge") {
+            EXPECT_EQ(ReadFileBytes(target), outsideBefore);
+        }
+        if (planted == "bundle-id") {
+            EXPECT_EQ(ReadFileBytes(stateFile), state);
+        }
+        host.hostOk({"repair"});
+        EXPECT_EQ(host.host(c.command[0] == "@BUNDLE" ? Words{"status"} : c.command, &out), 0)
+            << out;
+        std::remove(target.c_str());
+    }
+    alarm(0);
 }
 
 // The input of `put` is read before the host is locked: a FIFO nobody writes to yet keeps

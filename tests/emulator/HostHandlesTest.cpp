@@ -91,6 +91,25 @@ std::string FlashPattern(int seed) {
     return bytes;
 }
 
+// Whether this process has a descriptor open on the file at `path`.
+bool HeldOpen(const std::string& path) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (std::filesystem::read_symlink(entry.path(), error).string() == path) return true;
+    }
+    return false;
+}
+
+// A cached version holds its file open: the inode cannot go to a replacement then, so a file
+// system with coarse times cannot make a replacement look like the version cached.
+TEST_F(HostHandlesTest, ACachedVersionHoldsItsFileOpen) {
+    readRecord();
+    EXPECT_TRUE(HeldOpen(db("eeprom.bin")));
+    replaceFile("eeprom.bin", testhost::PatternRecord(3));
+    EXPECT_EQ(readRecord(), testhost::PatternRecord(3));
+    EXPECT_TRUE(HeldOpen(db("eeprom.bin")));
+}
+
 struct ChangeCase {
     const char* what;
     // Makes the change from outside this process's kernel operations.
@@ -285,26 +304,55 @@ TEST_F(HostHandlesTest, TheUserClientIsClaimedAgainOnAHostMadeAnew) {
     waitpid(other, nullptr, 0);
 }
 
-// A FIFO put in the place of a file the card works on in place is refused at once: opening it
-// to read would wait for a writer that never comes.
-TEST_F(HostHandlesTest, AFifoInThePlaceOfTheFlashOrTheDriverStateIsRefusedWithoutWaiting) {
+// Something put in the place of a file the card works on in place is refused at once, naming
+// the file and the mend: a FIFO (opening it would wait for a writer that never comes), a link
+// to a file outside the host, a second name of one. The file outside stays as it was, and
+// `sc820-host repair` makes the host's file its own again.
+TEST_F(HostHandlesTest, AnythingButAPlainFileInThePlaceOfTheFlashOrTheDriverStateIsRefused) {
     alarm(30);  // a command that waits on the FIFO ends the test program instead of hanging it
-    for (const char* name : {"flash.bin", "driver.bin"}) {
-        SCOPED_TRACE(name);
+    struct Case {
+        const char* name;
+        const char* planted;  // fifo, symlink, hardlink
+        const char* message;
+    };
+    const Case cases[] = {
+        {"flash.bin", "fifo",
+         "flash.bin is a FIFO, not a file of the host's own: sc820-host "
+         "repair mends it"},
+        {"driver.bin", "fifo", "driver.bin is a FIFO"},
+        {"flash.bin", "symlink", "flash.bin is a symbolic link, not a file of the host's own"},
+        {"driver.bin", "symlink", "driver.bin is a symbolic link"},
+        {"flash.bin", "hardlink", "flash.bin is a file with another name (2 links)"},
+        {"driver.bin", "hardlink", "driver.bin is a file with another name (2 links)"},
+    };
+    TempDir outside;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " " + c.planted);
         host.hostOk({"init", "--force"});
         host.swapDrivers();
         service = static_cast<uint32_t>(std::stoul(testhost::StatusFact(host, "utility-service")));
         firstChunk();  // the file's descriptor is kept
-        ASSERT_EQ(std::remove(db(name).c_str()), 0);
-        ASSERT_EQ(mkfifo(db(name).c_str(), 0644), 0);
-        std::string chunk(kFlashChunkSize, '\0');
-        UserClientCall call{
-            CallForm::structureOutput, kReadFlash, 0, reinterpret_cast<uint8_t*>(chunk.data()),
-            kFlashChunkSize,           0};
+        const std::string other = outside.path() + "/other";
+        const std::string original = ReadFileBytes(db(c.name));
+        WriteFileBytes(other, original);
+        ASSERT_EQ(std::remove(db(c.name).c_str()), 0);
+        const std::string planted = c.planted;
+        int made = planted == "fifo"      ? mkfifo(db(c.name).c_str(), 0644)
+                   : planted == "symlink" ? symlink(other.c_str(), db(c.name).c_str())
+                                          : link(other.c_str(), db(c.name).c_str());
+        ASSERT_EQ(made, 0);
+        std::vector<uint8_t> placeholder(2, 0);
+        UserClientCall erase{CallForm::structureInput, kEraseFlash, 0, placeholder.data(), 2, 0};
         std::string problem;
-        EXPECT_EQ(emu::CallUtilityDriver(host.root(), service, call, &problem), kIOReturnError);
-        EXPECT_NE(problem.find("not a regular file"), std::string::npos) << problem;
-        ASSERT_EQ(std::remove(db(name).c_str()), 0);
+        EXPECT_EQ(emu::CallUtilityDriver(host.root(), service, erase, &problem), kIOReturnError);
+        EXPECT_NE(problem.find(c.message), std::string::npos) << problem;
+        EXPECT_EQ(ReadFileBytes(other), original);
+        host.hostOk({"repair"});
+        struct stat info {};
+        ASSERT_EQ(lstat(db(c.name).c_str(), &info), 0);
+        EXPECT_TRUE(S_ISREG(info.st_mode) && info.st_nlink == 1);
+        EXPECT_EQ(ReadFileBytes(other), original);
+        std::remove(other.c_str());
     }
     alarm(0);
 }

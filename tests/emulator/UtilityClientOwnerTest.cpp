@@ -16,25 +16,36 @@ namespace {
 using emu::ClaimUtilityClient;
 using emu::HostPaths;
 
-// A child process that claims the client, reports the result and waits to be killed.
+// A child process that claims the client, reports the result and waits to be killed; with a
+// child of its own, forked after the claim, that outlives it.
 class OtherOwner {
 public:
-    explicit OtherOwner(const std::string& root) {
+    explicit OtherOwner(const std::string& root, bool forks = false) {
         int fds[2];
         if (pipe(fds) != 0) return;
         pid_ = fork();
         if (pid_ == 0) {
             close(fds[0]);
             IOReturn result = ClaimUtilityClient(HostPaths(root));
+            pid_t child = forks ? fork() : 0;
+            if (forks && child == 0) {
+                pause();
+                _exit(0);
+            }
             if (write(fds[1], &result, sizeof result) != sizeof result) _exit(1);
+            if (write(fds[1], &child, sizeof child) != sizeof child) _exit(1);
             pause();
             _exit(0);
         }
         close(fds[1]);
         if (read(fds[0], &result_, sizeof result_) != sizeof result_) result_ = -1;
+        if (read(fds[0], &child_, sizeof child_) != sizeof child_) child_ = 0;
         close(fds[0]);
     }
-    ~OtherOwner() { killNow(); }
+    ~OtherOwner() {
+        killNow();
+        if (child_ > 0) kill(child_, SIGKILL);
+    }
     IOReturn result() const { return result_; }
     void killNow() {
         if (pid_ <= 0) return;
@@ -45,15 +56,20 @@ public:
 
 private:
     pid_t pid_ = -1;
+    pid_t child_ = 0;  // reparented when the owner dies: not ours to wait for
     IOReturn result_ = -1;
 };
 
 TEST(UtilityClientOwnerTest, OneProcessAtATimeUntilTheOwnerDies) {
     TempHost host;
-    OtherOwner other(host.root());
-    ASSERT_EQ(other.result(), kIOReturnSuccess);
-    EXPECT_EQ(ClaimUtilityClient(HostPaths(host.root())), kIOReturnExclusiveAccess);
-    other.killNow();
+    for (bool forks : {true, false}) {  // a child forked by the owner owns nothing
+        SCOPED_TRACE(forks);
+        OtherOwner other(host.root(), forks);
+        ASSERT_EQ(other.result(), kIOReturnSuccess);
+        EXPECT_EQ(ClaimUtilityClient(HostPaths(host.root())), kIOReturnExclusiveAccess);
+        other.killNow();
+        EXPECT_EQ(OtherOwner(host.root()).result(), kIOReturnSuccess);
+    }
     EXPECT_EQ(ClaimUtilityClient(HostPaths(host.root())), kIOReturnSuccess);
     // The owner may claim again, under any spelling of the root; others may not.
     EXPECT_EQ(ClaimUtilityClient(HostPaths(host.root() + "/./")), kIOReturnSuccess);

@@ -14,6 +14,7 @@
 #include "driverif/CommandCodes.h"
 #include "emulator/card/UtilityDriver.h"
 #include "tests/emulator/EmulatedHost.h"
+#include "tests/support/FaultInjection.h"
 #include "tests/support/TempHost.h"
 
 using emu::CallForm;
@@ -208,6 +209,45 @@ TEST_F(UtilityDriverTest, OnlyARegisteredUtilityServiceTakesCommands) {
     ASSERT_EQ(testhost::RunTool(host, "kextunload", {"-m", "com.tavik.iokit.sc820utl"}), 0);
     EXPECT_EQ(CallUtilityDriver(host.root(), service, c), kIOReturnNotAttached);
     EXPECT_EQ(host.commandCounts(), (std::vector<int>{0, 0, 0, 0, 0, 0}));
+}
+
+// The command reports what happened on the card: with a file operation failed under it, a
+// success means the card holds the change and a failure that it holds what it held.
+TEST_F(UtilityDriverTest, AFailedFileOperationNeverHidesAChangeMadeOrReportsOneNotMade) {
+    using faults::Kind;
+    struct Case {
+        const char* name;
+        int selector;
+        const char* under;  // the failed call's path starts with var/db/sc820 and this
+        Kind kind;
+        unsigned nth;
+        IOReturn expected;
+    };
+    const Case cases[] = {
+        {"erase, state not saved", kEraseFlash, "/driver.bin", Kind::write, 1, kIOReturnError},
+        {"chunk, state not saved", kWriteFlash, "/driver.bin", Kind::write, 1, kIOReturnError},
+        {"record, state not saved", kSetEEPConfig, "/driver.bin", Kind::write, 1, kIOReturnError},
+        {"erase failed", kEraseFlash, "/flash.bin", Kind::write, 1, kIOReturnError},
+        {"record not renamed", kSetEEPConfig, "/eeprom.bin", Kind::rename, 1, kIOReturnError},
+        {"record renamed, folder not flushed", kSetEEPConfig, "", Kind::sync, 2, kIOReturnSuccess},
+    };
+    const std::string db = host.root() + "/var/db/sc820";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const char* part = c.selector == kSetEEPConfig ? "eeprom.bin" : "flash.bin";
+        const std::string before = file(part);
+        std::vector<uint8_t> input(4000, 0x3C);
+        faults::Arm(c.kind, c.nth, EIO, db + c.under);
+        IOReturn status = call(kIn, c.selector, input.data(),
+                               c.selector == kSetEEPConfig ? 308
+                               : c.selector == kEraseFlash ? 2
+                                                           : 4000);
+        faults::Disarm();
+        ASSERT_TRUE(faults::Failed());
+        EXPECT_EQ(status, c.expected);
+        EXPECT_EQ(file(part) == before, c.expected != kIOReturnSuccess);
+        EXPECT_EQ(testhost::StatusFact(host, "flash-cursors"), "read 0 write 0");
+    }
 }
 
 // Stores the two records in turn until killed.

@@ -1,0 +1,252 @@
+#include "tests/support/FaultInjection.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace faults {
+
+namespace {
+
+// Plain storage, so that calls made before any constructor runs find it ready.
+std::atomic<bool> gArmed{false};
+std::atomic<unsigned> gCounts[static_cast<int>(Kind::count)];
+std::atomic<bool> gFailed{false};
+Kind gKind = Kind::open;
+unsigned gNth = 0;
+int gError = EIO;
+char gPrefix[4096];
+
+template <typename F>
+F Real(const char* name) {
+    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+bool Under(const char* path) {
+    if (path == nullptr) return false;
+    size_t length = std::strlen(gPrefix);
+    return std::strncmp(path, gPrefix, length) == 0;
+}
+
+bool FdUnder(int fd) {
+    char link[64];
+    char target[4096];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    ssize_t n = readlink(link, target, sizeof target - 1);
+    if (n <= 0) return false;
+    target[n] = '\0';
+    return Under(target);
+}
+
+// Counts a call on a matching path and says whether it is the one to fail (errno set then).
+bool Fails(Kind kind, bool matches) {
+    if (!gArmed.load(std::memory_order_acquire) || !matches) return false;
+    unsigned n = gCounts[static_cast<int>(kind)].fetch_add(1) + 1;
+    if (kind != gKind || n != gNth) return false;
+    gFailed = true;
+    errno = gError;
+    return true;
+}
+
+bool FailsOnFd(Kind kind, int fd) {
+    return gArmed.load(std::memory_order_acquire) && Fails(kind, FdUnder(fd));
+}
+
+bool FailsOnPath(Kind kind, const char* path) {
+    return gArmed.load(std::memory_order_acquire) && Fails(kind, Under(path));
+}
+
+// A relative path or one under a folder descriptor counts by the folder it is in.
+bool FailsAt(Kind kind, int dirfd, const char* path) {
+    if (!gArmed.load(std::memory_order_acquire)) return false;
+    if (path != nullptr && path[0] != '/' && dirfd != AT_FDCWD) return Fails(kind, FdUnder(dirfd));
+    return Fails(kind, Under(path));
+}
+
+}  // namespace
+
+void WriteCountsNow() {
+    const char* file = std::getenv("SC820_FAULT_COUNTS");
+    if (file == nullptr) return;
+    gArmed = false;
+    FILE* out = std::fopen(file, "w");
+    if (out == nullptr) return;
+    for (int k = 0; k < static_cast<int>(Kind::count); ++k)
+        std::fprintf(out, "%s %u\n", kKindNames[k], gCounts[k].load());
+    std::fprintf(out, "failed %d\n", gFailed.load() ? 1 : 0);
+    std::fclose(out);
+}
+
+namespace {
+
+void WriteCounts() {
+    WriteCountsNow();
+}
+
+__attribute__((constructor)) void ArmFromEnvironment() {
+    const char* spec = std::getenv("SC820_FAULT");
+    const char* prefix = std::getenv("SC820_FAULT_PATH");
+    if (spec == nullptr || prefix == nullptr) return;
+    char kind[16] = {};
+    unsigned nth = 0;
+    int error = EIO;
+    if (std::sscanf(spec, "%15[a-z]:%u:%d", kind, &nth, &error) < 2) return;
+    for (int k = 0; k < static_cast<int>(Kind::count); ++k)
+        if (std::strcmp(kind, kKindNames[k]) == 0) Arm(static_cast<Kind>(k), nth, error, prefix);
+    std::atexit(WriteCounts);
+    // Only this process fails: the programs it starts (the driver tools) run as they are.
+    unsetenv("LD_PRELOAD");
+}
+
+}  // namespace
+
+void Arm(Kind kind, unsigned nth, int error, const std::string& prefix) {
+    gArmed = false;
+    for (auto& count : gCounts) count = 0;
+    gFailed = false;
+    gKind = kind;
+    gNth = nth;
+    gError = error;
+    std::snprintf(gPrefix, sizeof gPrefix, "%s", prefix.c_str());
+    gArmed.store(true, std::memory_order_release);
+}
+
+void Disarm() {
+    gArmed = false;
+}
+
+void Resume() {
+    gArmed = true;
+}
+
+unsigned Counted(Kind kind) {
+    return gCounts[static_cast<int>(kind)].load();
+}
+
+bool Failed() {
+    return gFailed.load();
+}
+
+}  // namespace faults
+
+using faults::FailsAt;
+using faults::FailsOnFd;
+using faults::FailsOnPath;
+using faults::Kind;
+using faults::Real;
+
+namespace {
+
+mode_t ModeOf(int flags, va_list args) {
+    return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, mode_t) : 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+int open(const char* path, int flags, ...) {
+    va_list args;
+    va_start(args, flags);
+    mode_t mode = ModeOf(flags, args);
+    va_end(args);
+    if (FailsOnPath(Kind::open, path)) return -1;
+    static auto real = Real<int (*)(const char*, int, ...)>("open");
+    return real(path, flags, mode);
+}
+
+int open64(const char* path, int flags, ...) {
+    va_list args;
+    va_start(args, flags);
+    mode_t mode = ModeOf(flags, args);
+    va_end(args);
+    if (FailsOnPath(Kind::open, path)) return -1;
+    static auto real = Real<int (*)(const char*, int, ...)>("open64");
+    return real(path, flags, mode);
+}
+
+int openat(int dirfd, const char* path, int flags, ...) {
+    va_list args;
+    va_start(args, flags);
+    mode_t mode = ModeOf(flags, args);
+    va_end(args);
+    if (FailsAt(Kind::open, dirfd, path)) return -1;
+    static auto real = Real<int (*)(int, const char*, int, ...)>("openat");
+    return real(dirfd, path, flags, mode);
+}
+
+int openat64(int dirfd, const char* path, int flags, ...) {
+    va_list args;
+    va_start(args, flags);
+    mode_t mode = ModeOf(flags, args);
+    va_end(args);
+    if (FailsAt(Kind::open, dirfd, path)) return -1;
+    static auto real = Real<int (*)(int, const char*, int, ...)>("openat64");
+    return real(dirfd, path, flags, mode);
+}
+
+ssize_t write(int fd, const void* data, size_t size) {
+    if (fd > 2 && FailsOnFd(Kind::write, fd)) return -1;
+    static auto real = Real<ssize_t (*)(int, const void*, size_t)>("write");
+    return real(fd, data, size);
+}
+
+ssize_t pwrite(int fd, const void* data, size_t size, off_t offset) {
+    if (FailsOnFd(Kind::write, fd)) return -1;
+    static auto real = Real<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite");
+    return real(fd, data, size, offset);
+}
+
+ssize_t pwrite64(int fd, const void* data, size_t size, off_t offset) {
+    if (FailsOnFd(Kind::write, fd)) return -1;
+    static auto real = Real<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite64");
+    return real(fd, data, size, offset);
+}
+
+ssize_t writev(int fd, const struct iovec* parts, int count) {
+    if (fd > 2 && FailsOnFd(Kind::write, fd)) return -1;
+    static auto real = Real<ssize_t (*)(int, const struct iovec*, int)>("writev");
+    return real(fd, parts, count);
+}
+
+int fsync(int fd) {
+    if (FailsOnFd(Kind::sync, fd)) return -1;
+    static auto real = Real<int (*)(int)>("fsync");
+    return real(fd);
+}
+
+int fdatasync(int fd) {
+    if (FailsOnFd(Kind::sync, fd)) return -1;
+    static auto real = Real<int (*)(int)>("fdatasync");
+    return real(fd);
+}
+
+// Programs that end at once (_exit) still leave their counts.
+[[noreturn]] void _exit(int status) {
+    faults::WriteCountsNow();
+    static auto real = Real<void (*)(int)>("_exit");
+    real(status);
+    __builtin_unreachable();
+}
+
+int rename(const char* from, const char* to) {
+    if (FailsOnPath(Kind::rename, to)) return -1;
+    static auto real = Real<int (*)(const char*, const char*)>("rename");
+    return real(from, to);
+}
+
+int renameat(int fromDir, const char* from, int toDir, const char* to) {
+    if (FailsAt(Kind::rename, toDir, to)) return -1;
+    static auto real = Real<int (*)(int, const char*, int, const char*)>("renameat");
+    return real(fromDir, from, toDir, to);
+}
+
+}  // extern "C"
