@@ -25,6 +25,14 @@ inline constexpr const char MSG_ERASEFAIL[] = "MSG_ERASEFAIL";
 inline constexpr const char MSG_FILEERROR[] = "MSG_FILEERROR";
 // A write that did not verify, and the card then refused to erase the flash.
 inline constexpr const char MSG_WRITEERASEFAIL[] = "MSG_WRITEERASEFAIL";
+// Informative texts beneath a message: how to set up a host that may be missing, why a file was
+// refused, and the unit of the chosen image's size.
+inline constexpr const char MSG_HOSTINIT[] = "MSG_HOSTINIT";
+inline constexpr const char MSG_FILEUNREADABLE[] = "MSG_FILEUNREADABLE";
+inline constexpr const char MSG_FILEEMPTY[] = "MSG_FILEEMPTY";
+inline constexpr const char MSG_FILETOOLARGE[] = "MSG_FILETOOLARGE";
+inline constexpr const char MSG_FILEUNVERIFIABLE[] = "MSG_FILEUNVERIFIABLE";
+inline constexpr const char MSG_BYTES[] = "MSG_BYTES";
 
 // The text of a message key in the user's language; a missing text comes back as the key.
 NSString LocalizedMessage(const char* key);
@@ -34,7 +42,10 @@ enum class AlertButtons { ok, okCancel };
 // Shows the alert for a message key: title from MSG_APPNAME, the key's text as the message,
 // "OK" and, for the four confirmations, "Cancel". Returns the answer (1 for OK).
 int ShowAlert(const char* messageKey, AlertButtons buttons);
+// The same with an informative text beneath the message.
+int ShowAlert(const char* messageKey, AlertButtons buttons, const NSString& informativeText);
 // The same with a message composed by the caller; the text is shown as it is.
-int ShowAlertWithMessage(const NSString& message, AlertButtons buttons);
+int ShowAlertWithMessage(const NSString& message, AlertButtons buttons,
+                         const NSString& informativeText = NSString());
 // The composed path message: MSG_PATHERROR, two carriage returns, MSG_CHECKPATH, bundle path.
 NSString ComposedPathMessage(const NSString& bundlePath);

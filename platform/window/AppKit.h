@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/foundation/Foundation.h"
+#include "platform/window/ExitStatus.h"
 
 class NSView : public NSObject {
 public:
@@ -45,10 +46,12 @@ class NSWindow : public NSObject {};
 enum { NSCancelButton = 0, NSOKButton = 1 };
 
 // A modal alert: title, message shown as plain text (never a format, never rich text), a
-// default button, an alternate button or null, an other button or null. Returns 1 for the
-// default button, 0 for the alternate button, -1 for the other button.
+// default button, an alternate button or null, an other button or null, and an informative
+// text shown beneath the message (none when empty). Returns 1 for the default button, 0 for
+// the alternate button, -1 for the other button.
 int NSRunAlertPanel(const NSString& title, const NSString& message, const char* defaultButton,
-                    const char* alternateButton, const char* otherButton);
+                    const char* alternateButton, const char* otherButton,
+                    const NSString& informativeText = NSString());
 
 class NSOpenPanel : public NSObject {
 public:
@@ -66,8 +69,8 @@ private:
 
 class NSApplication : public NSObject {
 public:
-    // Ends the program at once; nothing after it runs.
-    [[noreturn]] void terminate(id sender);
+    // Ends the program at once with the exit status (ExitStatus.h); nothing after it runs.
+    [[noreturn]] void terminate(id sender, int exitStatus);
     void stopModal();
     void abortModal();
 };
@@ -95,12 +98,14 @@ void NSRegisterNibClass(NibClassDescription description);
 class NSApplicationBackend {
 public:
     virtual ~NSApplicationBackend() = default;
+    // The informative text is empty when the alert has none.
     virtual int runAlert(const NSString& title, const NSString& message, const char* defaultButton,
-                         const char* alternateButton, const char* otherButton) = 0;
+                         const char* alternateButton, const char* otherButton,
+                         const NSString& informativeText) = 0;
     // Returns NSOKButton with *chosen set, or NSCancelButton.
     virtual int runOpenPanel(const NSString& directory, const NSString* file,
                              const std::vector<NSString>* types, NSString* chosen) = 0;
-    [[noreturn]] virtual void terminate() = 0;
+    [[noreturn]] virtual void terminate(int exitStatus) = 0;
     virtual void stopModal() = 0;
     virtual void abortModal() = 0;
 };

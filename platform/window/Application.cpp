@@ -28,8 +28,8 @@ NSApplicationBackend* NSApplicationSetBackend(NSApplicationBackend* backend) {
     return previous;
 }
 
-void NSApplication::terminate(id) {
-    CurrentBackend().terminate();
+void NSApplication::terminate(id, int exitStatus) {
+    CurrentBackend().terminate(exitStatus);
     std::abort();  // a backend's terminate never returns
 }
 
@@ -42,8 +42,10 @@ void NSApplication::abortModal() {
 }
 
 int NSRunAlertPanel(const NSString& title, const NSString& message, const char* defaultButton,
-                    const char* alternateButton, const char* otherButton) {
-    return CurrentBackend().runAlert(title, message, defaultButton, alternateButton, otherButton);
+                    const char* alternateButton, const char* otherButton,
+                    const NSString& informativeText) {
+    return CurrentBackend().runAlert(title, message, defaultButton, alternateButton, otherButton,
+                                     informativeText);
 }
 
 NSOpenPanel* NSOpenPanel::openPanel() {

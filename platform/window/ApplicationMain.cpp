@@ -64,7 +64,7 @@ std::string ProgramName(int argc, char** argv) {
 
 int Refuse(const std::string& program, const std::string& reason) {
     std::fprintf(stderr, "%s: %s\n", program.c_str(), reason.c_str());
-    return 1;
+    return kExitFailure;
 }
 
 bool OnATerminal() {

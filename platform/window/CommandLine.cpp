@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "Sc820Version.h"
+#include "platform/window/ExitStatus.h"
 
 namespace {
 
@@ -95,7 +96,7 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments, st
         result.exitStatus = 0;
     } catch (const CLI::ParseError& error) {
         err << program << ": " << error.what() << "\n\n" << app.help();
-        result.exitStatus = 2;
+        result.exitStatus = kExitUsage;
     }
     return result;
 }

@@ -29,11 +29,15 @@ QWidget* DialogParent() {
 }  // namespace
 
 int RunAlertBox(const NSString& title, const NSString& message, const char* defaultButton,
-                const char* alternateButton, const char* otherButton) {
+                const char* alternateButton, const char* otherButton,
+                const NSString& informativeText) {
     if (!HaveWidgets()) {
         // Nobody can answer: report the message and take the refusal where there is one, so
         // that no confirmation is ever given on the user's behalf.
         std::fprintf(stderr, "%s: %s\n", title.UTF8String().c_str(), message.UTF8String().c_str());
+        if (informativeText.length() != 0) {
+            std::fprintf(stderr, "%s\n", informativeText.UTF8String().c_str());
+        }
         return alternateButton != nullptr ? 0 : 1;
     }
     QMessageBox box(DialogParent());
@@ -41,6 +45,7 @@ int RunAlertBox(const NSString& title, const NSString& message, const char* defa
     box.setIcon(QMessageBox::Warning);
     box.setTextFormat(Qt::PlainText);  // never rich text
     box.setText(ToQString(message));
+    if (informativeText.length() != 0) box.setInformativeText(ToQString(informativeText));
     QPushButton* ok = box.addButton(QString::fromUtf8(defaultButton ? defaultButton : "OK"),
                                     QMessageBox::AcceptRole);
     QPushButton* alternate = nullptr;

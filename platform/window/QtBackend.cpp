@@ -22,13 +22,15 @@ Automation* QtBackend::automation() {
 }
 
 int QtBackend::runAlert(const NSString& title, const NSString& message, const char* defaultButton,
-                        const char* alternateButton, const char* otherButton) {
+                        const char* alternateButton, const char* otherButton,
+                        const NSString& informativeText) {
     if (Automation* automated = automation()) {
         return automated->answerAlert(title.UTF8String(), message.UTF8String(),
                                       defaultButton != nullptr ? defaultButton : "OK",
-                                      alternateButton);
+                                      alternateButton, informativeText.UTF8String());
     }
-    return RunAlertBox(title, message, defaultButton, alternateButton, otherButton);
+    return RunAlertBox(title, message, defaultButton, alternateButton, otherButton,
+                       informativeText);
 }
 
 int QtBackend::runOpenPanel(const NSString& directory, const NSString* file,
@@ -42,11 +44,11 @@ int QtBackend::runOpenPanel(const NSString& directory, const NSString* file,
     return RunOpenDialog(directory, file, types, chosen);
 }
 
-void QtBackend::terminate() {
+void QtBackend::terminate(int exitStatus) {
     if (Automation* automated = automation()) automated->recordTerminate();
     RunExitCleanups();
     std::fflush(nullptr);
-    _exit(0);
+    _exit(exitStatus);
 }
 
 namespace {

@@ -12,10 +12,11 @@ public:
     static QtBackend& shared();
 
     int runAlert(const NSString& title, const NSString& message, const char* defaultButton,
-                 const char* alternateButton, const char* otherButton) override;
+                 const char* alternateButton, const char* otherButton,
+                 const NSString& informativeText) override;
     int runOpenPanel(const NSString& directory, const NSString* file,
                      const std::vector<NSString>* types, NSString* chosen) override;
-    [[noreturn]] void terminate() override;
+    [[noreturn]] void terminate(int exitStatus) override;
     void stopModal() override;
     void abortModal() override;
 
@@ -30,6 +31,7 @@ private:
 
 // The interactive dialogs.
 int RunAlertBox(const NSString& title, const NSString& message, const char* defaultButton,
-                const char* alternateButton, const char* otherButton);
+                const char* alternateButton, const char* otherButton,
+                const NSString& informativeText);
 int RunOpenDialog(const NSString& directory, const NSString* file,
                   const std::vector<NSString>* types, NSString* chosen);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/window/ExitStatus.h"
 #include "platform/window/automation/AutomationScript.h"
 #include "platform/window/automation/Transcript.h"
 
@@ -22,7 +23,7 @@ public:
     // Ends the program with the status; it does not return. Tests may pass one that throws.
     using Exit = std::function<void(int status)>;
     static void ExitProcess(int status);
-    static constexpr int kScriptFailureStatus = 3;
+    static constexpr int kScriptFailureStatus = kExitScriptError;
 
     Automation(AutomationScript script, std::unique_ptr<Transcript> transcript,
                Exit exit = ExitProcess);
@@ -31,8 +32,10 @@ public:
     // cannot be read, or holds a line that is not a step, ends the program with status 3.
     static std::unique_ptr<Automation> fromEnvironment();
 
+    // An informative text, when not empty, is written as an `informative` line after the
+    // alert's line.
     int answerAlert(const std::string& title, const std::string& message, const char* defaultButton,
-                    const char* alternateButton);
+                    const char* alternateButton, const std::string& informativeText = {});
     // Returns 1 (a file chosen, *chosen set) or 0 (cancelled).
     int answerPanel(const std::string& directory, std::string* chosen);
 
