@@ -60,6 +60,16 @@ TEST_F(Startup, ReachesTheFirstDisplayWithTheCardsConfiguration) {
     EXPECT_EQ(counts[kGetEEPConfig], 1);
     EXPECT_EQ(counts[kSetEEPConfig], 0);
     EXPECT_EQ(counts[kReadFlash], 17);
+
+    // The emulated computer restarts: the normal driver serves the card again, the utility's
+    // extension is gone, and the card and the counts are as they were.
+    host.hostOk({"restart"});
+    EXPECT_TRUE(Contains(kextstat(), "com.tavik.driver.ZolSC820 ("));
+    EXPECT_FALSE(Contains(kextstat(), "com.tavik.iokit.sc820utl ("));
+    EXPECT_TRUE(Contains(host.hostOk({"status"}), "utility-services 0"));
+    EXPECT_EQ(host.commandCounts(), counts);
+    const SCSIUTY_CFG after = eeprom();
+    EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
 }
 
 TEST_F(Startup, ADeviceOnTheCardStopsStartUpBeforeAnythingChanges) {
