@@ -5,6 +5,11 @@
 // not fit, or a script that ends while a question is open, ends the program with an `error`
 // line and status 3; a script that ends while the program is idle ends it with `end` and
 // status 0, storing nothing, as Cancel would.
+//
+// Transcript lines (Transcript.h): `alert TITLE MESSAGE DEFAULT ALTERNATE ANSWER`, followed by
+// `informative TEXT` when the alert has an informative text beneath its message;
+// `panel DIRECTORY RESULT FILE`; `control NAME VALUE` (from `dump`); `terminate`; `end`;
+// `error TEXT`.
 #pragma once
 
 #include <QPointer>
