@@ -1,6 +1,7 @@
 // The interactive alert and open panel.
 #include <QApplication>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <cstdio>
@@ -45,7 +46,14 @@ int RunAlertBox(const NSString& title, const NSString& message, const char* defa
     box.setIcon(QMessageBox::Warning);
     box.setTextFormat(Qt::PlainText);  // never rich text
     box.setText(ToQString(message));
-    if (informativeText.length() != 0) box.setInformativeText(ToQString(informativeText));
+    if (informativeText.length() != 0) {
+        box.setInformativeText(ToQString(informativeText));
+        // The box's text format does not reach its informative label, which would take a file
+        // name such as "<b>.bin" for rich text.
+        if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
+            label->setTextFormat(Qt::PlainText);
+        }
+    }
     QPushButton* ok = box.addButton(QString::fromUtf8(defaultButton ? defaultButton : "OK"),
                                     QMessageBox::AcceptRole);
     QPushButton* alternate = nullptr;
