@@ -9,15 +9,22 @@ NSString LocalizedMessage(const char* key) {
     return NSBundle::mainBundle().localizedStringForKey(NSString(key), NSString(""), nullptr);
 }
 
-int ShowAlertWithMessage(const NSString& message, AlertButtons buttons) {
+int ShowAlertWithMessage(const NSString& message, AlertButtons buttons,
+                         const NSString& informativeText) {
     if (buttons == AlertButtons::cancelFirst)
-        return NSRunAlertPanel(LocalizedMessage(MSG_APPNAME), message, "Cancel", nullptr, "OK");
+        return NSRunAlertPanel(LocalizedMessage(MSG_APPNAME), message, "Cancel", nullptr, "OK",
+                               informativeText);
     const char* alternate = buttons == AlertButtons::okCancel ? "Cancel" : nullptr;
-    return NSRunAlertPanel(LocalizedMessage(MSG_APPNAME), message, "OK", alternate, nullptr);
+    return NSRunAlertPanel(LocalizedMessage(MSG_APPNAME), message, "OK", alternate, nullptr,
+                           informativeText);
 }
 
 int ShowAlert(const char* messageKey, AlertButtons buttons) {
     return ShowAlertWithMessage(LocalizedMessage(messageKey), buttons);
+}
+
+int ShowAlert(const char* messageKey, AlertButtons buttons, const NSString& informativeText) {
+    return ShowAlertWithMessage(LocalizedMessage(messageKey), buttons, informativeText);
 }
 
 NSString ComposedPathMessage(const NSString& bundlePath) {

@@ -28,6 +28,14 @@ inline constexpr const char MSG_FILEERROR[] = "MSG_FILEERROR";
 inline constexpr const char MSG_WRITEERASEFAIL[] = "MSG_WRITEERASEFAIL";
 // No copy of what a change replaces could be kept: go on without one?
 inline constexpr const char MSG_NOBACKUP[] = "MSG_NOBACKUP";
+// Informative texts beneath a message: how to set up a host that may be missing, why a file was
+// refused, and the unit of the chosen image's size.
+inline constexpr const char MSG_HOSTINIT[] = "MSG_HOSTINIT";
+inline constexpr const char MSG_FILEUNREADABLE[] = "MSG_FILEUNREADABLE";
+inline constexpr const char MSG_FILEEMPTY[] = "MSG_FILEEMPTY";
+inline constexpr const char MSG_FILETOOLARGE[] = "MSG_FILETOOLARGE";
+inline constexpr const char MSG_FILEUNVERIFIABLE[] = "MSG_FILEUNVERIFIABLE";
+inline constexpr const char MSG_BYTES[] = "MSG_BYTES";
 
 // The text of a message key in the user's language; a missing text comes back as the key.
 NSString LocalizedMessage(const char* key);
@@ -39,7 +47,10 @@ enum class AlertButtons { ok, okCancel, cancelFirst };
 // "OK" and, for the confirmations, "Cancel". Returns the answer: 1 for OK, 0 for Cancel; with
 // cancelFirst, 1 for Cancel and -1 for OK.
 int ShowAlert(const char* messageKey, AlertButtons buttons);
+// The same with an informative text beneath the message.
+int ShowAlert(const char* messageKey, AlertButtons buttons, const NSString& informativeText);
 // The same with a message composed by the caller; the text is shown as it is.
-int ShowAlertWithMessage(const NSString& message, AlertButtons buttons);
+int ShowAlertWithMessage(const NSString& message, AlertButtons buttons,
+                         const NSString& informativeText = NSString());
 // The composed path message: MSG_PATHERROR, two carriage returns, MSG_CHECKPATH, bundle path.
 NSString ComposedPathMessage(const NSString& bundlePath);

@@ -13,8 +13,9 @@ void SC820Controller::dealloc() {
 
 void SC820Controller::act_ok(id /*sender*/) {}
 
+// Quitting without storing is a way out the user chose, not a failure.
 void SC820Controller::act_cancel(id /*sender*/) {
-    NSApp->terminate(this);
+    NSApp->terminate(this, kExitSuccess);
 }
 
 int SC820Controller::windowShouldClose(id /*sender*/) {
@@ -29,5 +30,5 @@ int SC820Controller::windowShouldClose(id /*sender*/) {
     }
     ShowAlert(MSG_SUCCESS, AlertButtons::ok);
     freeAuthorization();
-    NSApp->terminate(this);
+    NSApp->terminate(this, kExitSuccess);
 }

@@ -22,13 +22,13 @@ void SC820Controller::awakeFromNib() {
 
     if (canUnloadDriver() == 0) {
         ShowAlert(MSG_WARN, AlertButtons::ok);
-        NSApp->terminate(this);
+        NSApp->terminate(this, kExitFailure);
     }
 
     if (!passesPathTest()) {
         ShowAlertWithMessage(ComposedPathMessage(NSBundle::mainBundle().bundlePath()),
                              AlertButtons::ok);
-        NSApp->terminate(this);
+        NSApp->terminate(this, kExitFailure);
     }
 
     acquireRights();
@@ -37,7 +37,7 @@ void SC820Controller::awakeFromNib() {
     const NSString biosVersion = getBiosVersion(searchText.c_str());
     if (out_verSCSIBIOS != nullptr) out_verSCSIBIOS->setStringValue(biosVersion);
 
-    if (ShowAlert(MSG_START, AlertButtons::okCancel) != 1) NSApp->terminate(this);
+    if (ShowAlert(MSG_START, AlertButtons::okCancel) != 1) NSApp->terminate(this, kExitDeclined);
 
     swapDrivers();
     BusyPause(kStartupPauseCount);
@@ -45,7 +45,7 @@ void SC820Controller::awakeFromNib() {
     if (doGetEEPConfig() == 0) {
         // Showing an all-zero record would store zeros over the card's EEPROM at close.
         ShowAlert(MSG_READFAIL, AlertButtons::ok);
-        NSApp->terminate(this);
+        NSApp->terminate(this, kExitFailure);
     }
 
     bindTaggedControls();

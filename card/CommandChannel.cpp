@@ -11,7 +11,7 @@ namespace {
 // Nothing can be done without the driver: tell the user and end the program.
 [[noreturn]] void FailChannel(SC820Controller* controller, const char* messageKey) {
     ShowAlert(messageKey, AlertButtons::ok);
-    NSApp->terminate(controller);
+    NSApp->terminate(controller, kExitFailure);
 }
 
 }  // namespace

@@ -39,5 +39,5 @@ void SC820Controller::dlgOk(id) {
 
 void SC820Controller::dlgCancel(id) {
     NSApp->abortModal();
-    NSApp->terminate(this);
+    NSApp->terminate(this, kExitDeclined);
 }

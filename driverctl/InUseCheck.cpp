@@ -66,8 +66,8 @@ int SC820Controller::canUnloadDriver() {
     mach_port_t masterPort = 0;
     if (IOMasterPort(MACH_PORT_NULL, &masterPort) != KERN_SUCCESS) {
         // Without the registry nothing else at start-up can work either.
-        ShowAlert(MSG_SLOTERROR, AlertButtons::ok);
-        NSApp->terminate(this);
+        ShowAlert(MSG_SLOTERROR, AlertButtons::ok, LocalizedMessage(MSG_HOSTINIT));
+        NSApp->terminate(this, kExitFailure);
     }
     int result = SearchDevicesOnCard(masterPort);
     mach_port_deallocate(mach_task_self(), masterPort);

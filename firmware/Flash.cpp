@@ -3,12 +3,15 @@
 // start; the driver keeps the chunk position, since no offset travels with a chunk.
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "app/Messages.h"
 #include "app/SC820Controller.h"
 #include "driverctl/Pause.h"
 #include "driverif/CommandCodes.h"
+#include "platform/foundation/CommonDigest.h"
 
 namespace {
 
@@ -17,6 +20,47 @@ constexpr size_t kEraseThreshold = 4096;
 
 constexpr const char kVersionErased[] = "0";
 constexpr const char kVersionUpdated[] = "updated.";
+
+// Hex digits of the image's SHA-256 shown before a Write: enough to tell two images apart.
+constexpr size_t kDigestPrefixBytes = 8;
+
+// The image file, or null with *reason set to the message key that says why it is refused. A
+// sweep reads back 68,000 bytes and compares the rest of the image with zeros, so an image
+// with a non-zero byte there could never verify: it is refused before the flash is erased.
+std::optional<NSData> ReadImage(const NSString& path, const char** reason) {
+    NSData::ReadStatus status = NSData::ReadStatus::ok;
+    auto image = NSData::dataWithContentsOfRegularFile(path, kFlashBufferSize, &status);
+    if (status == NSData::ReadStatus::tooLarge) {
+        *reason = MSG_FILETOOLARGE;
+    } else if (!image || status != NSData::ReadStatus::ok) {
+        *reason = MSG_FILEUNREADABLE;
+    } else if (image->length() == 0) {
+        *reason = MSG_FILEEMPTY;
+    } else if (std::any_of(image->bytes() + std::min<size_t>(image->length(), kFlashSweepSize),
+                           image->bytes() + image->length(), [](uint8_t b) { return b != 0; })) {
+        *reason = MSG_FILEUNVERIFIABLE;
+    } else {
+        return image;
+    }
+    return std::nullopt;
+}
+
+// What the last question before a Write says of the image: its path, size and digest prefix.
+NSString DescribeImage(const NSString& path, const NSData& image) {
+    unsigned char digest[CC_SHA256_DIGEST_LENGTH];
+    CC_SHA256(image.bytes(), static_cast<CC_LONG>(image.length()), digest);
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string prefix;
+    for (size_t i = 0; i < kDigestPrefixBytes; ++i) {
+        prefix += kHex[digest[i] >> 4];
+        prefix += kHex[digest[i] & 0xF];
+    }
+    NSString text = path;
+    text.appendString(NSString("\n" + std::to_string(image.length()) + " "));
+    text.appendString(LocalizedMessage(MSG_BYTES));
+    text.appendString(NSString(", SHA-256 " + prefix));
+    return text;
+}
 
 }  // namespace
 
@@ -41,18 +85,22 @@ void SC820Controller::act_write(id /*sender*/) {
         setConfigWindow();
         return;
     }
-    if (ShowAlert(MSG_WRITESTART, AlertButtons::okCancel) != 1) return;
 
     // The image must be a readable regular file of 1 to 69,536 bytes; it is checked on the open
-    // file before anything is read, so a FIFO never blocks and a huge file is never loaded.
-    NSData::ReadStatus status = NSData::ReadStatus::ok;
-    const auto image =
-        NSData::dataWithContentsOfRegularFile(panel->filename(), kFlashBufferSize, &status);
-    if (!image || status != NSData::ReadStatus::ok || image->length() == 0) {
-        ShowAlert(MSG_FILEERROR, AlertButtons::ok);
+    // file before anything is read, so a FIFO never blocks and a huge file is never loaded. It
+    // is read before the last question, so that the bytes the question describes are the bytes
+    // written, whatever happens to the file meanwhile.
+    const char* reason = nullptr;
+    const auto image = ReadImage(panel->filename(), &reason);
+    if (!image) {
+        ShowAlert(MSG_FILEERROR, AlertButtons::ok, LocalizedMessage(reason));
         return;
     }
     const size_t length = image->length();
+    if (ShowAlert(MSG_WRITESTART, AlertButtons::okCancel,
+                  DescribeImage(panel->filename(), *image)) != 1) {
+        return;
+    }
     if (!keepFlashCopy()) return;
 
     // Programming over contents the card refused to erase could only corrupt the BIOS that is

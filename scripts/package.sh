@@ -8,6 +8,13 @@ cd "$(dirname "$0")/.."
 if [ "$(id -u)" = 0 ]; then
     scripts/setup.sh
 fi
-scripts/build.sh build-deb -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr -DSC820_TESTS=OFF
+# Built with the flags Debian builds its packages with, every hardening feature included.
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+cxxflags="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
+ldflags="$(dpkg-buildflags --get LDFLAGS)"
+scripts/build.sh build-deb -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
+    -DSC820_TESTS=OFF -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" \
+    -DCMAKE_SHARED_LINKER_FLAGS="$ldflags"
+rm -f build-deb/*.deb
 (cd build-deb && cpack -G DEB >/dev/null)
 ls build-deb/*.deb

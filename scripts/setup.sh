@@ -6,7 +6,8 @@ set -eu
 PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev qt6-tools-dev qt6-tools-dev-tools \
 qt6-l10n-tools libplist-dev libxcb1-dev libgtest-dev libgmock-dev libbenchmark-dev libgl-dev libqt6opengl6-dev clang-format \
 nlohmann-json3-dev libcli11-dev ansible-core \
-xvfb xauth locales libncurses-dev libvterm-dev dpkg-dev file desktop-file-utils appstream strace"
+xvfb xauth locales libncurses-dev libvterm-dev dpkg-dev file desktop-file-utils appstream strace \
+lintian"
 missing=""
 for p in $PACKAGES; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

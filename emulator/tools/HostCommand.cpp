@@ -30,6 +30,8 @@ const char kUsage[] =
     "  init [--force]              lay out the default host (--force resets an existing one)\n"
     "  repair                      rebuild the kernel and driver state from the defaults,\n"
     "                              keeping the card's records, its flash and the log\n"
+    "  restart                     restart the emulated computer: the card's normal driver\n"
+    "                              loaded, the utility's driver unloaded, all else kept\n"
     "  status                      the host's state, one fact a line\n"
     "  log                         the system log\n"
     "  eeprom show|get FILE|put FILE\n"
@@ -40,6 +42,15 @@ const char kUsage[] =
     "  auth allow|deny|cancel      the answer to requests for administrator rights\n"
     "  fault NAME on|off           NAME: master-port matching search open duplicate-service\n"
     "                              refuse-0 ... refuse-5\n";
+
+// The rest of the program's --help, after the forms: the options, and where the host is.
+const char kOptions[] =
+    "options:\n"
+    "  --root DIR                  the host's root folder (default: $SC820_HOST_ROOT, else\n"
+    "                              ${XDG_STATE_HOME:-$HOME/.local/state}/sc820/host)\n"
+    "  -h, --help                  this help; COMMAND --help: the command's own\n"
+    "  --version                   the version\n"
+    "Exit status: 0 done, 1 the operation failed, 2 a wrong form.\n";
 
 std::string JoinTargets(const std::vector<int>& targets) {
     if (targets.empty()) return "none";
@@ -91,6 +102,30 @@ public:
         RepairHost(root, hostBinary_);
         out_ << "repaired the host at " << root
              << ": kernel and driver state rebuilt; the card's records, flash and log kept\n";
+    }
+
+    // The computer restarts: the kernel comes up with the normal driver serving the card and
+    // without the utility's extension; what is hardware or configuration (the devices on the
+    // card, the card's records and flash, the command counts, the authorization policy and the
+    // fault switches) stays.
+    void restart() {
+        HostSession session(root);
+        HostState& state = session.state();
+        const std::vector<int> targets = KernelRegistry(state).cardTargets();
+        HostState restarted = DefaultHostState();
+        restarted.auth = state.auth;
+        restarted.faults = state.faults;
+        KernelRegistry registry(restarted);
+        for (int target : targets) registry.attachDevice(target);
+        state = std::move(restarted);
+        DriverStateFile driverFile(session.paths());
+        DriverState driver = driverFile.load();
+        driver.readCursor = driver.writeCursor = 0;
+        driver.lastService = 0;
+        driverFile.store(driver);
+        session.save();
+        out_ << "restarted the host at " << root
+             << ": the card's normal driver is loaded, the utility's driver is not\n";
     }
 
     void status() {
@@ -225,9 +260,10 @@ const CLI::Validator kTargetId(
     },
     "ID");
 
+// Unnamed, so that the help shows the option's value as DIR alone.
 const CLI::Validator kNotEmpty(
     [](std::string& word) -> std::string { return word.empty() ? "an empty folder name" : ""; },
-    "DIR");
+    "");
 
 // The command line grammar. Each leaf sets `action`; nothing runs while parsing.
 class Grammar {
@@ -238,16 +274,17 @@ public:
         app_.set_version_flag("--version", std::string("sc820-host ") + kSc820Version);
         app_.add_option("--root", command_.root,
                         "the host's root folder (default: $SC820_HOST_ROOT, else "
-                        "$XDG_STATE_HOME/sc820/host)")
+                        "${XDG_STATE_HOME:-$HOME/.local/state}/sc820/host)")
             ->type_name("DIR")
             ->check(kNotEmpty);
         app_.require_subcommand(1);
-        app_.footer(kUsage);
         CLI::App* init =
             leaf(app_, "init", "lay out the default host", [this] { command_.init(force_); });
         init->add_flag("--force", force_, "reset an existing host, keeping its log");
         leaf(app_, "repair", "rebuild the kernel and driver state, keeping the card's records",
              [this] { command_.repair(); });
+        leaf(app_, "restart", "restart the emulated computer: the normal driver serves the card",
+             [this] { command_.restart(); });
         leaf(app_, "status", "the host's state, one fact a line", [this] { command_.status(); });
         leaf(app_, "log", "the system log", [this] { command_.log(); });
         addRecord("eeprom", "the card's EEPROM configuration record (308 bytes)");
@@ -289,8 +326,12 @@ public:
             out << app_.version() << "\n";
             return 0;
         } catch (const CLI::Success&) {
-            // --help, on the program or on a verb: the help of the verb chosen, if any.
-            out << app_.help();
+            // --help on a verb: that verb's usage; on the program: every form, once.
+            if (app_.get_subcommands().empty()) {
+                out << app_.get_description() << "\n" << kUsage << kOptions;
+            } else {
+                out << app_.help();
+            }
             return 0;
         } catch (const CLI::ParseError& wrong) {
             err << "sc820-host: " << wrong.what() << "\n" << kUsage;

@@ -12,6 +12,7 @@
 
 #include "platform/foundation/Foundation.h"
 #include "platform/window/ExitCleanup.h"
+#include "platform/window/ExitStatus.h"
 
 class NSView : public NSObject {
 public:
@@ -47,10 +48,12 @@ class NSWindow : public NSObject {};
 enum { NSCancelButton = 0, NSOKButton = 1 };
 
 // A modal alert: title, message shown as plain text (never a format, never rich text), a
-// default button, an alternate button or null, an other button or null. Returns 1 for the
-// default button, 0 for the alternate button, -1 for the other button.
+// default button, an alternate button or null, an other button or null, and an informative
+// text shown beneath the message (none when empty). Returns 1 for the default button, 0 for
+// the alternate button, -1 for the other button.
 int NSRunAlertPanel(const NSString& title, const NSString& message, const char* defaultButton,
-                    const char* alternateButton, const char* otherButton);
+                    const char* alternateButton, const char* otherButton,
+                    const NSString& informativeText = NSString());
 
 class NSOpenPanel : public NSObject {
 public:
@@ -68,8 +71,8 @@ private:
 
 class NSApplication : public NSObject {
 public:
-    // Ends the program at once; nothing after it runs.
-    [[noreturn]] void terminate(id sender);
+    // Ends the program at once with the exit status (ExitStatus.h); nothing after it runs.
+    [[noreturn]] void terminate(id sender, int exitStatus);
     void stopModal();
     void abortModal();
 };
@@ -105,14 +108,16 @@ void NSRegisterNibClass(NibClassDescription description);
 class NSApplicationBackend {
 public:
     virtual ~NSApplicationBackend() = default;
+    // The informative text is empty when the alert has none.
     virtual int runAlert(const NSString& title, const NSString& message, const char* defaultButton,
-                         const char* alternateButton, const char* otherButton) = 0;
+                         const char* alternateButton, const char* otherButton,
+                         const NSString& informativeText) = 0;
     // Returns NSOKButton with *chosen set, or NSCancelButton.
     virtual int runOpenPanel(const NSString& directory, const NSString* file,
                              const std::vector<NSString>* types, NSString* chosen) = 0;
-    // Ends the program with status 0, after the exit cleanups; by the signal instead when a
+    // Ends the program with `exitStatus`, after the exit cleanups; by the signal instead when a
     // hang-up or interrupt arrived meanwhile, so the shell hears of it.
-    [[noreturn]] virtual void terminate();
+    [[noreturn]] virtual void terminate(int exitStatus);
     virtual void stopModal() = 0;
     virtual void abortModal() = 0;
 };

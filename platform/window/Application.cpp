@@ -29,13 +29,13 @@ NSApplicationBackend* NSApplicationSetBackend(NSApplicationBackend* backend) {
     return previous;
 }
 
-void NSApplicationBackend::terminate() {
+void NSApplicationBackend::terminate(int exitStatus) {
     if (InterruptRequested() != 0) EndInterrupted();
-    ExitProgram(0);
+    ExitProgram(exitStatus);
 }
 
-void NSApplication::terminate(id) {
-    CurrentBackend().terminate();
+void NSApplication::terminate(id, int exitStatus) {
+    CurrentBackend().terminate(exitStatus);
     std::abort();  // a backend's terminate never returns
 }
 
@@ -48,12 +48,13 @@ void NSApplication::abortModal() {
 }
 
 int NSRunAlertPanel(const NSString& title, const NSString& message, const char* defaultButton,
-                    const char* alternateButton, const char* otherButton) {
+                    const char* alternateButton, const char* otherButton,
+                    const NSString& informativeText) {
     // After a hang-up or an interrupt nobody may be there to answer: see Interrupt.h.
     if (InterruptRequested() == 0) {
         ModalRequest request;
-        const int answer =
-            CurrentBackend().runAlert(title, message, defaultButton, alternateButton, otherButton);
+        const int answer = CurrentBackend().runAlert(title, message, defaultButton, alternateButton,
+                                                     otherButton, informativeText);
         if (InterruptRequested() == 0) return answer;
     }
     return InterruptedAlertAnswer(alternateButton);

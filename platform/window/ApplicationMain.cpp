@@ -70,9 +70,15 @@ std::string ProgramName(int argc, char** argv) {
     return std::filesystem::path(argv[0]).filename().string();
 }
 
+// A window nobody can see would wait forever: without a display, the terminal interface is
+// the way, and it needs a terminal (over SSH, ssh -t gives one).
+constexpr char kNoDisplayAdvice[] =
+    "no display and no terminal: run it on a terminal, for example ssh -t HOST sc820-utility "
+    "(the terminal interface starts by itself, or with --terminal)";
+
 int Refuse(const std::string& program, const std::string& reason) {
     std::fprintf(stderr, "%s: %s\n", program.c_str(), reason.c_str());
-    return 1;
+    return kExitFailure;
 }
 
 bool OnATerminal() {
@@ -199,12 +205,12 @@ int NSApplicationMain(int argc, char** argv) {
     if (ProgramOptions().terminal) return RunInTerminal(argc, argv, program);
     if (!DisplayReachable(argc, argv)) {
         if (OnATerminal()) return RunInTerminal(argc, argv, program);
-        return Refuse(program, "no display: set DISPLAY or run under xvfb-run");
+        return Refuse(program, kNoDisplayAdvice);
     }
     if (!XServerAnswers(argc, argv)) {
         if (OnATerminal()) return RunInTerminal(argc, argv, program);
         return Refuse(program, std::string("cannot reach the display ") + std::getenv("DISPLAY") +
-                                   ": start an X server or run under xvfb-run");
+                                   "; " + kNoDisplayAdvice);
     }
     QApplication application(argc, argv);
     return RunMainWindow(application, program, QtBackend::shared(),

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "Sc820Version.h"
+#include "platform/window/ExitStatus.h"
 
 namespace {
 
@@ -62,7 +63,14 @@ constexpr char kFooter[] =
     "\n"
     "Environment: SC820_HOST_ROOT names the emulated host (default\n"
     "${XDG_STATE_HOME:-$HOME/.local/state}/sc820/host); LANGUAGE, LC_ALL, LC_MESSAGES and\n"
-    "LANG choose the language.";
+    "LANG choose the language.\n"
+    "\n"
+    "Without a display the terminal interface starts on a terminal; over SSH use ssh -t.\n"
+    "\n"
+    "Exit status: 0 the program ended as you chose (window closed, Cancel, --help,\n"
+    "--version); 1 an alert reported a failure or refusal and ended it, or there is no\n"
+    "display and no terminal; 2 a wrong command line; 3 an automation script error;\n"
+    "4 you declined at the start-up question; 130 interrupted (Ctrl-C).";
 
 void Describe(CLI::App& app, CommandLineOptions& options) {
     app.description(
@@ -169,7 +177,7 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments, st
         result.exitStatus = 0;
     } catch (const CLI::ParseError& error) {
         err << program << ": " << error.what() << "\n\n" << app.help();
-        result.exitStatus = 2;
+        result.exitStatus = kExitUsage;
     }
     return result;
 }

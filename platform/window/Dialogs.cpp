@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <cstdio>
@@ -39,11 +40,15 @@ QWidget* DialogParent() {
 }  // namespace
 
 int RunAlertBox(const NSString& title, const NSString& message, const char* defaultButton,
-                const char* alternateButton, const char* otherButton) {
+                const char* alternateButton, const char* otherButton,
+                const NSString& informativeText) {
     if (!HaveWidgets()) {
         // Nobody can answer: report the message and take the refusal where there is one, so
         // that no confirmation is ever given on the user's behalf.
         std::fprintf(stderr, "%s: %s\n", title.UTF8String().c_str(), message.UTF8String().c_str());
+        if (informativeText.length() != 0) {
+            std::fprintf(stderr, "%s\n", informativeText.UTF8String().c_str());
+        }
         return alternateButton != nullptr ? 0 : 1;
     }
     QMessageBox box(DialogParent());
@@ -51,6 +56,14 @@ int RunAlertBox(const NSString& title, const NSString& message, const char* defa
     box.setIcon(QMessageBox::Warning);
     box.setTextFormat(Qt::PlainText);  // never rich text
     box.setText(ToQString(message));
+    if (informativeText.length() != 0) {
+        box.setInformativeText(ToQString(informativeText));
+        // The box's text format does not reach its informative label, which would take a file
+        // name such as "<b>.bin" for rich text.
+        if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
+            label->setTextFormat(Qt::PlainText);
+        }
+    }
     QPushButton* ok = box.addButton(QString::fromUtf8(defaultButton ? defaultButton : "OK"),
                                     QMessageBox::AcceptRole);
     QPushButton* alternate = nullptr;

@@ -11,8 +11,10 @@ QtBackend& QtBackend::shared() {
 }
 
 int QtBackend::runAlert(const NSString& title, const NSString& message, const char* defaultButton,
-                        const char* alternateButton, const char* otherButton) {
-    return RunAlertBox(title, message, defaultButton, alternateButton, otherButton);
+                        const char* alternateButton, const char* otherButton,
+                        const NSString& informativeText) {
+    return RunAlertBox(title, message, defaultButton, alternateButton, otherButton,
+                       informativeText);
 }
 
 int QtBackend::runOpenPanel(const NSString& directory, const NSString* file,

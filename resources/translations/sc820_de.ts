@@ -92,8 +92,8 @@ Fortfahren?</translation>
         <translation>Die Karte hat das Löschen des Flash-Speichers abgelehnt. Das SCSI-BIOS ist unverändert.</translation>
     </message>
     <message id="MSG_FILEERROR">
-        <source>The chosen file cannot be used as a SCSI BIOS image: it cannot be read, it is empty, or it is larger than 69,536 bytes. The flash memory has not been changed.</source>
-        <translation>Die gewählte Datei kann nicht als SCSI-BIOS-Abbild verwendet werden: Sie ist nicht lesbar, leer oder größer als 69.536 Byte. Der Flash-Speicher wurde nicht verändert.</translation>
+        <source>The chosen file cannot be used as a SCSI BIOS image. The flash memory has not been changed.</source>
+        <translation>Die gewählte Datei kann nicht als SCSI-BIOS-Abbild verwendet werden. Der Flash-Speicher wurde nicht verändert.</translation>
     </message>
     <message id="MSG_WRITEERASEFAIL">
         <source>The card refused to erase the flash memory after the failed write. The flash memory holds an image that failed verification: write a BIOS image again, and do not restart the computer until it has been verified.</source>
@@ -102,6 +102,30 @@ Fortfahren?</translation>
     <message id="MSG_NOBACKUP">
         <source>The card's present contents could not be copied to the backups folder before this change, so the change could not be undone. Go on without a copy?</source>
         <translation>Der aktuelle Inhalt der Karte konnte vor dieser Änderung nicht in den Sicherungsordner kopiert werden; die Änderung ließe sich nicht rückgängig machen. Ohne Kopie fortfahren?</translation>
+    </message>
+    <message id="MSG_HOSTINIT">
+        <source>If no emulated host has been set up for you yet, run “sc820-host init” once, then start the utility again.</source>
+        <translation>Falls für Sie noch kein emulierter Host eingerichtet ist, führen Sie einmal „sc820-host init“ aus und starten Sie das Programm dann erneut.</translation>
+    </message>
+    <message id="MSG_FILEUNREADABLE">
+        <source>It cannot be read: it is missing, it is not a regular file, or you may not read it.</source>
+        <translation>Sie kann nicht gelesen werden: Sie fehlt, ist keine gewöhnliche Datei, oder Sie dürfen sie nicht lesen.</translation>
+    </message>
+    <message id="MSG_FILEEMPTY">
+        <source>It is empty.</source>
+        <translation>Sie ist leer.</translation>
+    </message>
+    <message id="MSG_FILETOOLARGE">
+        <source>It is larger than 69,536 bytes.</source>
+        <translation>Sie ist größer als 69.536 Byte.</translation>
+    </message>
+    <message id="MSG_FILEUNVERIFIABLE">
+        <source>Its bytes from offset 68,000 on are not all zero. The card reads back 68,000 bytes, so this image could never be verified.</source>
+        <translation>Ihre Bytes ab Position 68.000 sind nicht alle null. Die Karte liest 68.000 Byte zurück, daher könnte dieses Abbild nie verifiziert werden.</translation>
+    </message>
+    <message id="MSG_BYTES">
+        <source>bytes</source>
+        <translation>Byte</translation>
     </message>
 </context>
 </TS>

@@ -92,8 +92,8 @@ Continue?</translation>
         <translation>The card refused to erase the flash memory. The SCSI BIOS is as it was.</translation>
     </message>
     <message id="MSG_FILEERROR">
-        <source>The chosen file cannot be used as a SCSI BIOS image: it cannot be read, it is empty, or it is larger than 69,536 bytes. The flash memory has not been changed.</source>
-        <translation>The chosen file cannot be used as a SCSI BIOS image: it cannot be read, it is empty, or it is larger than 69,536 bytes. The flash memory has not been changed.</translation>
+        <source>The chosen file cannot be used as a SCSI BIOS image. The flash memory has not been changed.</source>
+        <translation>The chosen file cannot be used as a SCSI BIOS image. The flash memory has not been changed.</translation>
     </message>
     <message id="MSG_WRITEERASEFAIL">
         <source>The card refused to erase the flash memory after the failed write. The flash memory holds an image that failed verification: write a BIOS image again, and do not restart the computer until it has been verified.</source>
@@ -102,6 +102,30 @@ Continue?</translation>
     <message id="MSG_NOBACKUP">
         <source>The card's present contents could not be copied to the backups folder before this change, so the change could not be undone. Go on without a copy?</source>
         <translation>The card's present contents could not be copied to the backups folder before this change, so the change could not be undone. Go on without a copy?</translation>
+    </message>
+    <message id="MSG_HOSTINIT">
+        <source>If no emulated host has been set up for you yet, run “sc820-host init” once, then start the utility again.</source>
+        <translation>If no emulated host has been set up for you yet, run “sc820-host init” once, then start the utility again.</translation>
+    </message>
+    <message id="MSG_FILEUNREADABLE">
+        <source>It cannot be read: it is missing, it is not a regular file, or you may not read it.</source>
+        <translation>It cannot be read: it is missing, it is not a regular file, or you may not read it.</translation>
+    </message>
+    <message id="MSG_FILEEMPTY">
+        <source>It is empty.</source>
+        <translation>It is empty.</translation>
+    </message>
+    <message id="MSG_FILETOOLARGE">
+        <source>It is larger than 69,536 bytes.</source>
+        <translation>It is larger than 69,536 bytes.</translation>
+    </message>
+    <message id="MSG_FILEUNVERIFIABLE">
+        <source>Its bytes from offset 68,000 on are not all zero. The card reads back 68,000 bytes, so this image could never be verified.</source>
+        <translation>Its bytes from offset 68,000 on are not all zero. The card reads back 68,000 bytes, so this image could never be verified.</translation>
+    </message>
+    <message id="MSG_BYTES">
+        <source>bytes</source>
+        <translation>bytes</translation>
     </message>
 </context>
 </TS>

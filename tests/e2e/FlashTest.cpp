@@ -36,12 +36,21 @@ std::string WriteScript(const std::string& file) {
            "\nanswer 1\nanswer 1\ndump\npress cancel\n";
 }
 
+// A file refused after the panel: its alert is the only one answered after the choice.
+std::string RefusalScript(const std::string& file) {
+    return "answer 1\npress write\nanswer 1\nchoose " + file + "\nanswer 1\ndump\npress cancel\n";
+}
+
 TEST_F(Flash, ImagesAreWrittenVerifiedAndEraseOnlyFromTheThreshold) {
     struct Case {
         size_t length;
         int erases;
+        const char* digest;  // the first 16 hex digits of the image's SHA-256
     };
-    const Case cases[] = {{1, 0}, {4095, 0}, {4096, 1}, {65536, 1}};
+    const Case cases[] = {{1, 0, "dbc1b4c900ffe48d"},
+                          {4095, 0, "372b621daded9c82"},
+                          {4096, 1, "93a0b997eb799c7c"},
+                          {65536, 1, "bf42498166147695"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.length);
         host.hostOk({"init", "--force"});
@@ -53,6 +62,9 @@ TEST_F(Flash, ImagesAreWrittenVerifiedAndEraseOnlyFromTheThreshold) {
                   (std::vector<std::string>{text(MSG_START), text(MSG_WRITE), text(MSG_WRITESTART),
                                             text(MSG_WRITESUCCESS)}))
             << r.output;
+        // The last question names the file, its size and its digest.
+        EXPECT_EQ(r.informativeTexts()[2],
+                  file + "\n" + std::to_string(c.length) + " bytes, SHA-256 " + c.digest);
         EXPECT_EQ(r.control("out_verSCSIBIOS"), "updated.");
         EXPECT_EQ(flash(), FlashAfterWrite(image));
         const auto counts = host.commandCounts();
@@ -65,20 +77,27 @@ TEST_F(Flash, ImagesAreWrittenVerifiedAndEraseOnlyFromTheThreshold) {
 }
 
 TEST_F(Flash, ImagesLongerThanTheReadBackAreComparedAgainstWhatWasRead) {
-    // Bytes 65,536 to 67,999 read back erased; bytes from 68,000 on were never read (zero).
-    std::string passes = Image(68001, 3);
+    // Bytes 65,536 to 67,999 read back erased; bytes from 68,000 on are never read back and
+    // count as zero, so an image with anything else there is refused before the flash is erased.
+    std::string passes = Image(69536, 3);
     std::fill(passes.begin() + kFlashSize, passes.begin() + 68000, '\xFF');
-    passes[68000] = '\0';
-    std::string fails = passes;
-    fails[68000] = '\x01';
-    const std::pair<std::string, bool> cases[] = {{passes, true}, {fails, false}};
-    for (const auto& [image, verified] : cases) {
+    std::fill(passes.begin() + 68000, passes.end(), '\0');
+    std::string firstRefused = passes;
+    firstRefused[68000] = '\x01';
+    std::string lastRefused = passes;
+    lastRefused[69535] = '\x01';
+    const std::pair<std::string, bool> cases[] = {
+        {passes, true}, {firstRefused, false}, {lastRefused, false}};
+    for (const auto& [image, usable] : cases) {
         host.hostOk({"init", "--force"});
+        const std::string before = flash();
         const std::string file = work.path() + "/image.bin";
         WriteFileBytes(file, image);
-        const RunResult r = run(WriteScript(file));
-        EXPECT_EQ(r.alertMessages().back(), text(verified ? MSG_WRITESUCCESS : MSG_WRITEFAIL));
-        EXPECT_EQ(flash(), verified ? FlashAfterWrite(image) : kErased);
+        const RunResult r = run(usable ? WriteScript(file) : RefusalScript(file));
+        EXPECT_EQ(r.alertMessages().back(), text(usable ? MSG_WRITESUCCESS : MSG_FILEERROR));
+        EXPECT_EQ(r.informativeTexts().back(), usable ? "" : text(MSG_FILEUNVERIFIABLE));
+        EXPECT_EQ(flash(), usable ? FlashAfterWrite(image) : before);
+        EXPECT_EQ(host.commandCounts()[kEraseFlash], usable ? 1 : 0);
     }
 }
 
@@ -230,13 +249,20 @@ TEST_F(Flash, UnusableFilesAreRefusedBeforeTheFlashIsTouched) {
         std::fclose(f);
     }
     fs::create_symlink(dir + "/missing", dir + "/dangling");
-    const char* names[] = {"empty.bin", "toolarge.bin", "fifo", "sparse.bin", "folder", "dangling"};
-    for (const char* name : names) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"empty.bin", MSG_FILEEMPTY},   {"toolarge.bin", MSG_FILETOOLARGE},
+        {"fifo", MSG_FILEUNREADABLE},   {"sparse.bin", MSG_FILETOOLARGE},
+        {"folder", MSG_FILEUNREADABLE}, {"dangling", MSG_FILEUNREADABLE}};
+    for (const auto& [name, reason] : cases) {
         SCOPED_TRACE(name);
         host.hostOk({"init", "--force"});
         const std::string before = flash();
-        const RunResult r = run(WriteScript(dir + "/" + name));
+        const RunResult r = run(RefusalScript(dir + "/" + name));
         EXPECT_EQ(r.alertMessages().back(), text(MSG_FILEERROR)) << r.output;
+        // The refusal comes before the last question, and says why.
+        EXPECT_EQ(r.alertMessages().size(), 3u);
+        EXPECT_EQ(r.informativeTexts().back(), text(reason));
+        EXPECT_EQ(r.exitCode, 0) << r.output;
         EXPECT_EQ(flash(), before);
         const auto counts = host.commandCounts();
         EXPECT_EQ(counts[kEraseFlash] + counts[kWriteFlash], 0);

@@ -59,6 +59,16 @@ std::vector<std::string> RunResult::alertMessages() const {
     return messages;
 }
 
+std::vector<std::string> RunResult::informativeTexts() const {
+    std::vector<std::string> texts;
+    for (const auto& l : transcript) {
+        if (l.fields[0] == "alert") texts.emplace_back();
+        if (l.fields[0] == "informative" && l.fields.size() > 1 && !texts.empty())
+            texts.back() = l.fields[1];
+    }
+    return texts;
+}
+
 std::string RunResult::control(const std::string& name) const {
     std::string value = "<none>";
     for (const auto& l : transcript)

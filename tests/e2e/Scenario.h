@@ -25,6 +25,8 @@ struct RunResult {
 
     // Message texts of the alerts shown, in order.
     std::vector<std::string> alertMessages() const;
+    // The informative text beneath each alert shown, in order ("" where there is none).
+    std::vector<std::string> informativeTexts() const;
     // The value of a control from the last dump, or "<none>".
     std::string control(const std::string& name) const;
     bool has(const std::string& kind) const;

@@ -20,7 +20,7 @@ using Startup = Scenario;
 
 TEST_F(Startup, CancelAtTheLastQuestionLeavesTheDriversAsTheyWere) {
     const RunResult r = run("answer 0\n");
-    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(r.exitCode, 4) << r.output;  // the user declined
     EXPECT_EQ(r.alertMessages(), std::vector<std::string>{text(MSG_START)});
     EXPECT_EQ(r.lastKind(), "terminate");
     ASSERT_FALSE(r.transcript.empty());
@@ -60,6 +60,16 @@ TEST_F(Startup, ReachesTheFirstDisplayWithTheCardsConfiguration) {
     EXPECT_EQ(counts[kGetEEPConfig], 1);
     EXPECT_EQ(counts[kSetEEPConfig], 0);
     EXPECT_EQ(counts[kReadFlash], 17);
+
+    // The emulated computer restarts: the normal driver serves the card again, the utility's
+    // extension is gone, and the card and the counts are as they were.
+    host.hostOk({"restart"});
+    EXPECT_TRUE(Contains(kextstat(), "com.tavik.driver.ZolSC820 ("));
+    EXPECT_FALSE(Contains(kextstat(), "com.tavik.iokit.sc820utl ("));
+    EXPECT_TRUE(Contains(host.hostOk({"status"}), "utility-services 0"));
+    EXPECT_EQ(host.commandCounts(), counts);
+    const SCSIUTY_CFG after = eeprom();
+    EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
 }
 
 TEST_F(Startup, ADeviceOnTheCardStopsStartUpBeforeAnythingChanges) {
@@ -68,29 +78,39 @@ TEST_F(Startup, ADeviceOnTheCardStopsStartUpBeforeAnythingChanges) {
     EXPECT_EQ(r.alertMessages(), std::vector<std::string>{text(MSG_WARN)});
     EXPECT_EQ(r.transcript.front().fields[4], "");  // no Cancel button
     EXPECT_EQ(r.lastKind(), "terminate");
+    EXPECT_EQ(r.exitCode, 1);  // ended by an alert that reports a refusal
     EXPECT_TRUE(Contains(kextstat(), "com.tavik.driver.ZolSC820 ("));
     for (const auto& line : host.logLines()) EXPECT_FALSE(Contains(line, "sc820-utility[")) << line;
 }
 
 TEST_F(Startup, RegistryAndCardFailuresEndWithTheirMessage) {
     struct Case {
-        const char* fault;
+        const char* fault;  // null: no host at all
         const char* message;
+        const char* informative;  // the key of the text beneath the message, or null
     };
     const Case cases[] = {
-        {"master-port", MSG_SLOTERROR}, {"matching", MSG_SLOTERROR}, {"search", MSG_SLOTERROR},
-        {"open", MSG_INITIALIZE},       {"refuse-0", MSG_READFAIL},
+        {"master-port", MSG_SLOTERROR, MSG_HOSTINIT},
+        {nullptr, MSG_SLOTERROR, MSG_HOSTINIT},
+        {"matching", MSG_SLOTERROR, nullptr},
+        {"search", MSG_SLOTERROR, nullptr},
+        {"open", MSG_INITIALIZE, nullptr},
+        {"refuse-0", MSG_READFAIL, nullptr},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.fault);
+        SCOPED_TRACE(c.fault != nullptr ? c.fault : "no host");
         host.hostOk({"init", "--force"});
         const SCSIUTY_CFG before = eeprom();
-        host.hostOk({"fault", c.fault, "on"});
+        const std::string hidden = work.path() + "/hidden-host";
+        if (c.fault != nullptr) host.hostOk({"fault", c.fault, "on"});
+        if (c.fault == nullptr) fs::rename(host.root(), hidden);
         const RunResult r = run("answer 1\nanswer 1\n");
+        if (c.fault == nullptr) fs::rename(hidden, host.root());
         ASSERT_FALSE(r.alertMessages().empty()) << r.output;
         EXPECT_EQ(r.alertMessages().back(), text(c.message));
+        EXPECT_EQ(r.informativeTexts().back(), c.informative ? text(c.informative) : "");
         EXPECT_EQ(r.lastKind(), "terminate");
-        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.exitCode, 1);
         const SCSIUTY_CFG after = eeprom();
         EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
     }

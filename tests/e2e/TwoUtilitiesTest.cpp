@@ -151,7 +151,7 @@ TEST_F(TwoUtilities, TheSecondIsRefusedAndTheFirstOnesWriteIsUndisturbed) {
               (std::vector<std::string>{text(MSG_START), text(MSG_INITIALIZE)}))
         << second.output;
     EXPECT_EQ(second.lastKind(), "terminate");
-    EXPECT_EQ(second.exitCode, 0);
+    EXPECT_EQ(second.exitCode, 1);  // the card is in use: failure
 
     EXPECT_EQ(first.wait(), 0);
     EXPECT_EQ(first.alertMessages(),

@@ -57,12 +57,14 @@ TEST_F(HostCommandTest, WrongFormsExit2AndFailingOperationsExit1ChangingNothing)
         {"detach 5", 1, "no device with target 5"},
         {"attach 4", 0, ""},
         {"attach 4", 1, "already attached"},
+        {"--help", 0, "  --root DIR                  the host's root folder"},
+        {"--help", 0, "${XDG_STATE_HOME:-$HOME/.local/state}/sc820/host)"},
     };
     std::istringstream wrongForms(
         ";bogus;--root;init --now;status all;eeprom;eeprom show extra;eeprom get;"
         "factory show;factory put a b;flash erase now;attach 16;attach -1;attach x;"
         "attach 1 2;detach 99;auth maybe;fault master-port;fault nonsense on;"
-        "fault refuse-6 on;fault open yes;");
+        "fault refuse-6 on;fault open yes;restart now;");
     for (std::string form; std::getline(wrongForms, form, ';');)
         cases.push_back({form, 2, "usage: sc820-host"});
     for (const auto& c : cases) {

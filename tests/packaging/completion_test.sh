@@ -29,7 +29,8 @@ while IFS='|' read -r line expected; do
         failures=$((failures + 1))
     fi
 done <<'CASES'
-sc820-host |init status log eeprom factory flash attach detach auth fault repair
+sc820-host |init status log eeprom factory flash attach detach auth fault repair restart
+sc820-host re|repair restart
 sc820-host f|factory flash fault
 sc820-host --|--root --help --version
 sc820-host --root |<files -d>

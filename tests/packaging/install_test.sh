@@ -28,6 +28,8 @@ for file in "$bundle/Contents/Info.plist" "$bundle/Contents/bin/sc820-utility" \
     "$usr/share/applications/com.tavik.SC820Utility.desktop" \
     "$usr/share/icons/hicolor/scalable/apps/com.tavik.SC820Utility.svg" \
     "$usr/share/metainfo/com.tavik.SC820Utility.metainfo.xml" \
+    "$usr/share/doc/sc820-utility/copyright" "$usr/share/doc/sc820-utility/changelog.gz" \
+    "$usr/share/lintian/overrides/sc820-utility" \
     "$usr/share/bash-completion/completions/sc820-host" \
     "$usr/share/man/man1/sc820-utility.1.gz" "$usr/share/man/man1/sc820-host.1.gz"; do
     [ -f "$file" ] || fail "not installed: ${file#"$stage/dest"}"

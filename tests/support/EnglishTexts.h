@@ -56,8 +56,18 @@ inline const std::map<std::string, std::string> kEnglishText = {
      "settings."},
     {"MSG_ERASEFAIL", "The card refused to erase the flash memory. The SCSI BIOS is as it was."},
     {"MSG_FILEERROR",
-     "The chosen file cannot be used as a SCSI BIOS image: it cannot be read, it is empty, or it "
-     "is larger than 69,536 bytes. The flash memory has not been changed."},
+     "The chosen file cannot be used as a SCSI BIOS image. The flash memory has not been "
+     "changed."},
+    {"MSG_HOSTINIT",
+     "If no emulated host has been set up for you yet, run “sc820-host init” once, then start the "
+     "utility again."},
+    {"MSG_FILEUNREADABLE",
+     "It cannot be read: it is missing, it is not a regular file, or you may not read it."},
+    {"MSG_FILEEMPTY", "It is empty."},
+    {"MSG_FILETOOLARGE", "It is larger than 69,536 bytes."},
+    {"MSG_FILEUNVERIFIABLE",
+     "Its bytes from offset 68,000 on are not all zero. The card reads back 68,000 bytes, so this "
+     "image could never be verified."},
     {"MSG_WRITEERASEFAIL",
      "The card refused to erase the flash memory after the failed write. The flash memory holds an "
      "image that failed verification: write a BIOS image again, and do not restart the computer "

@@ -14,7 +14,7 @@ std::vector<std::string> RecordingBackend::alertMessages() const {
 
 int RecordingBackend::runAlert(const NSString& title, const NSString& message,
                                const char* defaultButton, const char* alternateButton,
-                               const char* otherButton) {
+                               const char* otherButton, const NSString& informativeText) {
     int answer = 1;
     if (!alertAnswers.empty()) {
         answer = alertAnswers.front();
@@ -22,7 +22,7 @@ int RecordingBackend::runAlert(const NSString& title, const NSString& message,
     }
     alerts.push_back({title.UTF8String(), message.UTF8String(), defaultButton ? defaultButton : "",
                       alternateButton ? alternateButton : "", otherButton ? otherButton : "",
-                      answer});
+                      answer, informativeText.UTF8String()});
     return answer;
 }
 
@@ -38,7 +38,8 @@ int RecordingBackend::runOpenPanel(const NSString& directory, const NSString*,
     return NSOKButton;
 }
 
-void RecordingBackend::terminate() {
+void RecordingBackend::terminate(int status) {
     ++terminateCount;
+    exitStatus = status;
     throw Terminated{};
 }

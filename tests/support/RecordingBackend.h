@@ -17,6 +17,7 @@ struct ShownAlert {
     std::string alternateButton;  // empty when there is none
     std::string otherButton;
     int answer;
+    std::string informativeText;  // empty when there is none
 };
 
 class RecordingBackend : public NSApplicationBackend {
@@ -29,6 +30,7 @@ public:
     std::vector<ShownAlert> alerts;
     std::vector<std::string> panelDirectories;
     int terminateCount = 0;
+    int exitStatus = -1;  // the status of the last terminate
     int stopModalCount = 0;
     int abortModalCount = 0;
 
@@ -36,10 +38,11 @@ public:
     std::vector<std::string> alertMessages() const;
 
     int runAlert(const NSString& title, const NSString& message, const char* defaultButton,
-                 const char* alternateButton, const char* otherButton) override;
+                 const char* alternateButton, const char* otherButton,
+                 const NSString& informativeText) override;
     int runOpenPanel(const NSString& directory, const NSString* file,
                      const std::vector<NSString>* types, NSString* chosen) override;
-    [[noreturn]] void terminate() override;
+    [[noreturn]] void terminate(int status) override;
     void stopModal() override { ++stopModalCount; }
     void abortModal() override { ++abortModalCount; }
 

@@ -6,10 +6,11 @@ AutomatedBackend::AutomatedBackend(NSApplicationBackend& shown, AutomatedUser& u
     : shown_(shown), user_(user) {}
 
 int AutomatedBackend::runAlert(const NSString& title, const NSString& message,
-                               const char* defaultButton, const char* alternateButton,
-                               const char*) {
+                               const char* defaultButton, const char* alternateButton, const char*,
+                               const NSString& informativeText) {
     return user_.answerAlert(title.UTF8String(), message.UTF8String(),
-                             defaultButton != nullptr ? defaultButton : "OK", alternateButton);
+                             defaultButton != nullptr ? defaultButton : "OK", alternateButton,
+                             informativeText.UTF8String());
 }
 
 int AutomatedBackend::runOpenPanel(const NSString& directory, const NSString*,
@@ -20,9 +21,9 @@ int AutomatedBackend::runOpenPanel(const NSString& directory, const NSString*,
     return result;
 }
 
-void AutomatedBackend::terminate() {
+void AutomatedBackend::terminate(int exitStatus) {
     user_.recordTerminate();
-    shown_.terminate();
+    shown_.terminate(exitStatus);
     std::abort();  // a backend's terminate never returns
 }
 

@@ -99,7 +99,8 @@ void Automation::fail(const std::string& text) {
 }
 
 int Automation::answerAlert(const std::string& title, const std::string& message,
-                            const char* defaultButton, const char* alternateButton) {
+                            const char* defaultButton, const char* alternateButton,
+                            const std::string& informativeText) {
     if (script_.atEnd()) fail("script ended while an alert is open: " + message);
     const ScriptStep& step = script_.take();
     if (step.kind != ScriptStep::Kind::answer) {
@@ -108,6 +109,7 @@ int Automation::answerAlert(const std::string& title, const std::string& message
     int answer = static_cast<int>(step.number);
     transcript_->writeLine({"alert", title, message, ButtonText(defaultButton),
                             ButtonText(alternateButton), std::to_string(answer)});
+    if (!informativeText.empty()) transcript_->writeLine({"informative", informativeText});
     return answer;
 }
 
@@ -146,7 +148,7 @@ void Automation::runIdleStep() {
     }
     if (script_.atEnd()) {
         transcript_->writeLine({"end"});
-        finish(0);
+        finish(kExitSuccess);
     }
     const ScriptStep& step = script_.take();
     if (step.answersQuestion()) fail(where(step) + ": no alert or open panel is open");

@@ -5,6 +5,11 @@
 // not fit, or a script that ends while a question is open, ends the program with an `error`
 // line and status 3; a script that ends while the program is idle ends it with `end` and
 // status 0, storing nothing, as Cancel would.
+//
+// Transcript lines (Transcript.h): `alert TITLE MESSAGE DEFAULT ALTERNATE ANSWER`, followed by
+// `informative TEXT` when the alert has an informative text beneath its message;
+// `panel DIRECTORY RESULT FILE`; `control NAME VALUE` (from `dump`); `terminate`; `end`;
+// `error TEXT`.
 #pragma once
 
 #include <QPointer>
@@ -14,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/window/ExitStatus.h"
 #include "platform/window/automation/AutomatedUser.h"
 #include "platform/window/automation/AutomationScript.h"
 #include "platform/window/automation/Transcript.h"
@@ -23,7 +29,7 @@ public:
     // Ends the program with the status; it does not return. Tests may pass one that throws.
     using Exit = std::function<void(int status)>;
     static void ExitProcess(int status);
-    static constexpr int kScriptFailureStatus = 3;
+    static constexpr int kScriptFailureStatus = kExitScriptError;
 
     Automation(AutomationScript script, std::unique_ptr<Transcript> transcript,
                Exit exit = ExitProcess);
@@ -32,8 +38,10 @@ public:
     // cannot be read, or holds a line that is not a step, ends the program with status 3.
     static std::unique_ptr<Automation> fromEnvironment();
 
+    // An informative text, when not empty, is written as an `informative` line after the
+    // alert's line.
     int answerAlert(const std::string& title, const std::string& message, const char* defaultButton,
-                    const char* alternateButton) override;
+                    const char* alternateButton, const std::string& informativeText = {}) override;
     // Returns 1 (a file chosen, *chosen set) or 0 (cancelled).
     int answerPanel(const std::string& directory, std::string* chosen) override;
 

@@ -34,7 +34,8 @@ void BatchUser::report(const std::string& line) const {
 }
 
 int BatchUser::answerAlert(const std::string& /*title*/, const std::string& message,
-                           const char* /*defaultButton*/, const char* alternateButton) {
+                           const char* /*defaultButton*/, const char* alternateButton,
+                           const std::string& /*informativeText*/) {
     std::string key = NSBundleKeyOfText(NSString(message));
     if (key.empty()) key = "MSG_UNKNOWN";
     const std::string line = key + ": " + OneLine(message);

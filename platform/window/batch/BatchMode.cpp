@@ -276,7 +276,7 @@ private:
 // Reached only without the automation layer over it: nobody can answer, so a question is
 // declined.
 int BatchBackend::runAlert(const NSString&, const NSString& message, const char*,
-                           const char* alternateButton, const char*) {
+                           const char* alternateButton, const char*, const NSString&) {
     std::fprintf(stderr, "%s\n", message.UTF8String().c_str());
     return alternateButton != nullptr ? 0 : 1;
 }
@@ -286,7 +286,8 @@ int BatchBackend::runOpenPanel(const NSString&, const NSString*, const std::vect
     return NSCancelButton;
 }
 
-void BatchBackend::terminate() {
+// The batch mode's status says how its request went, whatever the window would have ended with.
+void BatchBackend::terminate(int /*exitStatus*/) {
     ExitProgram(outcome_.status());
 }
 

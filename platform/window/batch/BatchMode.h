@@ -29,10 +29,11 @@ public:
     explicit BatchBackend(const BatchOutcome& outcome) : outcome_(outcome) {}
 
     int runAlert(const NSString& title, const NSString& message, const char* defaultButton,
-                 const char* alternateButton, const char* otherButton) override;
+                 const char* alternateButton, const char* otherButton,
+                 const NSString& informativeText) override;
     int runOpenPanel(const NSString& directory, const NSString* file,
                      const std::vector<NSString>* types, NSString* chosen) override;
-    [[noreturn]] void terminate() override;
+    [[noreturn]] void terminate(int exitStatus) override;
     void stopModal() override {}
     void abortModal() override {}
 

@@ -181,16 +181,22 @@ int TerminalBackend::runModal(Modal& modal) {
 
 int TerminalBackend::runAlert(const NSString& title, const NSString& message,
                               const char* defaultButton, const char* alternateButton,
-                              const char* otherButton) {
+                              const char* otherButton, const NSString& informativeText) {
     const char* ok = defaultButton != nullptr ? defaultButton : "OK";
+    // The informative text stands beneath the message, after a blank line, as in the window.
+    NSString text = message;
+    if (informativeText.length() != 0) {
+        text.appendString(NSString("\n\n"));
+        text.appendString(informativeText);
+    }
     if (!TerminalSession::active()) {
         // Nobody can answer: report it and refuse where refusing is possible.
-        std::fprintf(stderr, "%s: %s\n", title.UTF8String().c_str(), message.UTF8String().c_str());
+        std::fprintf(stderr, "%s: %s\n", title.UTF8String().c_str(), text.UTF8String().c_str());
         return alternateButton != nullptr ? 0 : 1;
     }
     const std::wstring alternate = alternateButton != nullptr ? Wide(alternateButton) : L"";
     const std::wstring other = otherButton != nullptr ? Wide(otherButton) : L"";
-    AlertBox box(Wide(title), Wide(message), Wide(ok),
+    AlertBox box(Wide(title), Wide(text), Wide(ok),
                  alternateButton != nullptr ? &alternate : nullptr,
                  otherButton != nullptr ? &other : nullptr);
     return runModal(box);

@@ -26,7 +26,8 @@ public:
     void stop();
 
     int runAlert(const NSString& title, const NSString& message, const char* defaultButton,
-                 const char* alternateButton, const char* otherButton) override;
+                 const char* alternateButton, const char* otherButton,
+                 const NSString& informativeText) override;
     int runOpenPanel(const NSString& directory, const NSString* file,
                      const std::vector<NSString>* types, NSString* chosen) override;
     void stopModal() override;

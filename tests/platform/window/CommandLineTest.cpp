@@ -120,7 +120,11 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(ProgramCase{"Help", {"--help"}, 0, "--version"},
                     ProgramCase{"Version", {"--version"}, 0, "sc820-utility 1.0.2"},
                     ProgramCase{"Unknown", {"--bogus"}, 2, "Usage:"},
-                    ProgramCase{"NoDisplay", {}, 1, "no display"}),
+                    ProgramCase{"NoDisplay",
+                                {},
+                                1,
+                                "no display and no terminal: run it on a terminal, for example ssh "
+                                "-t HOST sc820-utility"}),
     [](const testing::TestParamInfo<ProgramCase>& param) { return std::string(param.param.name); });
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <QDialog>
 #include <QFile>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QRadioButton>
@@ -200,6 +201,29 @@ TEST_F(MainWindowTest, SetStateTurnsAnExclusiveButtonOff) {
     disabled->setState(1);
     enabled->setState(1);
     EXPECT_EQ(disabled->state(), 0);
+}
+
+// The alert box shows its message and its informative text as plain text, never as markup.
+TEST_F(MainWindowTest, TheAlertBoxShowsBothTextsPlain) {
+    window_->show();
+    std::vector<std::tuple<QString, Qt::TextFormat, QString, Qt::TextFormat>> seen;
+    QTimer::singleShot(0, [&seen] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) return;
+        auto* text = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+        auto* info = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"));
+        if (text != nullptr && info != nullptr)
+            seen.emplace_back(text->text(), text->textFormat(), info->text(), info->textFormat());
+        box->button(QMessageBox::Cancel) ? box->reject() : box->accept();
+    });
+    EXPECT_EQ(RunAlertBox(NSString("Title"), NSString("Write <i>now</i>?"), "OK", "Cancel", nullptr,
+                          NSString("/home/me/<b>x</b>.bin\n4 bytes")),
+              0);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(std::get<0>(seen[0]), "Write <i>now</i>?");
+    EXPECT_EQ(std::get<1>(seen[0]), Qt::PlainText);
+    EXPECT_EQ(std::get<2>(seen[0]), "/home/me/<b>x</b>.bin\n4 bytes");
+    EXPECT_EQ(std::get<3>(seen[0]), Qt::PlainText);
 }
 
 // The automation engine over the main window, writing its transcript to a file; the exit it

@@ -1,0 +1,11 @@
+// Message digests: SHA-256 of a block of memory.
+#pragma once
+
+#include <cstdint>
+
+using CC_LONG = uint32_t;
+inline constexpr int CC_SHA256_DIGEST_LENGTH = 32;
+
+// Writes the SHA-256 digest of len bytes at data into md (CC_SHA256_DIGEST_LENGTH bytes) and
+// returns md.
+unsigned char* CC_SHA256(const void* data, CC_LONG len, unsigned char* md);
