@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QCryptographicHash>
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -15,6 +14,8 @@
 #include <ctime>
 #include <vector>
 
+#include "common/FileIO.h"
+#include "platform/foundation/CommonDigest.h"
 #include "platform/foundation/Foundation.h"
 
 namespace {
@@ -83,45 +84,27 @@ std::vector<Copy> CopiesOfKind(int folder, const std::string& kind) {
 bool HoldsBytes(int folder, const std::string& name, const uint8_t* bytes, size_t length) {
     const int fd = openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
-    std::vector<uint8_t> held(length + 1);
-    size_t got = 0;
-    while (got < held.size()) {
-        const ssize_t n = read(fd, held.data() + got, held.size() - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        got += static_cast<size_t>(n);
-    }
+    std::vector<uint8_t> held;
+    const bool read = sc820::ReadAtMost(fd, length, &held, length);
     close(fd);
-    return got == length && std::equal(bytes, bytes + length, held.begin());
-}
-
-bool WriteAll(int fd, const uint8_t* bytes, size_t length) {
-    while (length > 0) {
-        const ssize_t n = write(fd, bytes, length);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = ENOSPC;
-            return false;
-        }
-        bytes += n;
-        length -= static_cast<size_t>(n);
-    }
-    return true;
+    return read && held.size() == length && std::equal(bytes, bytes + length, held.begin());
 }
 
 std::string CopyName(const std::string& kind, const uint8_t* bytes, size_t length) {
-    const QByteArray digest =
-        QCryptographicHash::hash(
-            QByteArrayView(reinterpret_cast<const char*>(bytes), static_cast<qsizetype>(length)),
-            QCryptographicHash::Sha256)
-            .toHex()
-            .left(8);
+    unsigned char digest[CC_SHA256_DIGEST_LENGTH];
+    CC_SHA256(bytes, static_cast<CC_LONG>(length), digest);
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string prefix;
+    for (size_t i = 0; i < 4; ++i) {  // the first 8 hex digits
+        prefix += kHex[digest[i] >> 4];
+        prefix += kHex[digest[i] & 0xF];
+    }
     char stamp[32];
     const time_t now = time(nullptr);
     struct tm utc {};
     gmtime_r(&now, &utc);
     strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
-    return kind + "-" + stamp + "-" + digest.toStdString() + ".bin";
+    return kind + "-" + stamp + "-" + prefix + ".bin";
 }
 
 // Writes the copy under a temporary name, flushes it and renames it into place.
@@ -136,7 +119,8 @@ bool WriteCopy(int folder, const std::string& name, const uint8_t* bytes, size_t
         *detail = Failure("cannot create " + temporary);
         return false;
     }
-    bool ok = WriteAll(fd, bytes, length) && fsync(fd) == 0;
+    bool ok = sc820::WriteAll(fd, std::string_view(reinterpret_cast<const char*>(bytes), length)) &&
+              fsync(fd) == 0;
     if (!ok) *detail = Failure("cannot write " + temporary);
     if (close(fd) != 0 && ok) {
         ok = false;
