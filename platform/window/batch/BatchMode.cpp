@@ -12,6 +12,7 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+#include "common/FileIO.h"
 #include "platform/window/ExitCleanup.h"
 #include "platform/window/ExitStatus.h"
 #include "platform/window/NibLoader.h"
@@ -86,20 +87,7 @@ bool WriteFileWhole(const std::string& path, const void* bytes, size_t length, s
         return false;
     }
     fchmod(fd, 0644);
-    const auto* p = static_cast<const uint8_t*>(bytes);
-    size_t left = length;
-    bool ok = true;
-    while (ok && left > 0) {
-        const ssize_t n = write(fd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = ENOSPC;
-            ok = false;
-            break;
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
+    bool ok = sc820::WriteAll(fd, std::string_view(static_cast<const char*>(bytes), length));
     ok = ok && fsync(fd) == 0;
     ok = close(fd) == 0 && ok;
     ok = ok && rename(temporary.c_str(), path.c_str()) == 0;
