@@ -49,11 +49,6 @@ constexpr char kFooter[] =
     "  what a change replaces can be kept in ${XDG_STATE_HOME:-$HOME/.local/state}/sc820/backups.\n"
     "  Each message is one line on standard error, naming its message key.\n"
     "\n"
-    "Exit status: 0 success; 1 a failure or refusal reported by a message (on the card, in\n"
-    "the start-up checks, or no copy kept); 2 a wrong command line or an unusable FILE;\n"
-    "3 an automation script that cannot be followed; 4 declined (Cancel, or a question\n"
-    "without --yes and no terminal).\n"
-    "\n"
     "Qt options, handed to the window system:\n"
     "  -platform NAME        the display platform (xcb, wayland, offscreen, ...)\n"
     "  -display DISPLAY      the X display to use\n"
@@ -67,10 +62,12 @@ constexpr char kFooter[] =
     "\n"
     "Without a display the terminal interface starts on a terminal; over SSH use ssh -t.\n"
     "\n"
-    "Exit status: 0 the program ended as you chose (window closed, Cancel, --help,\n"
-    "--version); 1 an alert reported a failure or refusal and ended it, or there is no\n"
-    "display and no terminal; 2 a wrong command line; 3 an automation script error;\n"
-    "4 you declined at the start-up question; 130 interrupted (Ctrl-C).";
+    "Exit status: 0 success, or the program ended as you chose (window closed, Cancel,\n"
+    "--help, --version); 1 a failure or refusal reported by a message (on the card, in the\n"
+    "start-up checks, no copy kept), or no display and no terminal; 2 a wrong command line\n"
+    "or an unusable FILE; 3 an automation script error; 4 you declined (the start-up\n"
+    "question, or a question without --yes and no terminal); 128 + the signal when ended\n"
+    "by one (130 for Ctrl-C).";
 
 void Describe(CLI::App& app, CommandLineOptions& options) {
     app.description(

@@ -64,7 +64,8 @@ INSTANTIATE_TEST_SUITE_P(
             ""},
         // A Qt option without its value is not Qt's to take: the parser refuses it.
         ParseCase{"QtOptionMissingValue", {kProgram, "-platform"}, 2, false, {}, "", "Usage:"},
-        ParseCase{"HelpNamesTheExitStatuses", {kProgram, "--help"}, 0, false, {}, "4 declined", ""},
+        ParseCase{
+            "HelpNamesTheExitStatuses", {kProgram, "--help"}, 0, false, {}, "4 you declined", ""},
         ParseCase{"GroupWithoutSubcommand", {kProgram, "flash"}, 2, false, {}, "", "Usage:"},
         ParseCase{
             "SubcommandWithoutFile", {kProgram, "config", "import"}, 2, false, {}, "", "FILE"},
