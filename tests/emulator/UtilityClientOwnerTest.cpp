@@ -27,11 +27,18 @@ public:
         if (pid_ == 0) {
             close(fds[0]);
             IOReturn result = ClaimUtilityClient(HostPaths(root));
+            // The child says when it runs, so the owner is never killed before the child has
+            // given up its copies of the claim.
+            int ready[2] = {-1, -1};
+            if (forks && pipe(ready) != 0) _exit(1);
             pid_t child = forks ? fork() : 0;
             if (forks && child == 0) {
+                if (write(ready[1], "x", 1) != 1) _exit(1);
                 pause();
                 _exit(0);
             }
+            char byte = 0;
+            if (forks && read(ready[0], &byte, 1) != 1) _exit(1);
             if (write(fds[1], &result, sizeof result) != sizeof result) _exit(1);
             if (write(fds[1], &child, sizeof child) != sizeof child) _exit(1);
             pause();
