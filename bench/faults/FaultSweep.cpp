@@ -360,8 +360,10 @@ void SweepUtility(const std::string& name, const std::vector<std::string>& scrip
     const Disk old = disk();
     std::map<std::string, unsigned> counts;
     const Transcript reference = run(script, "open:0", &counts);
-    if (!reference.error.empty())
+    if (!reference.error.empty()) {
+        ++tally.unfitted;
         std::cout << name << " itself failed: " << reference.error << "\n";
+    }
     const Disk fresh = disk();
     for (int k = 0; k < static_cast<int>(Kind::count); ++k) {
         const char* kind = faults::kKindNames[k];

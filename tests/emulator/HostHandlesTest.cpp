@@ -175,9 +175,9 @@ TEST_F(HostHandlesTest, AChangeMadeBetweenTwoOperationsIsSeenByTheSecond) {
          [](HostHandlesTest& t) { t.replaceFile("eeprom.bin", testhost::PatternRecord(4)); },
          [](HostHandlesTest& t) { return t.readRecord(); }, [&] { return defaultRecord; },
          [&] { return testhost::PatternRecord(4); }},
-        // What a coarse clock can make of a replacement: the same size and the same times. The
-        // new inode and change time cannot be forced here, so this row holds the cache to its
-        // contract only where a weaker version check would be fooled.
+        // What a coarse clock can make of a replacement: the same size and the same times. A
+        // test cannot give the new file the old inode and change time, so this row catches a
+        // cache that trusts size and times (or less) and does not compare the bytes.
         {"a state of the same size and times put in place",
          [](HostHandlesTest& t) { t.replaceStateAlike(); },
          [&](HostHandlesTest& t) { return status(t.masterPort()); },
