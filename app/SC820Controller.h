@@ -121,4 +121,12 @@ private:
     // One command round trip on a fresh connection (card/).
     int sendStructureIn(int selector, void* structure, uint32_t size);
     int sendStructureOut(int selector, void* structure, uint32_t size);
+    // Without the driver nothing can be done: the message is shown and the program ends. While
+    // a Write changes the flash, ending at once would leave part of an image in it: the failure
+    // is held instead, the command counts as refused (so the Write goes on to verify and to
+    // erase what failed), and settleChannel shows the message and ends the program afterwards.
+    int failChannel(const char* messageKey);
+    void settleChannel();
+    bool holdChannelFailures_ = false;
+    const char* heldChannelFailure_ = nullptr;
 };

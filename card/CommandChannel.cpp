@@ -6,37 +6,51 @@
 #include "driverif/CommandCodes.h"
 #include "driverif/DriverNames.h"
 
-namespace {
-
-// Nothing can be done without the driver: tell the user and end the program.
-[[noreturn]] void FailChannel(SC820Controller* controller, const char* messageKey) {
+int SC820Controller::failChannel(const char* messageKey) {
+    if (holdChannelFailures_) {
+        if (heldChannelFailure_ == nullptr) heldChannelFailure_ = messageKey;
+        return 0;
+    }
     ShowAlert(messageKey, AlertButtons::ok);
-    NSApp->terminate(controller, kExitFailure);
+    NSApp->terminate(this, kExitFailure);
+    return 0;
 }
 
-}  // namespace
+void SC820Controller::settleChannel() {
+    holdChannelFailures_ = false;
+    const char* held = heldChannelFailure_;
+    heldChannelFailure_ = nullptr;
+    if (held != nullptr) failChannel(held);
+}
 
 int SC820Controller::getPort() {
     mach_port_t masterPort = 0;
     io_iterator_t iterator = 0;
+    mDeviceRef = 0;
+    auto fail = [&](const char* messageKey) {
+        if (iterator != 0) IOObjectRelease(iterator);
+        if (masterPort != 0) mach_port_deallocate(mach_task_self(), masterPort);
+        if (mDeviceRef != 0) IOObjectRelease(mDeviceRef);
+        mDeviceRef = 0;
+        return failChannel(messageKey);
+    };
 
-    if (IOMasterPort(MACH_PORT_NULL, &masterPort) != KERN_SUCCESS) FailChannel(this, MSG_SLOTERROR);
+    if (IOMasterPort(MACH_PORT_NULL, &masterPort) != KERN_SUCCESS) return fail(MSG_SLOTERROR);
     CFMutableDictionaryRef matching = IOServiceMatching(kUtilityDriverClass);
-    if (matching == nullptr) FailChannel(this, MSG_SLOTERROR);
+    if (matching == nullptr) return fail(MSG_SLOTERROR);
     // The search takes the dictionary over, whatever its outcome.
     if (IOServiceGetMatchingServices(masterPort, matching, &iterator) != KERN_SUCCESS) {
-        FailChannel(this, MSG_SLOTERROR);
+        return fail(MSG_SLOTERROR);
     }
 
     // The command goes to the last service yielded; each earlier one is released on the way.
-    mDeviceRef = 0;
     while (io_service_t service = IOIteratorNext(iterator)) {
         if (mDeviceRef != 0) IOObjectRelease(mDeviceRef);
         mDeviceRef = service;
     }
-    if (mDeviceRef == 0) FailChannel(this, MSG_INITIALIZE);
+    if (mDeviceRef == 0) return fail(MSG_INITIALIZE);
     if (IOServiceOpen(mDeviceRef, mach_task_self(), 0, &mDataPort) != KERN_SUCCESS) {
-        FailChannel(this, MSG_INITIALIZE);
+        return fail(MSG_INITIALIZE);
     }
 
     // mDeviceRef stays held until rereasePort.
@@ -61,7 +75,7 @@ int SC820Controller::rereasePort() {
 }
 
 int SC820Controller::sendStructureIn(int selector, void* structure, uint32_t size) {
-    getPort();
+    if (getPort() == 0) return 0;
     kern_return_t status = io_connect_method_scalarI_structureI(
         mDataPort, selector, nullptr, 0, static_cast<char*>(structure), size);
     rereasePort();
@@ -69,7 +83,7 @@ int SC820Controller::sendStructureIn(int selector, void* structure, uint32_t siz
 }
 
 int SC820Controller::sendStructureOut(int selector, void* structure, uint32_t size) {
-    getPort();
+    if (getPort() == 0) return 0;
     // The size is in-out; what the driver reports back is not needed.
     mach_msg_type_number_t outputSize = size;
     kern_return_t status = io_connect_method_scalarI_structureO(

@@ -102,11 +102,13 @@ void SC820Controller::act_write(id /*sender*/) {
         return;
     }
     if (!keepFlashCopy()) return;
+    holdChannelFailures_ = true;
 
     // Programming over contents the card refused to erase could only corrupt the BIOS that is
     // there: nothing is written, and the flash and the version field stay as they are.
     if (length >= kEraseThreshold && doEraseFlash() == 0) {
         ShowAlert(MSG_ERASEFAIL, AlertButtons::ok);
+        settleChannel();
         setConfigWindow();
         return;
     }
@@ -127,6 +129,7 @@ void SC820Controller::act_write(id /*sender*/) {
         eraseAfterFailedWrite();
         return;
     }
+    settleChannel();
     if (out_verSCSIBIOS != nullptr) out_verSCSIBIOS->setStringValue(kVersionUpdated);
     ShowAlert(MSG_WRITESUCCESS, AlertButtons::ok);
     setConfigWindow();
@@ -139,6 +142,7 @@ void SC820Controller::eraseAfterFailedWrite() {
     ShowAlert(MSG_WRITEFAIL, AlertButtons::ok);
     const bool erased = doEraseFlash() != 0;
     if (!erased) ShowAlert(MSG_WRITEERASEFAIL, AlertButtons::ok);
+    settleChannel();
     setConfigWindow();
     if (out_verSCSIBIOS != nullptr) out_verSCSIBIOS->setStringValue(erased ? kVersionErased : "");
 }

@@ -1,9 +1,11 @@
 // Fails each file operation of a writer in turn (the Nth open, write, flush or rename, for
 // every N) and checks after each run that every record, the flash and the state are the old or
 // the new, never torn, and that what the writer reported is what is on the disk. The writers:
-// each verb of sc820-host that writes (with the failing library preloaded), and the utility
-// driver's commands as a Write and an Erase send them (in this process). Prints the points
-// injected and the false reports; exits 1 when there is a false report or a torn file.
+// each verb of sc820-host that writes (with the failing library preloaded), the utility
+// driver's commands as a Write and an Erase send them (in this process), and the real utility
+// doing a Write then closing its window, and an Erase (failed with EIO and with ENOSPC).
+// Prints the points injected and the false reports; exits 1 when there is a false report, a
+// torn file or a utility run whose script could not be fitted to its alerts.
 //
 //   fault_sweep [--sample N]   at most N points per kind of operation and writer (all when 0)
 #include <sys/stat.h>
@@ -36,6 +38,8 @@ struct Tally {
     unsigned points = 0;
     unsigned falseReports = 0;
     unsigned torn = 0;
+    unsigned refitted = 0;  // utility runs whose alerts differed from the script's
+    unsigned unfitted = 0;  // utility runs whose script could not be fitted
 };
 
 std::string Db(const TempHost& host, const char* name) {
@@ -233,16 +237,79 @@ void SweepDriver(const std::string& name, const std::vector<Step>& steps, unsign
     }
 }
 
-// The utility itself: a setting changed and the window closed, which stores the record. The
-// record is changed exactly when the utility says it is stored.
-void SweepUtilityClose(const TempDir& work, unsigned sample, Tally& tally) {
-    TempHost host;
-    const std::string script = work.path() + "/script";
-    const std::string transcript = work.path() + "/transcript";
-    WriteFileBytes(script, "answer 1\nselect out_hostSCSIID 5\nclose\nanswer 1\npress cancel\n");
-    auto run = [&](const std::string& spec, std::map<std::string, unsigned>* counts) {
-        std::remove(transcript.c_str());
+// The real utility, end to end, driven by an automation script. A failed file operation may
+// add or remove alerts, so the script cannot be fixed in advance: each run is repeated, with
+// the same failure, with an answer added where an alert was left unanswered (its default, 1)
+// or taken away where none came, until the script fits. What the transcript then reports is
+// checked against the disk.
+struct Transcript {
+    std::vector<std::string> alerts;  // messages, in order
+    std::string version = "<none>";   // out_verSCSIBIOS at the last dump
+    std::string error;                // the script error, if any
+};
+
+Transcript ParseTranscript(const std::string& text) {
+    Transcript t;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        std::vector<std::string> fields;
+        std::istringstream parts(line);
+        for (std::string field; std::getline(parts, field, '\t');) fields.push_back(field);
+        if (fields.size() >= 3 && fields[0] == "alert") t.alerts.push_back(fields[2]);
+        if (fields.size() >= 3 && fields[0] == "control" && fields[1] == "out_verSCSIBIOS")
+            t.version = fields[2];
+        if (fields.size() >= 1 && fields[0] == "error")
+            t.error = fields.size() > 1 ? fields[1] : "?";
+    }
+    return t;
+}
+
+// Fits `lines` to the run that ended in `error`; false when the error is not about answers.
+bool FitScript(const std::string& error, std::vector<std::string>* lines) {
+    if (error.rfind("script ended while an alert is open", 0) == 0) {
+        lines->push_back("answer 1");
+        return true;
+    }
+    if (error.rfind("line ", 0) != 0) return false;
+    const size_t at = std::stoul(error.substr(5)) - 1;
+    if (at >= lines->size()) return false;
+    if (error.find("an alert is open and needs an answer") != std::string::npos) {
+        lines->insert(lines->begin() + static_cast<std::ptrdiff_t>(at), "answer 1");
+        return true;
+    }
+    if (error.find("no alert or open panel is open") != std::string::npos) {
+        lines->erase(lines->begin() + static_cast<std::ptrdiff_t>(at));
+        return true;
+    }
+    return false;
+}
+
+struct Texts {
+    std::string stored = "The configuration has been stored on the card.";
+    std::string written = "The SCSI BIOS image has been written and verified.";
+    std::string writeFailed = "The flash memory read back differs from the image file.";
+    std::string eraseRefused = "The card refused to erase the flash memory.";
+};
+
+bool Says(const Transcript& t, const std::string& text) {
+    for (const std::string& message : t.alerts)
+        if (message.rfind(text, 0) == 0) return true;
+    return false;
+}
+
+struct UtilityRun {
+    const TempHost& host;
+    const TempDir& work;
+
+    Transcript operator()(const std::vector<std::string>& lines, const std::string& spec,
+                          std::map<std::string, unsigned>* counts) const {
+        const std::string script = work.path() + "/script";
+        const std::string transcript = work.path() + "/transcript";
         const std::string countsFile = work.path() + "/counts";
+        std::string text;
+        for (const std::string& line : lines) text += line + "\n";
+        WriteFileBytes(script, text);
+        std::remove(transcript.c_str());
         std::string out;
         RunProgram({SC820_UTILITY_BINARY}, &out,
                    {"SC820_HOST_ROOT=" + host.root(), "SC820_AUTOMATION=" + script,
@@ -253,30 +320,80 @@ void SweepUtilityClose(const TempDir& work, unsigned sample, Tally& tally) {
         std::istringstream in(ReadFileBytes(countsFile));
         for (std::string kind; in >> kind;) in >> (*counts)[kind];
         std::remove(countsFile.c_str());
-        return ReadFileBytes(transcript).find("The configuration has been stored on the card.") !=
-               std::string::npos;
+        return ParseTranscript(ReadFileBytes(transcript));
+    }
+};
+
+struct Disk {
+    std::string flash;
+    std::string record;
+};
+
+// Every outcome the transcript reports must be what is on the disk; "" when all are.
+std::string Judge(const Transcript& t, const Disk& old, const Disk& fresh, const Disk& now) {
+    const Texts texts;
+    const std::string erased = Flash('\xFF');
+    const bool failedWrite = Says(t, texts.writeFailed);
+    if (Says(t, texts.stored) && now.record != fresh.record) return "stored, record kept";
+    if (!Says(t, texts.stored) && now.record != old.record) return "not stored, record changed";
+    if (Says(t, texts.written) && now.flash != fresh.flash) return "written, flash not the image";
+    if (Says(t, texts.eraseRefused) && !failedWrite && now.flash != old.flash)
+        return "erase refused, flash changed";
+    if (t.version == "updated." && now.flash != fresh.flash) return "version updated, flash not";
+    if (t.version == "0" && now.flash != erased) return "version 0, flash not erased";
+    if (t.version == "3.1.4" && now.flash != old.flash) return "old version, flash changed";
+    // A failed write is followed by an erase; only a refused one may leave something else.
+    if (failedWrite && t.version != "" && now.flash != erased) return "failed write not erased";
+    if (!failedWrite && now.flash != old.flash && now.flash != fresh.flash && now.flash != erased)
+        return "flash neither old, new nor erased";
+    return "";
+}
+
+void SweepUtility(const std::string& name, const std::vector<std::string>& script,
+                  const TempDir& work, unsigned sample, Tally& tally) {
+    TempHost host;
+    const UtilityRun run{host, work};
+    auto disk = [&] {
+        return Disk{ReadFileBytes(Db(host, "flash.bin")), ReadFileBytes(Db(host, "eeprom.bin"))};
     };
-    std::map<std::string, unsigned> counts;
     host.hostOk({"init", "--force"});
-    if (!run("open:0", &counts)) std::cout << "the close scenario itself did not store\n";
+    const Disk old = disk();
+    std::map<std::string, unsigned> counts;
+    const Transcript reference = run(script, "open:0", &counts);
+    if (!reference.error.empty()) {
+        ++tally.unfitted;
+        std::cout << name << " itself failed: " << reference.error << "\n";
+    }
+    const Disk fresh = disk();
     for (int k = 0; k < static_cast<int>(Kind::count); ++k) {
         const char* kind = faults::kKindNames[k];
         for (unsigned n : Points(counts[kind], sample)) {
-            host.hostOk({"init", "--force"});
-            const std::string before = ReadFileBytes(Db(host, "eeprom.bin"));
-            std::map<std::string, unsigned> seen;
-            const bool reported = run(std::string(kind) + ":" + std::to_string(n) + ":5", &seen);
-            ++tally.points;
-            const bool stored = ReadFileBytes(Db(host, "eeprom.bin")) != before;
-            if (stored != reported) {
-                ++tally.falseReports;
-                std::cout << "false report: utility close " << kind << " " << n << ": "
-                          << (reported ? "reported stored" : "reported not stored") << ", record "
-                          << (stored ? "stored" : "kept") << "\n";
-            }
-            if (std::string why = Torn(host); !why.empty()) {
-                ++tally.torn;
-                std::cout << "torn: utility close " << kind << " " << n << ": " << why << "\n";
+            for (int error : {EIO, ENOSPC}) {
+                const std::string spec =
+                    std::string(kind) + ":" + std::to_string(n) + ":" + std::to_string(error);
+                std::vector<std::string> lines = script;
+                Transcript t;
+                for (int attempt = 0; attempt < 8; ++attempt) {
+                    host.hostOk({"init", "--force"});
+                    std::map<std::string, unsigned> seen;
+                    t = run(lines, spec, &seen);
+                    if (t.error.empty() || !FitScript(t.error, &lines)) break;
+                    if (attempt == 0) ++tally.refitted;
+                }
+                ++tally.points;
+                const std::string label = "utility " + name + " " + spec;
+                if (!t.error.empty()) {
+                    ++tally.unfitted;
+                    std::cout << "script not fitted: " << label << ": " << t.error << "\n";
+                }
+                if (std::string why = Judge(t, old, fresh, disk()); !why.empty()) {
+                    ++tally.falseReports;
+                    std::cout << "false report: " << label << ": " << why << "\n";
+                }
+                if (std::string why = Torn(host); !why.empty()) {
+                    ++tally.torn;
+                    std::cout << "torn: " << label << ": " << why << "\n";
+                }
             }
         }
     }
@@ -310,8 +427,16 @@ int main(int argc, char** argv) {
     for (const Verb& verb : verbs) SweepVerb(verb, work, sample, tally);
     SweepDriver("Write then close", WriteThenClose(), sample, tally);
     SweepDriver("Erase", {{kEraseFlash, std::vector<uint8_t>(2, 0)}}, sample, tally);
-    SweepUtilityClose(work, sample, tally);
+    const std::string chosen = work.path() + "/chosen";
+    WriteFileBytes(chosen, std::string(5000, '\x44'));
+    SweepUtility("Write then close",
+                 {"answer 1", "press write", "answer 1", "choose " + chosen, "answer 1", "answer 1",
+                  "dump", "select out_hostSCSIID 5", "close", "answer 1", "press cancel"},
+                 work, sample, tally);
+    SweepUtility("Erase", {"answer 1", "press erase", "answer 1", "dump", "press cancel"}, work,
+                 sample, tally);
     std::cout << "points injected: " << tally.points << "\nfalse reports: " << tally.falseReports
-              << "\ntorn files: " << tally.torn << "\n";
-    return tally.falseReports == 0 && tally.torn == 0 ? 0 : 1;
+              << "\ntorn files: " << tally.torn << "\nutility runs refitted: " << tally.refitted
+              << "\nutility scripts not fitted: " << tally.unfitted << "\n";
+    return tally.falseReports == 0 && tally.torn == 0 && tally.unfitted == 0 ? 0 : 1;
 }

@@ -2,13 +2,14 @@
 // the driver's state file and the flash, the parsed kernel state and the card's records, each
 // tied to the identity of the file it came from. A flash sweep makes some hundred kernel
 // operations; opening, reading and parsing the same files for each of them would cost more
-// than the operations themselves. Nothing here is trusted blindly: every use first asks the
-// file system whether the path still names the same file (and, for contents, the same
-// version of it), so that a file replaced by another process (sc820-host, the driver tools, a
-// second utility, `init --force`) is read afresh and a descriptor on a replaced file is never
-// used. Two things are asked less often: the lock file and the user-client claim are checked
-// again when the state file is another version than the one last seen, since they change only
-// when a host is made anew, and making a host writes a new state file.
+// than the operations themselves (the small state file is read each time, to compare its bytes
+// with those the cached state was parsed from; only the parse is saved). Nothing here is
+// trusted blindly: every use first asks the file system whether the path still names the same
+// file (and, for contents, the same version of it), so that a file replaced by another process
+// (sc820-host, the driver tools, a second utility, `init --force`) is read afresh and a
+// descriptor on a replaced file is never used. Two things are asked less often: the lock file and
+// the user-client claim are checked again when the state file is another version than the one last
+// seen, since they change only when a host is made anew, and making a host writes a new state file.
 //
 // Everything here is used while holding `operations`, which HostLock and HostView take and which
 // serialises this process's own threads on the host; the descriptors and the records are used
@@ -132,7 +133,10 @@ struct HostHandles {
     // The kernel state last read or saved, shared read-only with the sessions that use it.
     // Not pinned (see VersionPin): a replaced state held open would keep its blocks in use
     // until this process looks again, so that whether a full disk has room would depend on it.
+    // Without a pin the version alone could be fooled by a coarse clock, so the cached state
+    // also keeps the bytes it stands for, and stands only while the file holds those bytes.
     std::optional<FileVersion> stateVersion;
+    std::string stateBytes;
     uint64_t stateGeneration = 0;  // counts the versions cached, so that no count repeats
     std::shared_ptr<const HostState> state;
     // Whether that state was read or saved under a lock confirmed to be on the host's lock
@@ -151,6 +155,10 @@ struct HostHandles {
 // that works on many hosts one after another (a test run) does not pile up descriptors. A session
 // holds its host's handles for its span, so letting go never closes a descriptor in use.
 std::shared_ptr<HostHandles> HandlesOf(const std::string& root);
+
+// Whether the cached state stands for the state file now: the same version, and the same bytes
+// in it (read again: small, and bounded by the state file's limit).
+bool CachedStateCurrent(const HostHandles& kept, const std::optional<FileVersion>& version);
 
 // Counts the fork()s this process descends from; a child sees a new value at once.
 unsigned ProcessGeneration();

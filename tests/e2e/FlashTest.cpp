@@ -341,6 +341,30 @@ TEST_F(Flash, ASignalDuringAWriteLetsItFinishAndThenEndsTheProgram) {
     EXPECT_EQ(r.alertMessages(), std::vector<std::string>{text(MSG_START)});
     EXPECT_EQ(r.lastKind(), "terminate");
     EXPECT_EQ(eeprom().HA_ScsiID, 5);
+
+    // A driver that cannot be opened in the middle of the sweeps (the state file unreadable
+    // once, at about the 16th chunk written) ends the program as well, but only after the
+    // Write has verified and erased what failed.
+    host.hostOk({"init", "--force"});
+    runner = {"/usr/bin/strace",
+              "-qq",
+              "-o",
+              "/dev/null",
+              "-P",
+              host.root() + "/var/db/sc820/state.json",
+              "-e",
+              "trace=openat",
+              "-e",
+              "inject=openat:error=EIO:when=260"};
+    WriteFileBytes(file, Image(30000, 8));
+    const RunResult lost =
+        run("answer 1\npress write\nanswer 1\nchoose " + file + "\nanswer 1\nanswer 1\nanswer 1\n");
+    EXPECT_EQ(lost.exitCode, 1) << lost.output;
+    EXPECT_EQ(lost.alertMessages(),
+              (std::vector<std::string>{text(MSG_START), text(MSG_WRITE), text(MSG_WRITESTART),
+                                        text(MSG_WRITEFAIL), text(MSG_INITIALIZE)}));
+    EXPECT_TRUE(flash() == kErased);
+    EXPECT_EQ(host.commandCounts()[kEraseFlash], 2);
 }
 
 TEST_F(Flash, ASecondRunSeesWhatTheFirstWrote) {

@@ -538,6 +538,7 @@ TEST_F(TerminalScreen, TheTerminalIsRestoredHoweverTheProgramEnds) {
         const char* name;
         std::function<void(TerminalProgram&)> end;
         int status;
+        bool atStartQuestion = false;  // ended while the start-up question is open
     } cases[] = {
         {"Cancel button", [](TerminalProgram& p) { p.send("c"); }, 0},
         {"close and store",
@@ -551,14 +552,28 @@ TEST_F(TerminalScreen, TheTerminalIsRestoredHoweverTheProgramEnds) {
         {"SIGTERM", [](TerminalProgram& p) { p.signal(SIGTERM); }, 128 + SIGTERM},
         {"hang-up", [](TerminalProgram& p) { p.signal(SIGHUP); }, 128 + SIGHUP},
         {"crash", [](TerminalProgram& p) { p.signal(SIGSEGV); }, 128 + SIGSEGV},
+        {"SIGTERM at the start-up question", [](TerminalProgram& p) { p.signal(SIGTERM); },
+         128 + SIGTERM, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        host.hostOk({"init", "--force"});
         auto program = start();
-        reachMainScreen(*program);
+        if (c.atStartQuestion) {
+            ASSERT_TRUE(program->waitForText("Continue?")) << program->screen();
+        } else {
+            reachMainScreen(*program);
+        }
         c.end(*program);
         EXPECT_EQ(program->waitForExit(), c.status) << program->screen();
         expectRestored(*program);
+        if (c.atStartQuestion) {
+            // The drivers were never swapped: the card's own driver is the one loaded.
+            const std::string status = host.hostOk({"status"});
+            EXPECT_NE(status.find("extension com.tavik.driver.ZolSC820 (3.1.4)"), std::string::npos)
+                << status;
+            EXPECT_NE(status.find("utility-services 0"), std::string::npos) << status;
+        }
     }
 }
 
