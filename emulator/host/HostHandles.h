@@ -2,14 +2,13 @@
 // the driver's state file and the flash, the parsed kernel state and the card's records, each
 // tied to the identity of the file it came from. A flash sweep makes some hundred kernel
 // operations; opening, reading and parsing the same files for each of them would cost more
-// than the operations themselves (the small state file is read each time, to compare its bytes
-// with those the cached state was parsed from; only the parse is saved). Nothing here is
-// trusted blindly: every use first asks the file system whether the path still names the same
-// file (and, for contents, the same version of it), so that a file replaced by another process
-// (sc820-host, the driver tools, a second utility, `init --force`) is read afresh and a
-// descriptor on a replaced file is never used. Two things are asked less often: the lock file and
-// the user-client claim are checked again when the state file is another version than the one last
-// seen, since they change only when a host is made anew, and making a host writes a new state file.
+// than the operations themselves. Nothing here is trusted blindly: every use first asks the
+// file system whether the path still names the same file (and, for contents, the same
+// version of it), so that a file replaced by another process (sc820-host, the driver tools, a
+// second utility, `init --force`) is read afresh and a descriptor on a replaced file is never
+// used. Two things are asked less often: the lock file and the user-client claim are checked
+// again when the state file is another version than the one last seen, since they change only
+// when a host is made anew, and making a host writes a new state file.
 //
 // Everything here is used while holding `operations`, which HostLock and HostView take and which
 // serialises this process's own threads on the host; the descriptors and the records are used
