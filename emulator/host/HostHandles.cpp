@@ -85,12 +85,6 @@ bool FileVersion::operator==(const FileVersion& o) const {
            SameTime(modified, o.modified) && SameTime(changed, o.changed);
 }
 
-bool CachedStateCurrent(const HostHandles& kept, const std::optional<FileVersion>& version) {
-    if (!version || !kept.state || kept.stateVersion != version) return false;
-    std::string bytes;
-    return ReadHostFile(kept.names.state, &bytes, kStateFileLimit) && bytes == kept.stateBytes;
-}
-
 bool VersionPin::hold(const std::string& path, const FileVersion& version) {
     release();
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);

@@ -132,10 +132,7 @@ struct HostHandles {
     // The kernel state last read or saved, shared read-only with the sessions that use it.
     // Not pinned (see VersionPin): a replaced state held open would keep its blocks in use
     // until this process looks again, so that whether a full disk has room would depend on it.
-    // Without a pin the version alone could be fooled by a coarse clock, so the cached state
-    // also keeps the bytes it stands for, and stands only while the file holds those bytes.
     std::optional<FileVersion> stateVersion;
-    std::string stateBytes;
     uint64_t stateGeneration = 0;  // counts the versions cached, so that no count repeats
     std::shared_ptr<const HostState> state;
     // Whether that state was read or saved under a lock confirmed to be on the host's lock
@@ -154,10 +151,6 @@ struct HostHandles {
 // that works on many hosts one after another (a test run) does not pile up descriptors. A session
 // holds its host's handles for its span, so letting go never closes a descriptor in use.
 std::shared_ptr<HostHandles> HandlesOf(const std::string& root);
-
-// Whether the cached state stands for the state file now: the same version, and the same bytes
-// in it (read again: small, and bounded by the state file's limit).
-bool CachedStateCurrent(const HostHandles& kept, const std::optional<FileVersion>& version);
 
 // Counts the fork()s this process descends from; a child sees a new value at once.
 unsigned ProcessGeneration();

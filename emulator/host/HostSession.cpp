@@ -22,13 +22,13 @@ std::shared_ptr<const HostState> HostSession::load() {
     // The very version read before, under a lock confirmed to be the host's, means that no host
     // was made anew in this place since (making a host writes a new state file): the lock needs
     // no check of its own then.
-    const bool sameVersion = CachedStateCurrent(kept, version);
+    const bool sameVersion = version && kept.state && kept.stateVersion == version;
     if (sameVersion && kept.stateUnderConfirmedLock) return kept.state;
     if (!lock_.confirm()) version = VersionOf(stateFile);
     if (!version) throw HostError(NoHostMessage(kept.paths.root()));
     kept.stateUnderConfirmedLock = true;
     // A state that a lock-free reader parsed is as good, once the lock is confirmed.
-    if (CachedStateCurrent(kept, version)) return kept.state;
+    if (kept.state && kept.stateVersion == version) return kept.state;
     kept.state.reset();
     kept.stateVersion.reset();
     std::string bytes;
@@ -36,7 +36,6 @@ std::shared_ptr<const HostState> HostSession::load() {
         throw HostError(NoHostMessage(kept.paths.root()));
     kept.state = std::make_shared<const HostState>(ParseState(bytes, stateFile));
     kept.stateVersion = version;
-    kept.stateBytes = std::move(bytes);
     ++kept.stateGeneration;
     return kept.state;
 }
@@ -55,14 +54,12 @@ bool HostSession::save() {
     // Until the new version is known, nothing cached may stand for the file.
     kept.state.reset();
     kept.stateVersion.reset();
-    std::string text = SerializeState(saving);
-    bool durable = ReplaceFile(kept.names.state, text);
+    bool durable = ReplaceFile(kept.names.state, SerializeState(saving));
     RemoveStaleTemporaries(kept.paths.stateDir());
     std::optional<FileVersion> version = VersionOf(kept.names.state);
     if (version) {
         kept.state = std::make_shared<const HostState>(saving);
         kept.stateVersion = version;
-        kept.stateBytes = std::move(text);
         ++kept.stateGeneration;
         kept.stateUnderConfirmedLock = true;
     }

@@ -25,7 +25,6 @@ std::shared_ptr<const HostState> ReadState(HostHandles& kept, const FileVersion&
     if (VersionOf(stateFile) == before) {
         kept.state = state;
         kept.stateVersion = before;
-        kept.stateBytes = std::move(bytes);
         ++kept.stateGeneration;
         kept.stateUnderConfirmedLock = false;
     }
@@ -39,7 +38,7 @@ HostView::HostView(const std::string& root)
     HostHandles& kept = *handles_;
     std::optional<FileVersion> version = VersionOf(kept.names.state);
     if (!version) throw HostError(NoHostMessage(kept.paths.root()));
-    state_ = CachedStateCurrent(kept, version) ? kept.state : ReadState(kept, *version);
+    state_ = kept.state && kept.stateVersion == version ? kept.state : ReadState(kept, *version);
 }
 
 }  // namespace emu

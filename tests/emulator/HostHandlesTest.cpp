@@ -17,7 +17,6 @@
 #include <filesystem>
 #include <functional>
 #include <future>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
@@ -81,23 +80,6 @@ public:
         const std::string fresh = db(name) + ".new";
         WriteFileBytes(fresh, bytes);
         ASSERT_EQ(std::rename(fresh.c_str(), db(name).c_str()), 0);
-    }
-    // Puts a state with the master-port fault switched on in the place of the state file, of
-    // the same size (compact JSON padded with spaces) and with the same times.
-    void replaceStateAlike() {
-        const std::string path = db("state.json");
-        struct stat old {};
-        ASSERT_EQ(stat(path.c_str(), &old), 0);
-        nlohmann::json state = nlohmann::json::parse(ReadFileBytes(path));
-        state["faults"] = nlohmann::json::array({"master-port"});
-        std::string bytes = state.dump();
-        ASSERT_LE(bytes.size(), static_cast<size_t>(old.st_size));
-        bytes.resize(static_cast<size_t>(old.st_size), ' ');
-        const std::string fresh = path + ".new";
-        WriteFileBytes(fresh, bytes);
-        const timespec times[2] = {old.st_atim, old.st_mtim};
-        ASSERT_EQ(utimensat(AT_FDCWD, fresh.c_str(), times, 0), 0);
-        ASSERT_EQ(std::rename(fresh.c_str(), path.c_str()), 0);
     }
     TempHost host;
     uint32_t service = 0;
@@ -175,13 +157,6 @@ TEST_F(HostHandlesTest, AChangeMadeBetweenTwoOperationsIsSeenByTheSecond) {
          [](HostHandlesTest& t) { t.replaceFile("eeprom.bin", testhost::PatternRecord(4)); },
          [](HostHandlesTest& t) { return t.readRecord(); }, [&] { return defaultRecord; },
          [&] { return testhost::PatternRecord(4); }},
-        // What a coarse clock can make of a replacement: the same size and the same times. A
-        // test cannot give the new file the old inode and change time, so this row catches a
-        // cache that trusts size and times (or less) and does not compare the bytes.
-        {"a state of the same size and times put in place",
-         [](HostHandlesTest& t) { t.replaceStateAlike(); },
-         [&](HostHandlesTest& t) { return status(t.masterPort()); },
-         [&] { return status(KERN_SUCCESS); }, [&] { return status(KERN_FAILURE); }},
         {"the host reset by init --force",
          [](HostHandlesTest& t) {
              t.host.hostOk({"init", "--force"});
