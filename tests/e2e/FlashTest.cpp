@@ -342,9 +342,9 @@ TEST_F(Flash, ASignalDuringAWriteLetsItFinishAndThenEndsTheProgram) {
     EXPECT_EQ(r.lastKind(), "terminate");
     EXPECT_EQ(eeprom().HA_ScsiID, 5);
 
-    // A driver that cannot be opened in the middle of the sweeps (the state file unreadable
-    // once, at about the 16th chunk written) ends the program as well, but only after the
-    // Write has verified and erased what failed.
+    // A registry that cannot be searched in the middle of the sweeps (the kernel state
+    // unreadable once, at about the 16th chunk written) ends the program as well, but only after
+    // the Write has verified and erased what failed.
     host.hostOk({"init", "--force"});
     runner = {"/usr/bin/strace",
               "-qq",
@@ -353,16 +353,16 @@ TEST_F(Flash, ASignalDuringAWriteLetsItFinishAndThenEndsTheProgram) {
               "-P",
               host.root() + "/var/db/sc820/state.json",
               "-e",
-              "trace=openat",
+              "trace=newfstatat",
               "-e",
-              "inject=openat:error=EIO:when=260"};
+              "inject=newfstatat:error=EIO:when=260"};
     WriteFileBytes(file, Image(30000, 8));
     const RunResult lost =
         run("answer 1\npress write\nanswer 1\nchoose " + file + "\nanswer 1\nanswer 1\nanswer 1\n");
     EXPECT_EQ(lost.exitCode, 1) << lost.output;
     EXPECT_EQ(lost.alertMessages(),
               (std::vector<std::string>{text(MSG_START), text(MSG_WRITE), text(MSG_WRITESTART),
-                                        text(MSG_WRITEFAIL), text(MSG_INITIALIZE)}));
+                                        text(MSG_WRITEFAIL), text(MSG_SLOTERROR)}));
     EXPECT_TRUE(flash() == kErased);
     EXPECT_EQ(host.commandCounts()[kEraseFlash], 2);
 }

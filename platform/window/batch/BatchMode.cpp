@@ -110,6 +110,10 @@ class BatchRun {
 public:
     BatchRun(const BatchRequest& request, const std::string& program, BatchOutcome& outcome)
         : request_(request), program_(program), outcome_(outcome) {}
+    // The controller lives for the run, as the window's lives for the window.
+    ~BatchRun() { delete controller_; }
+    BatchRun(const BatchRun&) = delete;
+    BatchRun& operator=(const BatchRun&) = delete;
 
     int run() {
         std::optional<FormValues> imported;
