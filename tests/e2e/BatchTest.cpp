@@ -135,7 +135,7 @@ TEST_F(Batch, SubcommandsEndWithTheirStatusAndNameTheMessage) {
         }
         if (c.flashErased) {
             EXPECT_TRUE(flash() == std::string(kFlashSize, '\xFF'));
-        } else if (c.args[1] != "write" || c.status != 0) {
+        } else if (c.args.size() < 2 || c.args[1] != "write" || c.status != 0) {
             EXPECT_TRUE(flash() == before);
         }
     }
