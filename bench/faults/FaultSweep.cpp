@@ -74,7 +74,7 @@ struct Verb {
 };
 
 // Runs `words` with the failing library preloaded; returns the exit status and the counts.
-int RunFailing(const TempHost& host, const Words& words, const std::string& spec,
+int RunFailing(const TempHost& host, const Words& words, const std::string& injection,
                const std::string& prefix, std::map<std::string, unsigned>* counts,
                std::string* out) {
     const std::string countsFile = prefix + "/counts";
@@ -82,7 +82,7 @@ int RunFailing(const TempHost& host, const Words& words, const std::string& spec
     argv.insert(argv.end(), words.begin(), words.end());
     int status =
         RunProgram(argv, out,
-                   {std::string("LD_PRELOAD=") + SC820_FAULT_LIBRARY, "SC820_FAULT=" + spec,
+                   {std::string("LD_PRELOAD=") + SC820_FAULT_LIBRARY, "SC820_FAULT=" + injection,
                     "SC820_FAULT_PATH=" + host.root(), "SC820_FAULT_COUNTS=" + countsFile});
     std::istringstream in(ReadFileBytes(countsFile));
     for (std::string kind; in >> kind;) in >> (*counts)[kind];
@@ -301,7 +301,7 @@ struct UtilityRun {
     const TempHost& host;
     const TempDir& work;
 
-    Transcript operator()(const std::vector<std::string>& lines, const std::string& spec,
+    Transcript operator()(const std::vector<std::string>& lines, const std::string& injection,
                           std::map<std::string, unsigned>* counts) const {
         const std::string script = work.path() + "/script";
         const std::string transcript = work.path() + "/transcript";
@@ -315,7 +315,7 @@ struct UtilityRun {
                    {"SC820_HOST_ROOT=" + host.root(), "SC820_AUTOMATION=" + script,
                     "SC820_TRANSCRIPT=" + transcript, "QT_QPA_PLATFORM=offscreen", "LC_ALL=C.UTF-8",
                     "HOME=" + work.path(), std::string("LD_PRELOAD=") + SC820_FAULT_LIBRARY,
-                    "SC820_FAULT=" + spec, "SC820_FAULT_PATH=" + host.root(),
+                    "SC820_FAULT=" + injection, "SC820_FAULT_PATH=" + host.root(),
                     "SC820_FAULT_COUNTS=" + countsFile});
         std::istringstream in(ReadFileBytes(countsFile));
         for (std::string kind; in >> kind;) in >> (*counts)[kind];
@@ -369,19 +369,19 @@ void SweepUtility(const std::string& name, const std::vector<std::string>& scrip
         const char* kind = faults::kKindNames[k];
         for (unsigned n : Points(counts[kind], sample)) {
             for (int error : {EIO, ENOSPC}) {
-                const std::string spec =
+                const std::string injection =
                     std::string(kind) + ":" + std::to_string(n) + ":" + std::to_string(error);
                 std::vector<std::string> lines = script;
                 Transcript t;
                 for (int attempt = 0; attempt < 8; ++attempt) {
                     host.hostOk({"init", "--force"});
                     std::map<std::string, unsigned> seen;
-                    t = run(lines, spec, &seen);
+                    t = run(lines, injection, &seen);
                     if (t.error.empty() || !FitScript(t.error, &lines)) break;
                     if (attempt == 0) ++tally.refitted;
                 }
                 ++tally.points;
-                const std::string label = "utility " + name + " " + spec;
+                const std::string label = "utility " + name + " " + injection;
                 if (!t.error.empty()) {
                     ++tally.unfitted;
                     std::cout << "script not fitted: " << label << ": " << t.error << "\n";

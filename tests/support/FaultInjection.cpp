@@ -92,13 +92,13 @@ void WriteCounts() {
 }
 
 __attribute__((constructor)) void ArmFromEnvironment() {
-    const char* spec = std::getenv("SC820_FAULT");
+    const char* injection = std::getenv("SC820_FAULT");
     const char* prefix = std::getenv("SC820_FAULT_PATH");
-    if (spec == nullptr || prefix == nullptr) return;
+    if (injection == nullptr || prefix == nullptr) return;
     char kind[16] = {};
     unsigned nth = 0;
     int error = EIO;
-    if (std::sscanf(spec, "%15[a-z]:%u:%d", kind, &nth, &error) < 2) return;
+    if (std::sscanf(injection, "%15[a-z]:%u:%d", kind, &nth, &error) < 2) return;
     for (int k = 0; k < static_cast<int>(Kind::count); ++k)
         if (std::strcmp(kind, kKindNames[k]) == 0) Arm(static_cast<Kind>(k), nth, error, prefix);
     std::atexit(WriteCounts);
