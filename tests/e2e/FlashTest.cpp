@@ -273,6 +273,17 @@ TEST_F(Flash, UnusableFilesAreRefusedBeforeTheFlashIsTouched) {
 // written into the flash) lets the Write finish: the image is written and verified, or, when
 // it does not verify, erased again. Then the program ends by the signal at the idle loop,
 // taking no further step of the script and storing nothing.
+// The utility under strace, with one system call made to fail or to bring a signal.
+std::vector<std::string> Strace(std::vector<std::string> options, const std::string& call,
+                                const std::string& injection) {
+    std::vector<std::string> argv = {"/usr/bin/strace", "-qq", "-o", "/dev/null"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    for (const std::string& e : {"trace=" + call, "inject=" + call + ":" + injection}) {
+        argv.insert(argv.end(), {"-e", e});
+    }
+    return argv;
+}
+
 TEST_F(Flash, ASignalDuringAWriteLetsItFinishAndThenEndsTheProgram) {
     std::string out;
     if (RunProgram({"/usr/bin/strace", "-qq", "-o", "/dev/null", "/bin/true"}, &out) != 0)
@@ -298,17 +309,8 @@ TEST_F(Flash, ASignalDuringAWriteLetsItFinishAndThenEndsTheProgram) {
         const SCSIUTY_CFG record = eeprom();
         WriteFileBytes(file, c.image);
         // The flash's first write is the erase; the 11th is chunk 9, the 10th chunk.
-        runner = {"/usr/bin/strace",
-                  "-f",
-                  "-qq",
-                  "-o",
-                  "/dev/null",
-                  "-P",
-                  host.root() + "/var/db/sc820/flash.bin",
-                  "-e",
-                  "trace=pwrite64",
-                  "-e",
-                  std::string("inject=pwrite64:signal=") + c.signal + ":when=11"};
+        runner = Strace({"-f", "-P", host.root() + "/var/db/sc820/flash.bin"}, "pwrite64",
+                        std::string("signal=") + c.signal + ":when=11");
         const RunResult r = run(WriteScript(file));
         EXPECT_EQ(r.exitCode, c.status) << r.output;
         EXPECT_EQ(r.lastKind(), "end");
@@ -327,14 +329,7 @@ TEST_F(Flash, ASignalDuringAWriteLetsItFinishAndThenEndsTheProgram) {
     // program then ends by the signal.
     host.hostOk({"init", "--force"});
     // Only the utility is traced; its first rename is the record's replacement.
-    runner = {"/usr/bin/strace",
-              "-qq",
-              "-o",
-              "/dev/null",
-              "-e",
-              "trace=rename",
-              "-e",
-              "inject=rename:signal=SIGTERM:when=1"};
+    runner = Strace({}, "rename", "signal=SIGTERM:when=1");
     const RunResult r = run("answer 1\nselect out_hostSCSIID 5\nclose\nanswer 1\n");
     EXPECT_EQ(r.exitCode, 143) << r.output;
     // The store's success is answered without being shown: nobody may be there to read it.
@@ -346,16 +341,8 @@ TEST_F(Flash, ASignalDuringAWriteLetsItFinishAndThenEndsTheProgram) {
     // unreadable once, at about the 16th chunk written) ends the program as well, but only after
     // the Write has verified and erased what failed.
     host.hostOk({"init", "--force"});
-    runner = {"/usr/bin/strace",
-              "-qq",
-              "-o",
-              "/dev/null",
-              "-P",
-              host.root() + "/var/db/sc820/state.json",
-              "-e",
-              "trace=newfstatat",
-              "-e",
-              "inject=newfstatat:error=EIO:when=260"};
+    runner = Strace({"-P", host.root() + "/var/db/sc820/state.json"}, "newfstatat",
+                    "error=EIO:when=260");
     WriteFileBytes(file, Image(30000, 8));
     const RunResult lost =
         run("answer 1\npress write\nanswer 1\nchoose " + file + "\nanswer 1\nanswer 1\nanswer 1\n");
