@@ -30,15 +30,18 @@
 namespace emu {
 
 // What identifies one version of a file. Every replacement renames a new file over the old
-// one; the new file existed beside the old one, so its inode number differs, and a later file
-// could take that number back only with the same size and the same times to the nanosecond. An
-// edit in place shows in the times or the size.
+// one; the new file existed beside the old one, so its inode number differs while the old one
+// is held open (see VersionPin). An edit in place shows in the times or the size. Without a
+// pin, a file system whose clock ticks coarsely can give a replacement made within one tick
+// the old file's inode number, size and times: the state file, which is not pinned, carries
+// a stamp of its own for that (see NewStateStamp).
 struct FileVersion {
     dev_t device = 0;
     ino_t inode = 0;
     off_t size = -1;
     timespec modified{};
     timespec changed{};
+    std::string stamp;  // the state file's stamp; empty for other files
 
     static FileVersion of(const struct stat& info);
     bool operator==(const FileVersion& o) const;
@@ -47,6 +50,8 @@ struct FileVersion {
 // The version of the file at `path`; nothing when there is no file there. Any other failure
 // throws HostError.
 std::optional<FileVersion> VersionOf(const std::string& path);
+// The same for the state file, with the stamp its first bytes hold.
+std::optional<FileVersion> StateVersionOf(const std::string& path);
 
 // A descriptor held open on the file a cached version was read from. While it is held, the
 // file's inode cannot be given to another file, so a path that names the same device and inode
@@ -132,6 +137,7 @@ struct HostHandles {
     // The kernel state last read or saved, shared read-only with the sessions that use it.
     // Not pinned (see VersionPin): a replaced state held open would keep its blocks in use
     // until this process looks again, so that whether a full disk has room would depend on it.
+    // Its version carries the file's stamp instead.
     std::optional<FileVersion> stateVersion;
     uint64_t stateGeneration = 0;  // counts the versions cached, so that no count repeats
     std::shared_ptr<const HostState> state;

@@ -18,13 +18,13 @@ HostSession::HostSession(const std::string& root)
 std::shared_ptr<const HostState> HostSession::load() {
     HostHandles& kept = lock_.handles();
     const std::string& stateFile = kept.names.state;
-    std::optional<FileVersion> version = VersionOf(stateFile);
+    std::optional<FileVersion> version = StateVersionOf(stateFile);
     // The very version read before, under a lock confirmed to be the host's, means that no host
     // was made anew in this place since (making a host writes a new state file): the lock needs
     // no check of its own then.
     const bool sameVersion = version && kept.state && kept.stateVersion == version;
     if (sameVersion && kept.stateUnderConfirmedLock) return kept.state;
-    if (!lock_.confirm()) version = VersionOf(stateFile);
+    if (!lock_.confirm()) version = StateVersionOf(stateFile);
     if (!version) throw HostError(NoHostMessage(kept.paths.root()));
     kept.stateUnderConfirmedLock = true;
     // A state that a lock-free reader parsed is as good, once the lock is confirmed.
@@ -54,9 +54,9 @@ bool HostSession::save() {
     // Until the new version is known, nothing cached may stand for the file.
     kept.state.reset();
     kept.stateVersion.reset();
-    bool durable = ReplaceFile(kept.names.state, SerializeState(saving));
+    bool durable = ReplaceFile(kept.names.state, SerializeState(saving, NewStateStamp()));
     RemoveStaleTemporaries(kept.paths.stateDir());
-    std::optional<FileVersion> version = VersionOf(kept.names.state);
+    std::optional<FileVersion> version = StateVersionOf(kept.names.state);
     if (version) {
         kept.state = std::make_shared<const HostState>(saving);
         kept.stateVersion = version;

@@ -1,7 +1,11 @@
 #include "emulator/host/HostState.h"
 
+#include <sys/random.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <nlohmann/json.hpp>
 
@@ -72,7 +76,32 @@ Json EntryJson(const RegistryEntry& e) {
 
 }  // namespace
 
-std::string SerializeState(const HostState& state) {
+namespace {
+constexpr std::string_view kStampLead = "{\n    \"generation\": \"";
+}  // namespace
+
+std::string NewStateStamp() {
+    unsigned char random[kStateStampLength / 2];
+    if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random))
+        throw HostError(std::string("cannot draw a random stamp for the state: ") +
+                        std::strerror(errno));
+    static const char digits[] = "0123456789abcdef";
+    std::string stamp;
+    for (unsigned char byte : random) {
+        stamp += digits[byte >> 4];
+        stamp += digits[byte & 15];
+    }
+    return stamp;
+}
+
+std::string StampOfState(std::string_view leadingBytes) {
+    if (leadingBytes.substr(0, kStampLead.size()) != kStampLead) return "";
+    std::string_view rest = leadingBytes.substr(kStampLead.size());
+    if (rest.size() <= kStateStampLength || rest[kStateStampLength] != '"') return "";
+    return std::string(rest.substr(0, kStateStampLength));
+}
+
+std::string SerializeState(const HostState& state, const std::string& stamp) {
     Json extensions = Json::array();
     for (const auto& e : state.extensions) extensions.push_back(ExtensionJson(e));
     Json entries = Json::array();
@@ -88,7 +117,10 @@ std::string SerializeState(const HostState& state) {
         {"auth", AuthPolicyName(state.auth)},
         {"faults", Json(std::vector<std::string>(state.faults.begin(), state.faults.end()))},
     };
-    return root.dump(4) + "\n";
+    // The stamp is written ahead of the other keys (which the library sorts), so that it sits
+    // at the very start of the file.
+    const std::string body = root.dump(4);
+    return std::string(kStampLead) + stamp + "\"," + body.substr(1) + "\n";
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -69,7 +69,18 @@ struct HostState {
 inline constexpr int kMaxExtensionIndex = 1 << 30;
 inline constexpr uint64_t kMaxLoadAddress = uint64_t{1} << 52;
 
-std::string SerializeState(const HostState& state);
+// Every state file starts with a stamp that no other save repeats (128 random bits), so
+// that a reader can tell two versions apart by their first bytes, whatever the file system's
+// clock and inode numbers say.
+inline constexpr size_t kStateStampLength = 32;  // hexadecimal digits
+std::string NewStateStamp();
+// The state as the file's text, led by `stamp`.
+std::string SerializeState(const HostState& state, const std::string& stamp);
+// The stamp at the start of a state file's text; "" when it has none (a file saved before
+// stamps, or edited by hand).
+std::string StampOfState(std::string_view leadingBytes);
+// The leading bytes that hold a state file's stamp.
+inline constexpr size_t kStateStampArea = 64;
 // Parses and checks a state file's contents; anything unusable throws HostError naming `path`.
 HostState ParseState(const std::string& bytes, const std::string& path);
 

@@ -22,7 +22,7 @@ std::shared_ptr<const HostState> ReadState(HostHandles& kept, const FileVersion&
     if (!ReadHostFile(stateFile, &bytes, kStateFileLimit))
         throw HostError(NoHostMessage(kept.paths.root()));
     auto state = std::make_shared<const HostState>(ParseState(bytes, stateFile));
-    if (VersionOf(stateFile) == before) {
+    if (StateVersionOf(stateFile) == before) {
         kept.state = state;
         kept.stateVersion = before;
         ++kept.stateGeneration;
@@ -36,7 +36,7 @@ std::shared_ptr<const HostState> ReadState(HostHandles& kept, const FileVersion&
 HostView::HostView(const std::string& root)
     : handles_(HandlesOf(root)), inProcess_(handles_->operations) {
     HostHandles& kept = *handles_;
-    std::optional<FileVersion> version = VersionOf(kept.names.state);
+    std::optional<FileVersion> version = StateVersionOf(kept.names.state);
     if (!version) throw HostError(NoHostMessage(kept.paths.root()));
     state_ = kept.state && kept.stateVersion == version ? kept.state : ReadState(kept, *version);
 }

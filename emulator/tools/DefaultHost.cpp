@@ -276,7 +276,7 @@ void CreateLog(const HostPaths& paths) {
 // last: until it exists, the root holds no host.
 void ResetKernel(const HostPaths& paths) {
     DriverStateFile(paths).reset(DriverState());
-    ReplaceFile(paths.stateFile(), SerializeState(DefaultHostState()));
+    ReplaceFile(paths.stateFile(), SerializeState(DefaultHostState(), NewStateStamp()));
     RemoveStaleTemporaries(paths.stateDir());
 }
 
