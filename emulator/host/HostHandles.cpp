@@ -2,12 +2,14 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -81,30 +83,93 @@ std::optional<FileVersion> VersionOf(const std::string& path) {
     return FileVersion::of(info);
 }
 
-std::optional<FileVersion> StateVersionOf(const std::string& path) {
-    // Opened without following links and without waiting: a FIFO planted there must not hang
-    // the check. Whatever is not a plain file gets a version without a stamp, and the read
-    // that follows refuses it with the message that says how to mend it.
+namespace {
+
+// The file system's own name for the inode at `path` (for most, its number and generation: a
+// reused inode number comes with a new generation). False where the file system has none.
+bool HandleOf(const std::string& path, std::string* handle) {
+    alignas(struct file_handle) char room[sizeof(struct file_handle) + MAX_HANDLE_SZ] = {};
+    auto* h = reinterpret_cast<struct file_handle*>(room);
+    h->handle_bytes = MAX_HANDLE_SZ;
+    int mountId = 0;
+    if (name_to_handle_at(AT_FDCWD, path.c_str(), h, &mountId, 0) != 0) return false;
+    handle->assign(reinterpret_cast<const char*>(h->f_handle), h->handle_bytes);
+    *handle += static_cast<char>(h->handle_type);
+    return true;
+}
+
+// The stamp the state file's first bytes hold. Opened without following links and without
+// waiting: whatever is not a plain file gets no stamp, and the read that follows refuses it
+// with the message that says how to mend it.
+std::string StampAt(const std::string& path) {
     sc820::OwnedFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    if (file.get() < 0) {
-        if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
-        return VersionOf(path);
-    }
     struct stat info {};
-    if (fstat(file.get(), &info) != 0)
-        throw HostError("cannot read " + path + ": " + std::strerror(errno));
-    FileVersion version = FileVersion::of(info);
-    if (!S_ISREG(info.st_mode)) return version;
+    if (file.get() < 0 || fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return "";
     char lead[kStateStampArea];
     ssize_t got = pread(file.get(), lead, sizeof lead, 0);
-    if (got < 0) throw HostError("cannot read " + path + ": " + std::strerror(errno));
-    version.stamp = StampOfState(std::string_view(lead, static_cast<size_t>(got)));
+    return got > 0 ? StampOfState(std::string_view(lead, static_cast<size_t>(got))) : "";
+}
+
+// The coarsest clock a local file system keeps times with (ext2's one second), plus the
+// kernel's own tick, by which the times it gives files lag its clock, with room to spare.
+constexpr int64_t kCoarsestTickNs = 1'100'000'000;
+
+int64_t Nanoseconds(const timespec& t) {
+    return static_cast<int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+// Whether the file system holding `path` takes its times from this machine's clock. Network
+// file systems take them from the server's, which may run behind; unknown kinds count as such.
+bool TimesFromThisClock(const std::string& path) {
+    struct statfs info {};
+    if (statfs(path.c_str(), &info) != 0) return false;
+    switch (static_cast<unsigned long>(info.f_type)) {
+        case 0xEF53:      // ext2, ext3, ext4
+        case 0x01021994:  // tmpfs
+        case 0x858458F6:  // ramfs
+        case 0x58465342:  // xfs
+        case 0x9123683E:  // btrfs
+        case 0xF2F52010:  // f2fs
+        case 0x2FC12FC1:  // zfs
+        case 0x794C7630:  // overlay
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool SameStatus(const FileVersion& a, const FileVersion& b) {
+    return a.device == b.device && a.inode == b.inode && a.size == b.size &&
+           SameTime(a.modified, b.modified) && SameTime(a.changed, b.changed);
+}
+
+}  // namespace
+
+std::optional<FileVersion> StateVersionOf(HostHandles& kept) {
+    const std::string& path = kept.names.state;
+    std::optional<FileVersion> version = VersionOf(path);
+    if (!version) return version;
+    const bool known = kept.stateVersion && SameStatus(*version, *kept.stateVersion);
+    if (known && kept.stateSettled) {
+        version->stamp = kept.stateVersion->stamp;
+        return version;
+    }
+    timespec seen{};
+    clock_gettime(CLOCK_REALTIME, &seen);
+    if (!HandleOf(path, &version->stamp)) version->stamp = "stamp " + StampAt(path);
+    if (known && version->stamp == kept.stateVersion->stamp) {
+        if (!kept.stateTimesChecked) {
+            kept.stateTimesFromThisClock = TimesFromThisClock(path);
+            kept.stateTimesChecked = true;
+        }
+        kept.stateSettled = kept.stateTimesFromThisClock &&
+                            Nanoseconds(seen) - Nanoseconds(version->changed) > kCoarsestTickNs;
+    }
     return version;
 }
 
 bool FileVersion::operator==(const FileVersion& o) const {
-    return device == o.device && inode == o.inode && size == o.size &&
-           SameTime(modified, o.modified) && SameTime(changed, o.changed) && stamp == o.stamp;
+    return SameStatus(*this, o) && stamp == o.stamp;
 }
 
 bool VersionPin::hold(const std::string& path, const FileVersion& version) {

@@ -33,15 +33,16 @@ namespace emu {
 // one; the new file existed beside the old one, so its inode number differs while the old one
 // is held open (see VersionPin). An edit in place shows in the times or the size. Without a
 // pin, a file system whose clock ticks coarsely can give a replacement made within one tick
-// the old file's inode number, size and times: the state file, which is not pinned, carries
-// a stamp of its own for that (see NewStateStamp).
+// the old file's inode number, size and times: the state file, which is not pinned, is told
+// apart by the file system's handle for it (inode number and generation), or where there is
+// none by the stamp the file starts with (see NewStateStamp).
 struct FileVersion {
     dev_t device = 0;
     ino_t inode = 0;
     off_t size = -1;
     timespec modified{};
     timespec changed{};
-    std::string stamp;  // the state file's stamp; empty for other files
+    std::string stamp;  // the state file's handle or stamp; empty for other files
 
     static FileVersion of(const struct stat& info);
     bool operator==(const FileVersion& o) const;
@@ -50,8 +51,10 @@ struct FileVersion {
 // The version of the file at `path`; nothing when there is no file there. Any other failure
 // throws HostError.
 std::optional<FileVersion> VersionOf(const std::string& path);
-// The same for the state file, with the stamp its first bytes hold.
-std::optional<FileVersion> StateVersionOf(const std::string& path);
+struct HostHandles;
+// The version of the host's state file, with what tells it apart from any other file that
+// could take its place (see KnownState).
+std::optional<FileVersion> StateVersionOf(HostHandles& kept);
 
 // A descriptor held open on the file a cached version was read from. While it is held, the
 // file's inode cannot be given to another file, so a path that names the same device and inode
@@ -137,8 +140,16 @@ struct HostHandles {
     // The kernel state last read or saved, shared read-only with the sessions that use it.
     // Not pinned (see VersionPin): a replaced state held open would keep its blocks in use
     // until this process looks again, so that whether a full disk has room would depend on it.
-    // Its version carries the file's stamp instead.
+    // Its version carries the file system's handle for the file (inode number and generation)
+    // or, where there is none, the stamp the file starts with. Checking that costs a system
+    // call more than the file's status; it is spared once the version is settled: its change
+    // time lies so far before a moment at which it was seen in place that no file put there
+    // later can carry the same time, on a file system that takes its times from this
+    // machine's clock.
     std::optional<FileVersion> stateVersion;
+    bool stateSettled = false;  // see keepState
+    bool stateTimesChecked = false;
+    bool stateTimesFromThisClock = false;
     uint64_t stateGeneration = 0;  // counts the versions cached, so that no count repeats
     std::shared_ptr<const HostState> state;
     // Whether that state was read or saved under a lock confirmed to be on the host's lock
@@ -147,6 +158,14 @@ struct HostHandles {
     bool stateUnderConfirmedLock = false;
     CachedRecord eeprom;
     CachedRecord factory;
+    // Keeps `kept` as the state of the file's `version` (nothing for neither). The version is
+    // not settled yet: StateVersionOf settles it when it finds it in place again.
+    void keepState(std::shared_ptr<const HostState> kept, std::optional<FileVersion> version) {
+        state = std::move(kept);
+        stateVersion = std::move(version);
+        stateSettled = false;
+        if (state) ++stateGeneration;
+    }
     // The state file's generation when this process last confirmed that it owns the utility
     // driver's user client (0: never).
     uint64_t claimedUnder = 0;

@@ -18,25 +18,22 @@ HostSession::HostSession(const std::string& root)
 std::shared_ptr<const HostState> HostSession::load() {
     HostHandles& kept = lock_.handles();
     const std::string& stateFile = kept.names.state;
-    std::optional<FileVersion> version = StateVersionOf(stateFile);
+    std::optional<FileVersion> version = StateVersionOf(kept);
     // The very version read before, under a lock confirmed to be the host's, means that no host
     // was made anew in this place since (making a host writes a new state file): the lock needs
     // no check of its own then.
     const bool sameVersion = version && kept.state && kept.stateVersion == version;
     if (sameVersion && kept.stateUnderConfirmedLock) return kept.state;
-    if (!lock_.confirm()) version = StateVersionOf(stateFile);
+    if (!lock_.confirm()) version = StateVersionOf(kept);
     if (!version) throw HostError(NoHostMessage(kept.paths.root()));
     kept.stateUnderConfirmedLock = true;
     // A state that a lock-free reader parsed is as good, once the lock is confirmed.
     if (kept.state && kept.stateVersion == version) return kept.state;
-    kept.state.reset();
-    kept.stateVersion.reset();
+    kept.keepState(nullptr, std::nullopt);
     std::string bytes;
     if (!ReadHostFile(stateFile, &bytes, kStateFileLimit))
         throw HostError(NoHostMessage(kept.paths.root()));
-    kept.state = std::make_shared<const HostState>(ParseState(bytes, stateFile));
-    kept.stateVersion = version;
-    ++kept.stateGeneration;
+    kept.keepState(std::make_shared<const HostState>(ParseState(bytes, stateFile)), version);
     return kept.state;
 }
 
@@ -52,15 +49,12 @@ bool HostSession::save() {
         throw HostError("refused to save a state that could not be read back: " + problem);
     HostHandles& kept = handles();
     // Until the new version is known, nothing cached may stand for the file.
-    kept.state.reset();
-    kept.stateVersion.reset();
+    kept.keepState(nullptr, std::nullopt);
     bool durable = ReplaceFile(kept.names.state, SerializeState(saving, NewStateStamp()));
     RemoveStaleTemporaries(kept.paths.stateDir());
-    std::optional<FileVersion> version = StateVersionOf(kept.names.state);
+    std::optional<FileVersion> version = StateVersionOf(kept);
     if (version) {
-        kept.state = std::make_shared<const HostState>(saving);
-        kept.stateVersion = version;
-        ++kept.stateGeneration;
+        kept.keepState(std::make_shared<const HostState>(saving), version);
         kept.stateUnderConfirmedLock = true;
     }
     return durable;

@@ -22,10 +22,8 @@ std::shared_ptr<const HostState> ReadState(HostHandles& kept, const FileVersion&
     if (!ReadHostFile(stateFile, &bytes, kStateFileLimit))
         throw HostError(NoHostMessage(kept.paths.root()));
     auto state = std::make_shared<const HostState>(ParseState(bytes, stateFile));
-    if (StateVersionOf(stateFile) == before) {
-        kept.state = state;
-        kept.stateVersion = before;
-        ++kept.stateGeneration;
+    if (StateVersionOf(kept) == before) {
+        kept.keepState(state, before);
         kept.stateUnderConfirmedLock = false;
     }
     return state;
@@ -36,7 +34,7 @@ std::shared_ptr<const HostState> ReadState(HostHandles& kept, const FileVersion&
 HostView::HostView(const std::string& root)
     : handles_(HandlesOf(root)), inProcess_(handles_->operations) {
     HostHandles& kept = *handles_;
-    std::optional<FileVersion> version = StateVersionOf(kept.names.state);
+    std::optional<FileVersion> version = StateVersionOf(kept);
     if (!version) throw HostError(NoHostMessage(kept.paths.root()));
     state_ = kept.state && kept.stateVersion == version ? kept.state : ReadState(kept, *version);
 }
