@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "app/SC820Controller.h"
-#include "tests/driverctl/HostTools.h"
 #include "tests/support/PlatformProbes.h"
 #include "tests/support/RecordingBackend.h"
 #include "tests/support/TempHost.h"

@@ -10,7 +10,6 @@
 
 #include "driverif/DriverNames.h"
 #include "emulator/kernel/KernelCalls.h"
-#include "tests/emulator/EmulatedHost.h"
 #include "tests/support/TempHost.h"
 
 using testhost::RunTool;

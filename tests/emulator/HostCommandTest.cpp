@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "driverif/CommandCodes.h"
-#include "tests/emulator/EmulatedHost.h"
 #include "tests/support/TempHost.h"
 
 using testhost::PatternRecord;

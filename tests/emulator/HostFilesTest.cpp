@@ -15,7 +15,6 @@
 #include <tuple>
 
 #include "emulator/host/SystemLog.h"
-#include "tests/emulator/EmulatedHost.h"
 #include "tests/support/SmallDisk.h"
 #include "tests/support/TempHost.h"
 

@@ -11,7 +11,6 @@
 #include "Sc820Version.h"
 #include "emulator/card/DriverState.h"
 #include "emulator/host/HostState.h"
-#include "tests/emulator/EmulatedHost.h"
 #include "tests/support/TempHost.h"
 
 using testhost::PatternRecord;

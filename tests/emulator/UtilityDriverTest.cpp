@@ -13,7 +13,6 @@
 
 #include "driverif/CommandCodes.h"
 #include "emulator/card/UtilityDriver.h"
-#include "tests/emulator/EmulatedHost.h"
 #include "tests/support/FaultInjection.h"
 #include "tests/support/TempHost.h"
 
