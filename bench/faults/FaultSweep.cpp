@@ -25,7 +25,6 @@
 #include "emulator/card/Sc820Card.h"
 #include "emulator/card/UtilityDriver.h"
 #include "emulator/host/HostFiles.h"
-#include "tests/emulator/EmulatedHost.h"
 #include "tests/support/FaultInjection.h"
 #include "tests/support/TempHost.h"
 

@@ -1,18 +1,32 @@
-// The counting runner against a real shell; the rights acquisition, freeing the authorization
-// and the privileged runner against the emulated host with small tools placed in its root.
+// The counting runner against a real shell; the rights, the privileged runner and the driver
+// swap against the emulated host, with small tools placed in its root.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "app/SC820Controller.h"
-#include "tests/driverctl/HostTools.h"
+#include "driverif/DriverNames.h"
 #include "tests/support/PlatformProbes.h"
 #include "tests/support/RecordingBackend.h"
 #include "tests/support/TempHost.h"
 
 namespace {
+
+// The authorization calls made since the journal was cleared, as "operation flags detail".
+std::vector<std::string> Calls() {
+    std::vector<std::string> calls;
+    for (const auto& call : AuthorizationCallJournal())
+        calls.push_back(call.operation + " " + std::to_string(call.flags) + " " + call.detail);
+    return calls;
+}
+
+std::string Call(const char* operation, AuthorizationFlags flags, const std::string& detail) {
+    return std::string(operation) + " " + std::to_string(flags) + " " + detail;
+}
 
 TEST(ExecLog, CountsNewlinesOfBothStreams) {
     const std::pair<std::string, int> cases[] = {
@@ -25,47 +39,46 @@ TEST(ExecLog, CountsNewlinesOfBothStreams) {
         {"seq 100000", 100000},
     };
     SC820Controller controller;
-    for (const auto& [command, lines] : cases) {
+    for (const auto& [command, lines] : cases)
         EXPECT_EQ(controller.execLog(command.c_str()), lines) << command.substr(0, 40);
-    }
     EXPECT_GE(controller.execLog("/nonexistent/sc820-no-such-tool"), 1);
 }
 
-class RightsAcquisition : public ::testing::TestWithParam<const char*> {};
-
-TEST_P(RightsAcquisition, MakesTheThreeCallsInOrderAndOnlyGrantedRightsStartTools) {
-    TempHost host;
-    RecordingBackend backend;
-    host.hostOk({"auth", GetParam()});
-    hosttools::InstallPrintingTool(host.root(), "/usr/sbin/three", "one\ntwo\nthree\n");
-    AuthorizationClearCallJournal();
-    SC820Controller controller;
-    controller.acquireRights();
-
-    const auto& journal = AuthorizationCallJournal();
-    ASSERT_EQ(journal.size(), 3u);
-    EXPECT_EQ(journal[0].operation, "create");
-    EXPECT_EQ(journal[0].flags, kAuthorizationFlagDefaults);
-    EXPECT_EQ(journal[1].operation, "copy-rights");
-    EXPECT_EQ(journal[1].flags,
-              kAuthorizationFlagInteractionAllowed | kAuthorizationFlagExtendRights);
-    EXPECT_EQ(journal[1].detail.find("environment=2"), std::string::npos);
-    EXPECT_EQ(journal[2].operation, "copy-rights");
-    EXPECT_EQ(journal[2].flags, kAuthorizationFlagExtendRights);
-    EXPECT_NE(journal[2].detail.find("environment=2"), std::string::npos) << journal[2].detail;
-    EXPECT_NE(controller.mAuthRef, nullptr);
-    // Refused rights, or a missing tool with granted ones, give 0 and log nothing.
-    const size_t from = host.logLines().size();
-    char* noArguments[] = {nullptr};
-    const bool granted = GetParam() == std::string("allow");
-    EXPECT_EQ(
-        controller.authLog(granted ? "/usr/sbin/no-such-tool" : "/usr/sbin/three", noArguments), 0);
-    EXPECT_EQ(host.logLines().size(), from);
-    EXPECT_TRUE(backend.alerts.empty());
-    EXPECT_EQ(backend.terminateCount, 0);
+// Three calls in order, whatever the policy; only granted rights start a tool, and a tool that
+// does not start logs nothing and gives 0.
+TEST(RightsAcquisition, MakesTheThreeCallsInOrderAndOnlyGrantedRightsStartTools) {
+    for (const char* policy : {"allow", "deny", "cancel"}) {
+        SCOPED_TRACE(policy);
+        TempHost host;
+        RecordingBackend backend;
+        host.hostOk({"auth", policy});
+        hosttools::InstallPrintingTool(host.root(), "/usr/sbin/three", "one\ntwo\nthree\n");
+        AuthorizationClearCallJournal();
+        SC820Controller controller;
+        controller.acquireRights();
+        const auto calls = Calls();
+        ASSERT_EQ(calls.size(), 3u);
+        EXPECT_EQ(calls[0], Call("create", kAuthorizationFlagDefaults, ""));
+        EXPECT_EQ(
+            calls[1].rfind(
+                Call("copy-rights",
+                     kAuthorizationFlagInteractionAllowed | kAuthorizationFlagExtendRights, ""),
+                0),
+            0u);
+        EXPECT_EQ(calls[1].find("environment=2"), std::string::npos);
+        EXPECT_EQ(calls[2], Call("copy-rights", kAuthorizationFlagExtendRights, "environment=2"));
+        EXPECT_NE(controller.mAuthRef, nullptr);
+        const size_t from = host.logLines().size();
+        char* noArguments[] = {nullptr};
+        const bool granted = policy == std::string("allow");
+        EXPECT_EQ(
+            controller.authLog(granted ? "/usr/sbin/no-such-tool" : "/usr/sbin/three", noArguments),
+            0);
+        EXPECT_EQ(host.logLines().size(), from);
+        EXPECT_TRUE(backend.alerts.empty());
+        EXPECT_EQ(backend.terminateCount, 0);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Policies, RightsAcquisition, ::testing::Values("allow", "deny", "cancel"));
 
 TEST(AuthLog, LogsEveryPieceOfTheToolsOutputAsTextUntilTheRightsAreFreed) {
     const std::string a3000(3000, 'a'), a1023(1023, 'a'), a954(954, 'a');
@@ -92,12 +105,55 @@ TEST(AuthLog, LogsEveryPieceOfTheToolsOutputAsTextUntilTheRightsAreFreed) {
     EXPECT_TRUE(backend.alerts.empty());
     AuthorizationClearCallJournal();
     controller.freeAuthorization();
-    const auto& journal = AuthorizationCallJournal();
-    ASSERT_EQ(journal.size(), 1u);
-    EXPECT_EQ(journal[0].operation, "free");
-    EXPECT_EQ(journal[0].flags, kAuthorizationFlagDestroyRights);
-    EXPECT_EQ(journal[0].status, errAuthorizationSuccess);
+    EXPECT_EQ(Calls(),
+              (std::vector<std::string>{Call("free", kAuthorizationFlagDestroyRights, "")}));
+    EXPECT_EQ(AuthorizationCallJournal()[0].status, errAuthorizationSuccess);
     EXPECT_EQ(controller.authLog("/usr/sbin/tool", noArguments), 0);
+}
+
+// The swap unloads the normal driver, then loads the carried extension from wherever the bundle
+// is (here a folder whose name holds a space and characters outside ASCII: the path travels as
+// UTF-8). A device on the card or refused rights change nothing and show nothing.
+TEST(DriverSwap, UnloadsTheNormalDriverThenLoadsTheUtilityDriverFromWhereverTheBundleIs) {
+    TempDir elsewhere;
+    const std::string moved = elsewhere.path() + "/Moved Utilit\xc3\xa9";
+    const std::string kext = moved + kUtilityKextSubpath;
+    std::filesystem::create_directories(kext + "/Contents");
+    std::filesystem::copy_file(std::string(SC820_BUNDLE_DIR) + kUtilityKextInfoSubpath,
+                               kext + "/Contents/Info.plist");
+    const std::string normal = std::string("extension ") + kSC820DriverBundleID + " (";
+    for (const char* step : {"", "attach 3", "auth deny", "auth cancel"}) {
+        SCOPED_TRACE(step);
+        TempHost host;
+        RecordingBackend backend;
+        std::istringstream words(step);
+        std::vector<std::string> command;
+        for (std::string w; words >> w;) command.push_back(w);
+        if (*step) host.hostOk(command);
+        AuthorizationClearCallJournal();
+        UseMainBundleAt(moved);
+        SC820Controller controller;
+        controller.acquireRights();
+        controller.swapDrivers();
+        UseMainBundleAt(SC820_BUNDLE_DIR);
+        const std::string status = host.hostOk({"status"});
+        const bool swapped = *step == '\0', attached = std::string(step) == "attach 3";
+        EXPECT_EQ(status.find(normal) == std::string::npos, swapped) << status;
+        EXPECT_EQ(testhost::StatusFact(host, "utility-services"), swapped ? "1" : "0");
+        EXPECT_EQ(testhost::StatusFact(host, "card-targets"), attached ? "3" : "none");
+        EXPECT_TRUE(backend.alerts.empty());
+        EXPECT_EQ(backend.terminateCount, 0);
+        const auto calls = Calls();
+        EXPECT_EQ(std::vector<std::string>(calls.end() - 2, calls.end()),
+                  (std::vector<std::string>{Call("execute", 0, "/sbin/kextunload"),
+                                            Call("execute", 0, "/sbin/kextload")}));
+        const auto texts = hosttools::LogTexts(host);
+        EXPECT_EQ(std::any_of(texts.begin(), texts.end(),
+                              [&](const std::string& t) {
+                                  return t.rfind("kextload: " + kext + " loaded as ", 0) == 0;
+                              }),
+                  swapped || attached);
+    }
 }
 
 }  // namespace

@@ -10,8 +10,7 @@
 
 #include "driverif/DriverNames.h"
 #include "emulator/kernel/KernelCalls.h"
-#include "tests/emulator/EmulatedHost.h"
-#include "tests/support/TempHost.h"
+#include "tests/emulator/HostFixture.h"
 
 using testhost::RunTool;
 using testing::HasSubstr;
@@ -19,15 +18,11 @@ using testing::Not;
 
 namespace {
 
-class DriverToolsTest : public testing::Test {
+class DriverToolsTest : public HostFixture {
 protected:
     std::string listing(const char* tool = "kextstat") {
-        std::string out;
-        EXPECT_EQ(RunTool(host, tool, {}, &out), 0) << out;
-        return out;
+        return run(std::string("/usr/sbin/") + tool, 0, "");
     }
-    TempHost host;
-    TempDir scratch;
 };
 
 // Every line has its shape, every reference count matches the links against the extension, and
@@ -59,42 +54,48 @@ TEST_F(DriverToolsTest, ListingsShowEachExtensionWithLinksAndReferenceCounts) {
     EXPECT_EQ(listing("kmodstat"), std::regex_replace(kextstat, std::regex(" <[^>]*>"), ""));
 }
 
-TEST_F(DriverToolsTest, UnloadIsRefusedWhileADeviceHangsFromTheDriver) {
-    host.hostOk({"attach", "3"});
-    std::string out;
-    EXPECT_EQ(RunTool(host, "kextunload", {"-m", kSC820DriverBundleID}, &out), 1);
-    EXPECT_EQ(out,
-              "kextunload: com.tavik.driver.ZolSC820 is in use: a SCSI device (target 3) is "
-              "attached to it\n");
-    EXPECT_THAT(listing(), HasSubstr(" com.tavik.driver.ZolSC820 ("));
-    EXPECT_EQ(testhost::StatusFact(host, "card-targets"), "3");
-    EXPECT_TRUE(host.logLines().empty());
+struct Step {
+    std::string command;
+    int status;
+    std::string says, absent;
+    const char* utilityServices;
+};
 
-    host.hostOk({"detach", "3"});
-    EXPECT_EQ(RunTool(host, "kextunload", {"-m", kSC820DriverBundleID}, &out), 0) << out;
-    EXPECT_THAT(listing(), Not(HasSubstr(" com.tavik.driver.ZolSC820 (")));
-}
-
-// The card holds one driver at a time: the utility extension loaded while the normal driver
-// serves the card stays without a service until the card is free and it is loaded again.
-TEST_F(DriverToolsTest, TheCardServesOneDriverAtATime) {
-    const std::string kext =
-        std::string(SC820_BUNDLE_DIR) + "/Contents/Resources/" + kUtilityKextName;
-    std::string out;
-    EXPECT_EQ(RunTool(host, "kextload", {kext}, &out), 0) << out;
-    EXPECT_THAT(out, HasSubstr("the card is held by another driver"));
-    EXPECT_THAT(listing(), HasSubstr(" com.tavik.iokit.sc820utl (2.1.0)"));
-    EXPECT_EQ(testhost::StatusFact(host, "utility-services"), "0");
-
-    ASSERT_EQ(RunTool(host, "kextunload", {"-m", kSC820DriverBundleID}, &out), 0) << out;
-    EXPECT_EQ(testhost::StatusFact(host, "utility-services"), "0");
-    EXPECT_EQ(RunTool(host, "kextload", {kext}, &out), 0) << out;
-    EXPECT_THAT(out, HasSubstr("now serves the card"));
-    EXPECT_EQ(testhost::StatusFact(host, "utility-services"), "1");
-    // Loading it again changes nothing.
-    EXPECT_EQ(RunTool(host, "kextload", {kext}, &out), 0) << out;
-    EXPECT_THAT(out, Not(HasSubstr("now serves the card")));
-    EXPECT_EQ(testhost::StatusFact(host, "utility-services"), "1");
+// A driver with a device hanging from it is not unloaded (and nothing is logged); the card holds
+// one driver at a time: the utility extension loaded while the normal driver serves the card
+// stays without a service until the card is free and it is loaded again.
+TEST_F(DriverToolsTest, TheCardServesOneDriverAtATimeAndAnInUseDriverStays) {
+    std::filesystem::create_directory_symlink(
+        std::string(SC820_BUNDLE_DIR) + "/Contents/Resources/" + kUtilityKextName,
+        scratch.path() + "/utility");
+    const std::string unload = std::string("/sbin/kextunload -m ") + kSC820DriverBundleID;
+    const std::string normal = std::string(" ") + kSC820DriverBundleID + " (";
+    const Step steps[] = {
+        {"attach 3", 0, "", "", "0"},
+        {unload, 1,
+         "kextunload: com.tavik.driver.ZolSC820 is in use: a SCSI device (target 3) is attached "
+         "to it\n",
+         "", "0"},
+        {"/usr/sbin/kextstat", 0, normal, "", "0"},
+        {"detach 3", 0, "", "", "0"},
+        {"/sbin/kextload @utility", 0, "the card is held by another driver", "", "0"},
+        {"/usr/sbin/kextstat", 0, " com.tavik.iokit.sc820utl (2.1.0)", "", "0"},
+        {unload, 0, "", "", "0"},
+        {"/usr/sbin/kextstat", 0, "", normal, "0"},
+        {"/sbin/kextload @utility", 0, "now serves the card", "", "1"},
+        {"/sbin/kextload @utility", 0, "", "now serves the card", "1"},
+    };
+    for (const Step& step : steps) {
+        const std::string out = run(step.command, step.status, step.says);
+        if (!step.absent.empty()) {
+            EXPECT_THAT(out, Not(HasSubstr(step.absent))) << step.command;
+        }
+        EXPECT_EQ(testhost::StatusFact(host, "utility-services"), step.utilityServices);
+        if (step.status == 1) {
+            EXPECT_TRUE(host.logLines().empty()) << step.command;
+            EXPECT_EQ(testhost::StatusFact(host, "card-targets"), "3");
+        }
+    }
 }
 
 // Whether a service takes user-client connections is the data of the extension that registered

@@ -6,7 +6,6 @@
 #include <filesystem>
 
 #include "common/PropertyListDepth.h"
-#include "tests/emulator/EmulatedHost.h"
 #include "tests/support/NestedPlists.h"
 #include "tests/support/TempHost.h"
 

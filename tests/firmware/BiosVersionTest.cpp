@@ -8,7 +8,6 @@
 
 #include "app/SC820Controller.h"
 #include "driverif/DriverNames.h"
-#include "tests/driverctl/HostTools.h"
 #include "tests/support/RecordingBackend.h"
 #include "tests/support/TempHost.h"
 

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 extern char** environ;
@@ -32,21 +33,12 @@ TempDir::~TempDir() {
 }
 
 std::vector<std::string> MergedEnvironment(const std::vector<std::string>& extra) {
-    auto nameOf = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
+    std::map<std::string, std::string> byName;  // a later entry replaces one of the same name
+    for (char** e = environ; *e != nullptr; ++e)
+        byName[std::string(*e).substr(0, std::string(*e).find('='))] = *e;
+    for (const auto& x : extra) byName[x.substr(0, x.find('='))] = x;
     std::vector<std::string> merged;
-    for (char** e = environ; *e != nullptr; ++e) {
-        const std::string entry(*e);
-        bool overridden = false;
-        for (const auto& x : extra) overridden |= nameOf(x) == nameOf(entry);
-        if (!overridden) merged.push_back(entry);
-    }
-    // A later entry of `extra` replaces an earlier one with the same name.
-    for (size_t i = 0; i < extra.size(); ++i) {
-        bool replacedLater = false;
-        for (size_t j = i + 1; j < extra.size(); ++j)
-            replacedLater |= nameOf(extra[j]) == nameOf(extra[i]);
-        if (!replacedLater) merged.push_back(extra[i]);
-    }
+    for (const auto& [name, entry] : byName) merged.push_back(entry);
     return merged;
 }
 
@@ -158,19 +150,11 @@ std::vector<std::string> TempHost::logLines() const {
 }
 
 std::vector<int> TempHost::commandCounts() const {
-    std::istringstream in(hostOk({"status"}));
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("commands ", 0) == 0) {
-            std::istringstream fields(line.substr(9));
-            std::vector<int> counts;
-            int n;
-            while (fields >> n) counts.push_back(n);
-            return counts;
-        }
-    }
-    ADD_FAILURE() << "no commands line in status";
-    return {};
+    std::istringstream fields(testhost::StatusFact(*this, "commands"));
+    std::vector<int> counts;
+    for (int n; fields >> n;) counts.push_back(n);
+    if (counts.empty()) ADD_FAILURE() << "no commands line in status";
+    return counts;
 }
 
 SCSIUTY_CFG TempHost::eeprom() const {

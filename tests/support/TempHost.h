@@ -2,6 +2,10 @@
 // SC820_HOST_ROOT for the life of the object, and removed afterwards.
 #pragma once
 
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -58,3 +62,75 @@ int RunProgram(const std::vector<std::string>& argv, std::string* output,
                const std::vector<std::string>& extraEnv = {}, long* peakKib = nullptr);
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
+
+// Helpers for tests on an emulated host: the driver tools, distinctive records, the facts of
+// `sc820-host status`, tools placed in a host and the system log.
+namespace testhost {
+
+// Runs ROOT/sbin/NAME or ROOT/usr/sbin/NAME and returns its exit status.
+inline int RunTool(const TempHost& host, const std::string& tool,
+                   const std::vector<std::string>& args, std::string* output = nullptr) {
+    bool inSbin = tool == "kextload" || tool == "kextunload";
+    std::vector<std::string> argv = {host.root() + (inSbin ? "/sbin/" : "/usr/sbin/") + tool};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProgram(argv, output);
+}
+
+// 308 bytes that differ from each other and from the default records, padding included.
+inline std::string PatternRecord(int seed) {
+    std::string record(308, '\0');
+    for (size_t i = 0; i < record.size(); ++i)
+        record[i] = static_cast<char>((i * 7 + 13 * seed + 1) & 0xFF);
+    return record;
+}
+
+// The rest of the status line that starts with `key` and a space ("" when there is none).
+inline std::string StatusFact(const TempHost& host, const std::string& key) {
+    std::istringstream in(host.hostOk({"status"}));
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(key + " ", 0) == 0) return line.substr(key.size() + 1);
+    return "";
+}
+
+}  // namespace testhost
+
+namespace hosttools {
+
+// The host's own tools are links to the host program: remove before replacing, never write
+// through the link.
+inline void RemoveTool(const std::string& root, const std::string& tool) {
+    std::filesystem::remove(root + tool);
+}
+
+inline void InstallTool(const std::string& root, const std::string& tool, const std::string& body) {
+    RemoveTool(root, tool);
+    std::filesystem::create_directories(std::filesystem::path(root + tool).parent_path());
+    WriteFileBytes(root + tool, "#!/bin/sh\n" + body + "\n");
+    chmod((root + tool).c_str(), 0755);
+}
+
+// A tool that prints exactly the given bytes (NUL bytes included).
+inline void InstallPrintingTool(const std::string& root, const std::string& tool,
+                                const std::string& bytes) {
+    InstallTool(root, tool, "exec cat '" + root + tool + ".out'");
+    WriteFileBytes(root + tool + ".out", bytes);
+}
+
+// The text of every system log entry (after "PROGRAM[PID]: ") from the given one on, with the
+// log's \\ and \n escapes undone (the tests log no other control characters).
+inline std::vector<std::string> LogTexts(const TempHost& host, size_t from = 0) {
+    std::vector<std::string> texts;
+    const std::vector<std::string> lines = host.logLines();
+    for (size_t n = from; n < lines.size(); ++n) {
+        const std::string text = lines[n].substr(lines[n].find("]: ") + 3);
+        std::string out;
+        for (size_t i = 0; i < text.size(); ++i) {
+            const bool escaped = text[i] == '\\' && i + 1 < text.size();
+            out += escaped ? (text[++i] == 'n' ? '\n' : text[i]) : text[i];
+        }
+        texts.push_back(out);
+    }
+    return texts;
+}
+
+}  // namespace hosttools

@@ -10,7 +10,6 @@
 #include "driverif/CommandCodes.h"
 #include "driverif/DriverNames.h"
 #include "platform/registry/IOKit.h"
-#include "tests/emulator/EmulatedHost.h"
 #include "tests/support/PlatformProbes.h"
 #include "tests/support/TempHost.h"
 

@@ -1,0 +1,55 @@
+// A temporary host with scratch files, for tables of sc820-host commands: "@NAME" in a
+// command's words is the scratch file NAME.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <sstream>
+
+#include "tests/support/TempHost.h"
+
+using Words = std::vector<std::string>;
+
+class HostFixture : public testing::Test {
+protected:
+    std::string db(const std::string& name = "") const {
+        return host.root() + "/var/db/sc820" + (name.empty() ? "" : "/" + name);
+    }
+    std::string put(const std::string& name, const std::string& bytes) {
+        WriteFileBytes(scratch.path() + "/" + name, bytes);
+        return scratch.path() + "/" + name;
+    }
+    // Every file of a folder and its bytes.
+    static std::map<std::string, std::string> Files(const std::string& folder) {
+        std::map<std::string, std::string> files;
+        for (const auto& entry : std::filesystem::directory_iterator(folder))
+            files[entry.path().filename().string()] = ReadFileBytes(entry.path().string());
+        return files;
+    }
+    // Runs sc820-host on the host (a first word "/..." is that tool of the host), expecting
+    // `status` and `says` in its output; a failure says so in one line.
+    std::string run(const std::string& command, int status, const std::string& says,
+                    const Words& env = {}) {
+        Words argv;
+        std::istringstream in(command);
+        for (std::string w; in >> w;)
+            argv.push_back(w[0] == '@' ? scratch.path() + "/" + w.substr(1) : w);
+        if (!argv.empty() && argv[0][0] == '/') {
+            argv[0] = host.root() + argv[0];
+        } else {
+            argv.insert(argv.begin(), {SC820_HOST_BINARY, "--root", host.root()});
+        }
+        std::string out;
+        EXPECT_EQ(RunProgram(argv, &out, env), status) << command << ": " << out;
+        EXPECT_NE(out.find(says), std::string::npos) << command << ": " << out;
+        if (status == 1) {
+            EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+        }
+        return out;
+    }
+    TempHost host;
+    TempDir scratch;
+};
