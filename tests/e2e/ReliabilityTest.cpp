@@ -44,10 +44,10 @@ std::function<void(Scenario&)> Traced(bool follow, const std::string& file, cons
 // the program ends by the signal at the idle loop, taking no further step and storing nothing.
 Row Signalled(const char* signal, int status, const std::string& image, int erases) {
     return {
-        std::string(signal) + (erases == 2 ? ", failed verification" : ""),
-        WriteScript("image.bin"),
-        {MSG_START, MSG_WRITE, MSG_WRITESTART},
-        status,
+        {std::string(signal) + (erases == 2 ? ", failed verification" : ""),
+         WriteScript("image.bin"),
+         {MSG_START, MSG_WRITE, MSG_WRITESTART},
+         status},
         Traced(true, "flash.bin", "pwrite64", std::string("signal=") + signal + ":when=11", image),
         [=](Scenario& s, const RunResult& r) {
             EXPECT_EQ(r.lastKind(), "end");
@@ -83,10 +83,10 @@ TEST_F(Reliability, SignalsFullDisksAndLingeringTools) {
         // A signal while closing: the store finishes, its success is answered without being
         // shown (nobody may be there to read it), then the program ends by the signal. Only
         // the utility is traced; its first rename is the record's replacement.
-        {"SIGTERM while closing",
-         "answer 1\nselect out_hostSCSIID 5\nclose\nanswer 1\n",
-         {MSG_START},
-         143,
+        {{"SIGTERM while closing",
+          "answer 1\nselect out_hostSCSIID 5\nclose\nanswer 1\n",
+          {MSG_START},
+          143},
          Traced(false, "", "rename", "signal=SIGTERM:when=1"),
          [](Scenario& s, const RunResult& r) {
              EXPECT_EQ(r.lastKind(), "terminate");
@@ -97,10 +97,10 @@ TEST_F(Reliability, SignalsFullDisksAndLingeringTools) {
         // A registry that cannot be searched in the middle of the sweeps (the kernel state
         // unreadable once, at about the 16th chunk written) ends the program, but only after
         // the Write has verified and erased what failed.
-        {"registry lost during a Write",
-         "answer 1\npress write\nanswer 1\nchoose image.bin\nanswer 1\nanswer 1\nanswer 1\n",
-         {MSG_START, MSG_WRITE, MSG_WRITESTART, MSG_WRITEFAIL, MSG_SLOTERROR},
-         1,
+        {{"registry lost during a Write",
+          "answer 1\npress write\nanswer 1\nchoose image.bin\nanswer 1\nanswer 1\nanswer 1\n",
+          {MSG_START, MSG_WRITE, MSG_WRITESTART, MSG_WRITEFAIL, MSG_SLOTERROR},
+          1},
          Traced(false, "state.json", "newfstatat", "error=EIO:when=260", Image(30000, 8)),
          [](Scenario& s, const RunResult&) {
              EXPECT_TRUE(s.flash() == kErased);
@@ -110,11 +110,11 @@ TEST_F(Reliability, SignalsFullDisksAndLingeringTools) {
         // The card's folder lies on a small disk that fills up once start-up has swapped the
         // drivers (kextload, start-up's last tool, is wrapped to fill it): the store fails as a
         // whole, and nothing of it is left behind.
-        {"a store on a full disk",
-         "answer 1\nselect out_hostSCSIID 5\nclose\nanswer 1\n"
-         "press cancel\n",
-         {MSG_START, MSG_STOREFAIL},
-         0,
+        {{"a store on a full disk",
+          "answer 1\nselect out_hostSCSIID 5\nclose\nanswer 1\n"
+          "press cancel\n",
+          {MSG_START, MSG_STOREFAIL},
+          0},
          [](Scenario& s) {
              const std::string db = s.host.root() + "/var/db/sc820";
              const auto files = FilesIn(db);
@@ -146,10 +146,7 @@ TEST_F(Reliability, SignalsFullDisksAndLingeringTools) {
          }},
         // A status tool that lists the driver and keeps running is stopped after a short
         // grace, which the system log says, and start-up goes on.
-        {"a status tool that keeps running",
-         "answer 1\ndump\npress cancel\n",
-         {MSG_START},
-         0,
+        {{"a status tool that keeps running", "answer 1\ndump\npress cancel\n", {MSG_START}, 0},
          [](Scenario& s) {
              const std::string tool = s.host.root() + "/usr/sbin/kmodstat";
              WriteFileBytes(tool,

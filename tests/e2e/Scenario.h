@@ -38,15 +38,17 @@ struct RunResult {
 
 class Scenario;
 
-// One row of a scenario table. Unless the row says it changes them, the card's record and its
-// flash must be byte for byte as before the run.
-struct Row {
+// One row of a scenario table: {{name, script, alerts, status}, set-up, check, changes}. Unless
+// the row says it changes them, the card's record and its flash must be byte for byte as before.
+struct RowHead {
     std::string name;
     std::string script;
     // Message keys in order: MSG_PATHERROR stands for the composed path message of the bundle
     // run, a text that is no key for itself, and "=TEXT" for TEXT even when it is a key.
     std::vector<std::string> alerts;
     int status = 0;
+};
+struct Row : RowHead {
     std::function<void(Scenario&)> setUp = {};  // faults, files, bundle, environment, runner
     std::function<void(Scenario&, const RunResult&)> check = {};
     bool changesFlash = false;

@@ -51,10 +51,7 @@ std::function<void(Scenario&)> Folder(const std::string& folder) {
 }
 
 Row Fault(const char* fault, std::vector<std::string> alerts, const char* informative) {
-    return {fault,
-            "answer 1\nanswer 1\n",
-            alerts,
-            1,
+    return {{fault, "answer 1\nanswer 1\n", alerts, 1},
             [fault](Scenario& s) {
                 s.host.hostOk({"fault", fault, "on"});
             },
@@ -71,10 +68,7 @@ TEST_F(Startup, EndsAndFirstDisplay) {
     const std::string script = "answer 1\nanswer 1\nclose\nanswer 1\n";
     runTable({
         // First, so that the system log holds no earlier run's lines.
-        {"a device on the card",
-         "answer 1\n",
-         {MSG_WARN},
-         1,
+        {{"a device on the card", "answer 1\n", {MSG_WARN}, 1},
          [](Scenario& s) {
              s.host.hostOk({"attach", "3"});
          },
@@ -84,10 +78,7 @@ TEST_F(Startup, EndsAndFirstDisplay) {
              for (const auto& line : s.host.logLines())
                  EXPECT_FALSE(Contains(line, "sc820-utility[")) << line;
          }},
-        {"cancel at the last question",
-         "answer 0\n",
-         {MSG_START},
-         4,
+        {{"cancel at the last question", "answer 0\n", {MSG_START}, 4},
          {},
          [](Scenario& s, const RunResult& r) {
              Untouched(s, r);
@@ -100,10 +91,10 @@ TEST_F(Startup, EndsAndFirstDisplay) {
                  logged |= Contains(line, "sc820-utility[") && Contains(line, kNormal);
              EXPECT_TRUE(logged);
          }},
-        {"first display, then the computer restarts",
-         "answer 1\ndump\npress cancel\n",
-         {MSG_START},
-         0,
+        {{"first display, then the computer restarts",
+          "answer 1\ndump\npress cancel\n",
+          {MSG_START},
+          0},
          {},
          [](Scenario& s, const RunResult& r) {
              EXPECT_EQ(r.lastKind(), "terminate");
@@ -129,29 +120,20 @@ TEST_F(Startup, EndsAndFirstDisplay) {
         Fault("search", {MSG_START, MSG_SLOTERROR}, nullptr),
         Fault("open", {MSG_START, MSG_INITIALIZE}, nullptr),
         Fault("refuse-0", {MSG_START, MSG_READFAIL}, nullptr),
-        {"no host at all",
-         "answer 1\n",
-         {MSG_SLOTERROR},
-         1,
+        {{"no host at all", "answer 1\n", {MSG_SLOTERROR}, 1},
          [](Scenario& s) { fs::rename(s.host.root(), s.work.path() + "/hidden"); },
          [](Scenario& s, const RunResult& r) {
              fs::rename(s.work.path() + "/hidden", s.host.root());
              EXPECT_EQ(r.informativeTexts().back(), s.text(MSG_HOSTINIT));
          }},
-        {"authorization refused",
-         "answer 1\nanswer 1\n",
-         {MSG_START, MSG_INITIALIZE},
-         1,
+        {{"authorization refused", "answer 1\nanswer 1\n", {MSG_START, MSG_INITIALIZE}, 1},
          [](Scenario& s) {
              s.host.hostOk({"auth", "deny"});
          },
          Untouched},
         // An extension that links against the normal driver keeps it from being unloaded: the
         // utility's extension loads, but the card stays with the normal driver.
-        {"the unload fails",
-         script,
-         {MSG_START, MSG_INITIALIZE},
-         1,
+        {{"the unload fails", script, {MSG_START, MSG_INITIALIZE}, 1},
          [](Scenario& s) {
              const std::string kext = s.work.path() + "/Dependent.kext";
              fs::create_directories(kext + "/Contents");
@@ -204,10 +186,7 @@ TEST_F(Startup, EndsAndFirstDisplay) {
                       fs::remove(s.copyBundle("notest/SC820 Utility") + "/Contents/Resources/test");
                   }),
         // Without the string table every text shows its key.
-        {"no string table",
-         "answer 0\n",
-         {"=MSG_START"},
-         4,
+        {{"no string table", "answer 0\n", {"=MSG_START"}, 4},
          [](Scenario& s) {
              fs::remove_all(s.copyBundle("nostrings/SC820 Utility") +
                             "/Contents/Resources/translations");
@@ -217,10 +196,7 @@ TEST_F(Startup, EndsAndFirstDisplay) {
          }},
         // An answer that the alert's buttons cannot give, and lines that are no step, end the
         // run with an error line and status 3.
-        {"OK-only alert answered 0",
-         "answer 1\nanswer 0\n",
-         {MSG_START},
-         3,
+        {{"OK-only alert answered 0", "answer 1\nanswer 0\n", {MSG_START}, 3},
          [](Scenario& s) {
              s.host.hostOk({"fault", "open", "on"});
          },
@@ -230,10 +206,7 @@ TEST_F(Startup, EndsAndFirstDisplay) {
                        "line 2 (answer 0): no button of the alert gives this answer: " +
                            s.text(MSG_INITIALIZE));
          }},
-        {"OK-Cancel alert answered -1",
-         "answer -1\n",
-         {},
-         3,
+        {{"OK-Cancel alert answered -1", "answer -1\n", {}, 3},
          {},
          [](Scenario& s, const RunResult& r) {
              ASSERT_EQ(r.transcript.size(), 1u);
