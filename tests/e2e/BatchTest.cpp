@@ -39,13 +39,7 @@ protected:
             "/bin/sh", "-c", "exec \"$@\" >\"$0\"", outFile,
             std::string(SC820_BUNDLE_DIR) + "/Contents/bin/sc820-utility"};
         argv.insert(argv.end(), args.begin(), args.end());
-        std::vector<std::string> all = {"SC820_HOST_ROOT=" + host.root(),
-                                        "SC820_AUTOMATION=",
-                                        "LANG=en_US.UTF-8",
-                                        "LC_ALL=C.UTF-8",
-                                        "LANGUAGE=",
-                                        "HOME=" + work.path(),
-                                        "XDG_STATE_HOME=" + work.path() + "/state"};
+        std::vector<std::string> all = environment();
         all.insert(all.end(), extra.begin(), extra.end());
         BatchResult r;
         r.status = RunProgram(argv, &r.err, all);
@@ -141,20 +135,13 @@ TEST_F(Batch, WithoutYesTheQuestionsAreAskedOnTheTerminal) {
         const std::string before = flash();
         TerminalProgram terminal(
             {std::string(SC820_BUNDLE_DIR) + "/Contents/bin/sc820-utility", "flash", "erase"},
-            {"SC820_HOST_ROOT=" + host.root(), "SC820_AUTOMATION=", "LANG=en_US.UTF-8",
-             "LC_ALL=C.UTF-8", "LANGUAGE=", "HOME=" + work.path(),
-             "XDG_STATE_HOME=" + work.path() + "/state"},
-            24, 200);
-        size_t asked = 0;
+            environment(), 24, 200);
+        size_t asked = 0;  // where the last question was found
         for (const std::string& answer : c.answers) {
-            ASSERT_TRUE(terminal.waitUntil([&] {
-                size_t count = 0;
-                for (size_t at = terminal.output().find("[y/N]"); at != std::string::npos;
-                     at = terminal.output().find("[y/N]", at + 1))
-                    ++count;
-                return count > asked;
-            })) << terminal.output();
-            ++asked;
+            const auto next = [&] { return terminal.output().find("[y/N]", asked); };
+            ASSERT_TRUE(terminal.waitUntil([&] { return next() != std::string::npos; }))
+                << terminal.output();
+            asked = next() + 1;
             terminal.send(answer + "\r");
         }
         EXPECT_EQ(terminal.waitForExit(), c.status) << terminal.output();

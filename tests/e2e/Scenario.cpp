@@ -114,15 +114,9 @@ RunResult Scenario::run(const std::string& script) {
     const std::string transcriptPath = work.path() + "/transcript.txt";
     WriteFileBytes(scriptPath, script);
     fs::remove(transcriptPath);
-    std::vector<std::string> all = {"SC820_HOST_ROOT=" + host.root(),
-                                    "SC820_AUTOMATION=" + scriptPath,
-                                    "SC820_TRANSCRIPT=" + transcriptPath,
-                                    "QT_QPA_PLATFORM=offscreen",
-                                    "LANG=en_US.UTF-8",
-                                    "LC_ALL=C.UTF-8",
-                                    "LANGUAGE=",
-                                    "HOME=" + work.path(),
-                                    "XDG_STATE_HOME=" + work.path() + "/state"};
+    std::vector<std::string> all = environment();
+    all.insert(all.end(), {"SC820_AUTOMATION=" + scriptPath, "SC820_TRANSCRIPT=" + transcriptPath,
+                           "QT_QPA_PLATFORM=offscreen"});
     all.insert(all.end(), env.begin(), env.end());
     // A program run under a tracer cannot have its leaks checked: the leak checker stops the
     // program's threads with ptrace, which the tracer holds already.
@@ -151,6 +145,16 @@ RunResult Scenario::run(const std::string& script) {
     }
     result.transcript = ParseTranscript(ReadFileBytes(transcriptPath));
     return result;
+}
+
+std::vector<std::string> Scenario::environment() const {
+    return {"SC820_HOST_ROOT=" + host.root(),
+            "SC820_AUTOMATION=",
+            "LANG=en_US.UTF-8",
+            "LC_ALL=C.UTF-8",
+            "LANGUAGE=",
+            "HOME=" + work.path(),
+            "XDG_STATE_HOME=" + work.path() + "/state"};
 }
 
 std::string Scenario::copyBundle(const std::string& name) {

@@ -63,6 +63,8 @@ public:
     void runTable(const std::vector<Row>& rows);
     // Runs the utility of `bundle` with the script, `env` added to its environment.
     RunResult run(const std::string& script);
+    // What every run's environment holds: the host, English texts, the home and state folders.
+    std::vector<std::string> environment() const;
     // A copy of the built bundle at dir/name (the program included), used by the next run.
     std::string copyBundle(const std::string& name);
     // The English text of a message key, or the argument itself when it is no key (without
