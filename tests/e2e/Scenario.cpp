@@ -175,15 +175,13 @@ std::string Scenario::pathMessage(const std::string& bundlePath) {
     return text("MSG_PATHERROR") + "\r\r" + text("MSG_CHECKPATH") + bundlePath;
 }
 
+// The card's files as the host keeps them: read directly, as no run is going on.
 std::string Scenario::record() const {
-    const SCSIUTY_CFG r = host.eeprom();
-    return std::string(reinterpret_cast<const char*>(&r), sizeof r);
+    return ReadFileBytes(host.root() + "/var/db/sc820/eeprom.bin");
 }
 
 std::string Scenario::flash() const {
-    const std::string file = work.path() + "/flash-out.bin";
-    host.hostOk({"flash", "get", file});
-    return ReadFileBytes(file);
+    return ReadFileBytes(host.root() + "/var/db/sc820/flash.bin");
 }
 
 std::string Scenario::kextstat() const {
