@@ -1,21 +1,19 @@
 // What the utility does when the world fails under it: signals in the middle of a change, a
 // registry lost during a Write, a full disk, a status tool that never ends, a second utility.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <map>
-#include <thread>
 
 #include "app/Messages.h"
 #include "driverif/CommandCodes.h"
 #include "tests/e2e/Scenario.h"
 #include "tests/support/SmallDisk.h"
+#include "tests/support/TerminalProgram.h"
 
 namespace {
 
@@ -166,68 +164,58 @@ TEST_F(Reliability, SignalsFullDisksAndLingeringTools) {
     });
 }
 
+int OpenPipe(const std::string& path) {
+    mkfifo(path.c_str(), 0600);
+    return open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+}
+
 // A utility running in the background, driven by its own script. Its transcript is a pipe
 // that the test reads only when asked to: once the test stops reading, the utility's
 // transcript writes fill the pipe and hold it, idle, wherever its script has got to.
 class BackgroundUtility {
 public:
-    BackgroundUtility(const std::string& dir, const std::string& root, const std::string& script) {
-        WriteFileBytes(dir + "/first-script.txt", script);
-        mkfifo((dir + "/first-transcript").c_str(), 0600);
-        transcript_ = open((dir + "/first-transcript").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        std::vector<std::string> env = MergedEnvironment(
-            {"SC820_HOST_ROOT=" + root, "SC820_AUTOMATION=" + dir + "/first-script.txt",
-             "SC820_TRANSCRIPT=" + dir + "/first-transcript", "QT_QPA_PLATFORM=offscreen",
-             "LANG=en_US.UTF-8", "LC_ALL=C.UTF-8", "HOME=" + dir});
-        std::vector<char*> envp;
-        for (auto& e : env) envp.push_back(e.data());
-        envp.push_back(nullptr);
-        std::string program = std::string(SC820_BUNDLE_DIR) + "/Contents/bin/sc820-utility";
-        char* argv[] = {program.data(), nullptr};
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, envp.data()) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~BackgroundUtility() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        close(transcript_);
-    }
-    // Reads the transcript until it holds a line of this kind (at most 60 s), then stops.
+    BackgroundUtility(Scenario& s, const std::string& script)
+        : pipe_(OpenPipe(s.work.path() + "/held")),
+          program_({s.bundle + "/Contents/bin/sc820-utility"}, [&] {
+              WriteFileBytes(s.work.path() + "/held-script", script);
+              auto env = s.environment();
+              env.insert(env.end(), {"SC820_AUTOMATION=" + s.work.path() + "/held-script",
+                                     "SC820_TRANSCRIPT=" + s.work.path() + "/held",
+                                     "QT_QPA_PLATFORM=offscreen"});
+              return env;
+          }()) {}
+    ~BackgroundUtility() { close(pipe_); }
+    // Reads the transcript as it comes until it holds a line of this kind (at most 60 s).
     bool readUntil(const std::string& kind) {
-        for (int i = 0; i < 6000; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10)))
-            if (readAvailable(), Contains("\n" + text_, "\n" + kind + "\t")) return true;
-        return false;
-    }
-    // Reads the rest of the transcript, which lets the utility go on, and waits for its end:
-    // its exit status, or 128 + the signal that ended it.
-    int wait(int signal = 0) {
-        if (signal != 0) kill(pid_, signal);
-        int status = 0;
-        while (waitpid(pid_, &status, WNOHANG) == 0) {
-            readAvailable();
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        struct pollfd ready = {pipe_, POLLIN, 0};
+        while (!Contains("\n" + text_, "\n" + kind + "\t")) {
+            if (poll(&ready, 1, 60000) != 1 || !read()) return false;
         }
-        readAvailable();
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return true;
     }
-    RunResult result() const { return {0, "", ParseTranscript(text_)}; }
+    // Reads the rest of the transcript, which lets the utility go on, until it ends: its exit
+    // status, or 128 + the signal that ended it.
+    int wait(int signal = 0) {
+        if (signal != 0) program_.signal(signal);
+        fcntl(pipe_, F_SETFL, 0);
+        while (read()) {
+        }
+        return program_.waitForExit(60000);
+    }
+    std::vector<std::string> alertMessages() const {
+        return RunResult{0, "", ParseTranscript(text_)}.alertMessages();
+    }
 
 private:
-    void readAvailable() {
+    bool read() {
         char buffer[4096];
-        for (ssize_t n; (n = read(transcript_, buffer, sizeof buffer)) > 0;)
-            text_.append(buffer, n);
+        const ssize_t n = ::read(pipe_, buffer, sizeof buffer);
+        if (n > 0) text_.append(buffer, n);
+        return n > 0;
     }
-    int transcript_ = -1;
+    int pipe_;
+    TerminalProgram program_;
     std::string text_;
-    pid_t pid_ = -1;
 };
 
 // The card belongs to the first utility until it ends, however it ends: the second one's open
@@ -240,21 +228,21 @@ TEST_F(Reliability, TwoUtilities) {
     WriteFileBytes(work.path() + "/image.bin", image);
     const std::vector<std::string> refused = {text(MSG_START), text(MSG_INITIALIZE)};
     {
-        BackgroundUtility first(work.path(), host.root(),
-                                "answer 1\n" + hold + WriteScript("image.bin").substr(9));
+        BackgroundUtility first(*this, "answer 1\n" + hold + WriteScript("image.bin").substr(9));
         ASSERT_TRUE(first.readUntil("control")) << "the first utility never showed its window";
         const RunResult second = run("answer 1\nanswer 1\n");
         EXPECT_EQ(second.alertMessages(), refused) << second.output;
         EXPECT_EQ(second.exitCode, 1);
         EXPECT_EQ(first.wait(), 0);
-        EXPECT_EQ(first.result().alertMessages(),
+        EXPECT_EQ(first.alertMessages(),
                   (std::vector<std::string>{text(MSG_START), text(MSG_WRITE), text(MSG_WRITESTART),
                                             text(MSG_WRITESUCCESS)}));
         EXPECT_TRUE(flash() == image);
         // Only the first one's commands reached the card.
         EXPECT_EQ(host.commandCounts(), (std::vector<int>{1, 0, 0, 1, 17 * 4, 17}));
     }
-    BackgroundUtility first(work.path(), host.root(), "answer 1\n" + hold);
+    fs::remove(work.path() + "/held");
+    BackgroundUtility first(*this, "answer 1\n" + hold);
     ASSERT_TRUE(first.readUntil("control"));
     EXPECT_EQ(run("answer 1\nanswer 1\n").alertMessages(), refused);
     EXPECT_EQ(first.wait(SIGKILL), 128 + SIGKILL);
