@@ -35,6 +35,12 @@ std::function<void(Scenario&)> File(const std::string& image, const char* fault 
     };
 }
 
+// The alerts of a Write up to its last question, then the given ones.
+std::vector<std::string> Writing(std::vector<std::string> then) {
+    then.insert(then.begin(), {MSG_START, MSG_WRITE, MSG_WRITESTART});
+    return then;
+}
+
 // Commands sent: erases, write chunks and read chunks.
 void Sent(Scenario& s, int erases, int writes, int reads) {
     const auto counts = s.host.commandCounts();
@@ -45,9 +51,7 @@ void Sent(Scenario& s, int erases, int writes, int reads) {
 
 Row Writes(size_t length, int erases, const char* digest) {
     const std::string image = Image(length, static_cast<int>(length % 256));
-    return {{std::to_string(length) + " bytes",
-             "",
-             {MSG_START, MSG_WRITE, MSG_WRITESTART, MSG_WRITESUCCESS}},
+    return {{std::to_string(length) + " bytes", "", Writing({MSG_WRITESUCCESS})},
             File(image),
             [=](Scenario& s, const RunResult& r) {
                 // The last question names the file, its size and its digest.
@@ -60,6 +64,10 @@ Row Writes(size_t length, int erases, const char* digest) {
                 Sent(s, erases, 17, 17 * 4);
             },
             true};
+}
+
+std::function<void(Scenario&, const RunResult&)> Sends(int erases, int writes, int reads) {
+    return [=](Scenario& s, const RunResult&) { Sent(s, erases, writes, reads); };
 }
 
 // A file refused after the panel, before the flash is touched, and why.
@@ -102,10 +110,7 @@ TEST_F(Flash, EraseAndWrite) {
         Writes(4095, 0, "372b621daded9c82"),
         Writes(4096, 1, "93a0b997eb799c7c"),
         Writes(65536, 1, "bf42498166147695"),
-        {{"bytes beyond the flash that read back as written",
-          "",
-          {MSG_START, MSG_WRITE, MSG_WRITESTART, MSG_WRITESUCCESS},
-          0},
+        {{"bytes beyond the flash that read back as written", "", Writing({MSG_WRITESUCCESS})},
          File(fits),
          [&](Scenario& s, const RunResult&) {
              EXPECT_TRUE(s.flash() == FlashAfterWrite(fits));
@@ -114,10 +119,8 @@ TEST_F(Flash, EraseAndWrite) {
          true},
         Refused("byte 68,000 not zero", File(firstOff), MSG_FILEUNVERIFIABLE),
         Refused("byte 69,535 not zero", File(lastOff), MSG_FILEUNVERIFIABLE),
-        {{"byte 65,536 differs: the write fails and the flash is erased",
-          "",
-          {MSG_START, MSG_WRITE, MSG_WRITESTART, MSG_WRITEFAIL},
-          0},
+        {{"byte 65,536 differs: the write fails and the flash is erased", "",
+          Writing({MSG_WRITEFAIL})},
          File(tooLong),
          [](Scenario& s, const RunResult& r) {
              Refreshed(r, "0");
@@ -131,10 +134,7 @@ TEST_F(Flash, EraseAndWrite) {
              }
          },
          true},
-        {{"refused write chunks, even of what the flash holds",
-          "",
-          {MSG_START, MSG_WRITE, MSG_WRITESTART, MSG_WRITEFAIL},
-          0},
+        {{"refused write chunks, even of what the flash holds", "", Writing({MSG_WRITEFAIL})},
          [](Scenario& s) { File(s.flashBefore.substr(0, 1000), "refuse-5")(s); },
          [](Scenario& s, const RunResult& r) {
              Refreshed(r, "0");
@@ -143,20 +143,14 @@ TEST_F(Flash, EraseAndWrite) {
          },
          true},
         // An image that needs an erase is not written over contents the card refused to erase.
-        {{"the erase before the write refused",
-          "",
-          {MSG_START, MSG_WRITE, MSG_WRITESTART, MSG_ERASEFAIL},
-          0},
+        {{"the erase before the write refused", "", Writing({MSG_ERASEFAIL})},
          File(Image(5000, 7), "refuse-3"),
          [](Scenario& s, const RunResult& r) {
              Refreshed(r, "3.1.4");
              Sent(s, 1, 0, 17 * 3);
          }},
         // A failed write whose erase is refused claims neither an erased nor an old flash.
-        {{"failed write, erase refused",
-          "",
-          {MSG_START, MSG_WRITE, MSG_WRITESTART, MSG_WRITEFAIL, MSG_WRITEERASEFAIL},
-          0},
+        {{"failed write, erase refused", "", Writing({MSG_WRITEFAIL, MSG_WRITEERASEFAIL})},
          File(Image(1000, 7), "refuse-5", "refuse-3"),
          [](Scenario& s, const RunResult& r) {
              Refreshed(r, "");
@@ -164,32 +158,25 @@ TEST_F(Flash, EraseAndWrite) {
          }},
         {{"Write declined",
           "answer 1\npress write\nanswer 0\npress cancel\n",
-          {MSG_START, MSG_WRITE},
-          0},
+          {MSG_START, MSG_WRITE}},
          {},
-         [](Scenario& s, const RunResult&) { Sent(s, 0, 0, 17); }},
+         Sends(0, 0, 17)},
         {{"panel cancelled",
           "answer 1\npress write\nanswer 1\nchoose-cancel\npress cancel\n",
-          {MSG_START, MSG_WRITE},
-          0},
+          {MSG_START, MSG_WRITE}},
          {},
-         [](Scenario& s, const RunResult&) { Sent(s, 0, 0, 34); }},
+         Sends(0, 0, 34)},
         {{"last question declined",
           "answer 1\npress write\nanswer 1\nchoose image.bin\nanswer 0\npress cancel\n",
-          {MSG_START, MSG_WRITE, MSG_WRITESTART},
-          0},
+          {MSG_START, MSG_WRITE, MSG_WRITESTART}},
          File(Image(5000, 4)),
-         [](Scenario& s, const RunResult&) { Sent(s, 0, 0, 17); }},
+         Sends(0, 0, 17)},
         {{"Erase declined",
           "answer 1\npress erase\nanswer 0\npress cancel\n",
-          {MSG_START, MSG_ERASE},
-          0},
+          {MSG_START, MSG_ERASE}},
          {},
-         [](Scenario& s, const RunResult&) { Sent(s, 0, 0, 17); }},
-        {{"Erase",
-          "answer 1\npress erase\nanswer 1\ndump\npress cancel\n",
-          {MSG_START, MSG_ERASE},
-          0},
+         Sends(0, 0, 17)},
+        {{"Erase", "answer 1\npress erase\nanswer 1\ndump\npress cancel\n", {MSG_START, MSG_ERASE}},
          {},
          [](Scenario& s, const RunResult& r) {
              EXPECT_EQ(r.control("out_verSCSIBIOS"), "0");
@@ -205,8 +192,7 @@ TEST_F(Flash, EraseAndWrite) {
          true},
         {{"Erase refused",
           "answer 1\npress erase\nanswer 1\nanswer 1\ndump\npress cancel\n",
-          {MSG_START, MSG_ERASE, MSG_ERASEFAIL},
-          0},
+          {MSG_START, MSG_ERASE, MSG_ERASEFAIL}},
          [](Scenario& s) {
              s.host.hostOk({"fault", "refuse-3", "on"});
          },
@@ -214,8 +200,7 @@ TEST_F(Flash, EraseAndWrite) {
         // Going on without a copy cannot be undone: Cancel is the default button.
         {{"no copy possible, Cancel",
           "answer 1\npress erase\nanswer 1\nanswer 1\npress cancel\n",
-          {MSG_START, MSG_ERASE, MSG_NOBACKUP},
-          0},
+          {MSG_START, MSG_ERASE, MSG_NOBACKUP}},
          [](Scenario& s) {
              WriteFileBytes(s.work.path() + "/blocked", "");
              s.env = {"XDG_STATE_HOME=" + s.work.path() + "/blocked"};
@@ -223,13 +208,12 @@ TEST_F(Flash, EraseAndWrite) {
          [](Scenario&, const RunResult& r) { EXPECT_EQ(r.transcript[2].fields[3], "Cancel"); }},
         {{"no copy possible, OK",
           "answer 1\npress erase\nanswer 1\nanswer -1\npress cancel\n",
-          {MSG_START, MSG_ERASE, MSG_NOBACKUP},
-          0},
+          {MSG_START, MSG_ERASE, MSG_NOBACKUP}},
          [](Scenario& s) { s.env = {"XDG_STATE_HOME=" + s.work.path() + "/blocked"}; },
          [](Scenario& s, const RunResult&) { EXPECT_TRUE(s.flash() == kErased); },
          true},
         // The second run keeps, and overwrites, what the first one wrote.
-        {{"a second run", "", {MSG_START, MSG_WRITE, MSG_WRITESTART, MSG_WRITESUCCESS}, 0},
+        {{"a second run", "", Writing({MSG_WRITESUCCESS})},
          [](Scenario& s) {
              File(Image(30000, 5))(s);
              EXPECT_EQ(s.run(WriteScript("image.bin")).exitCode, 0);

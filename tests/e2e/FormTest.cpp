@@ -25,8 +25,7 @@ TEST_F(Form, StoreCancelAndDefault) {
         {{"closing stores the edited form and keeps the record it replaced",
           "answer 1\nselect out_hostSCSIID 5\nset out_parity_D 1\nset out_parity_E 0\n"
           "set tag:305 1\nselect tag:105 6\nset tag:415 1\nclose\nanswer 1\n",
-          {MSG_START, MSG_SUCCESS},
-          0},
+          {MSG_START, MSG_SUCCESS}},
          {},
          [](Scenario& s, const RunResult& r) {
              ClosedAndFreed(s, r);
@@ -48,8 +47,7 @@ TEST_F(Form, StoreCancelAndDefault) {
         {{"a refused store keeps the window and the edit",
           "answer 1\nselect out_hostSCSIID 2\nclose\nanswer 1\ndump\nclose\nanswer 1\n"
           "press cancel\n",
-          {MSG_START, MSG_STOREFAIL, MSG_STOREFAIL},
-          0},
+          {MSG_START, MSG_STOREFAIL, MSG_STOREFAIL}},
          [](Scenario& s) {
              s.host.hostOk({"fault", "refuse-1", "on"});
          },
@@ -60,8 +58,7 @@ TEST_F(Form, StoreCancelAndDefault) {
          }},
         {{"OK does nothing, Cancel stores nothing",
           "answer 1\nselect out_hostSCSIID 1\npress ok\ndump\npress cancel\n",
-          {MSG_START},
-          0},
+          {MSG_START}},
          {},
          [](Scenario& s, const RunResult& r) {
              EXPECT_EQ(r.control("out_hostSCSIID"), "1");
@@ -73,8 +70,7 @@ TEST_F(Form, StoreCancelAndDefault) {
         // The factory record carries a board version of its own; the card's survives the load.
         {{"Default then close stores the factory settings with the card's board version",
           "answer 1\npress default\ndump\nclose\nanswer 1\n",
-          {MSG_START, MSG_SUCCESS},
-          0},
+          {MSG_START, MSG_SUCCESS}},
          {},
          [](Scenario& s, const RunResult& r) {
              ClosedAndFreed(s, r);
@@ -97,24 +93,21 @@ TEST_F(Form, StoreCancelAndDefault) {
          true},
         {{"Default then Cancel stores nothing",
           "answer 1\npress default\npress cancel\n",
-          {MSG_START},
-          0},
+          {MSG_START}},
          {},
          [](Scenario& s, const RunResult&) {
              EXPECT_EQ(s.host.commandCounts()[kGetEEPDefault], 1);
          }},
         {{"a refused Default keeps the edits",
           "answer 1\nselect out_hostSCSIID 3\npress default\nanswer 1\ndump\npress cancel\n",
-          {MSG_START, MSG_DEFAULTFAIL},
-          0},
+          {MSG_START, MSG_DEFAULTFAIL}},
          [](Scenario& s) {
              s.host.hostOk({"fault", "refuse-2", "on"});
          },
          [](Scenario&, const RunResult& r) { EXPECT_EQ(r.control("out_hostSCSIID"), "3"); }},
         {{"a script that ends while idle quits without storing",
           "answer 1\nselect out_hostSCSIID 4\n",
-          {MSG_START},
-          0},
+          {MSG_START}},
          {},
          [](Scenario&, const RunResult& r) { EXPECT_EQ(r.lastKind(), "end"); }},
     });

@@ -111,8 +111,7 @@ TEST_F(Reliability, SignalsFullDisksAndLingeringTools) {
         {{"a store on a full disk",
           "answer 1\nselect out_hostSCSIID 5\nclose\nanswer 1\n"
           "press cancel\n",
-          {MSG_START, MSG_STOREFAIL},
-          0},
+          {MSG_START, MSG_STOREFAIL}},
          [](Scenario& s) {
              const std::string db = s.host.root() + "/var/db/sc820";
              const auto files = FilesIn(db);
@@ -144,7 +143,7 @@ TEST_F(Reliability, SignalsFullDisksAndLingeringTools) {
          }},
         // A status tool that lists the driver and keeps running is stopped after a short
         // grace, which the system log says, and start-up goes on.
-        {{"a status tool that keeps running", "answer 1\ndump\npress cancel\n", {MSG_START}, 0},
+        {{"a status tool that keeps running", "answer 1\ndump\npress cancel\n", {MSG_START}},
          [](Scenario& s) {
              const std::string tool = s.host.root() + "/usr/sbin/kmodstat";
              WriteFileBytes(tool,

@@ -93,8 +93,7 @@ TEST_F(Startup, EndsAndFirstDisplay) {
          }},
         {{"first display, then the computer restarts",
           "answer 1\ndump\npress cancel\n",
-          {MSG_START},
-          0},
+          {MSG_START}},
          {},
          [](Scenario& s, const RunResult& r) {
              EXPECT_EQ(r.lastKind(), "terminate");
