@@ -193,9 +193,7 @@ TEST_F(Flash, EraseAndWrite) {
         {{"Erase refused",
           "answer 1\npress erase\nanswer 1\nanswer 1\ndump\npress cancel\n",
           {MSG_START, MSG_ERASE, MSG_ERASEFAIL}},
-         [](Scenario& s) {
-             s.host.hostOk({"fault", "refuse-3", "on"});
-         },
+         HostDoes({"fault", "refuse-3", "on"}),
          [](Scenario&, const RunResult& r) { EXPECT_EQ(r.control("out_verSCSIBIOS"), "3.1.4"); }},
         // Going on without a copy cannot be undone: Cancel is the default button.
         {{"no copy possible, Cancel",

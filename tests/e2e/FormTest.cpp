@@ -48,9 +48,7 @@ TEST_F(Form, StoreCancelAndDefault) {
           "answer 1\nselect out_hostSCSIID 2\nclose\nanswer 1\ndump\nclose\nanswer 1\n"
           "press cancel\n",
           {MSG_START, MSG_STOREFAIL, MSG_STOREFAIL}},
-         [](Scenario& s) {
-             s.host.hostOk({"fault", "refuse-1", "on"});
-         },
+         HostDoes({"fault", "refuse-1", "on"}),
          [](Scenario& s, const RunResult& r) {
              EXPECT_EQ(r.control("out_hostSCSIID"), "2");
              EXPECT_EQ(s.host.commandCounts()[kSetEEPConfig], 2);
@@ -101,9 +99,7 @@ TEST_F(Form, StoreCancelAndDefault) {
         {{"a refused Default keeps the edits",
           "answer 1\nselect out_hostSCSIID 3\npress default\nanswer 1\ndump\npress cancel\n",
           {MSG_START, MSG_DEFAULTFAIL}},
-         [](Scenario& s) {
-             s.host.hostOk({"fault", "refuse-2", "on"});
-         },
+         HostDoes({"fault", "refuse-2", "on"}),
          [](Scenario&, const RunResult& r) { EXPECT_EQ(r.control("out_hostSCSIID"), "3"); }},
         {{"a script that ends while idle quits without storing",
           "answer 1\nselect out_hostSCSIID 4\n",

@@ -201,6 +201,10 @@ std::vector<std::string> Scenario::kept(const std::string& kind) const {
     return names;
 }
 
+std::function<void(Scenario&)> HostDoes(std::vector<std::string> args) {
+    return [args](Scenario& s) { s.host.hostOk(args); };
+}
+
 std::string WriteScript(const std::string& file, int answersAfterPanel) {
     std::string script = "answer 1\npress write\nanswer 1\nchoose " + file + "\n";
     for (int i = 0; i < answersAfterPanel; ++i) script += "answer 1\n";

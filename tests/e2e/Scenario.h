@@ -94,6 +94,8 @@ public:
 inline bool Contains(const std::string& haystack, const std::string& needle) {
     return haystack.find(needle) != std::string::npos;
 }
+// A row's set-up that runs `sc820-host ARGS...`: a fault, say.
+std::function<void(Scenario&)> HostDoes(std::vector<std::string> args);
 // The script that writes `file`, answering every question with its default, then dumps.
 std::string WriteScript(const std::string& file, int answersAfterPanel = 2);
 // An image of `length` bytes, none of them zero, that differs with the seed.

@@ -69,9 +69,7 @@ TEST_F(Startup, EndsAndFirstDisplay) {
     runTable({
         // First, so that the system log holds no earlier run's lines.
         {{"a device on the card", "answer 1\n", {MSG_WARN}, 1},
-         [](Scenario& s) {
-             s.host.hostOk({"attach", "3"});
-         },
+         HostDoes({"attach", "3"}),
          [](Scenario& s, const RunResult& r) {
              Untouched(s, r);
              EXPECT_EQ(r.transcript.front().fields[4], "");  // no Cancel button
@@ -126,9 +124,7 @@ TEST_F(Startup, EndsAndFirstDisplay) {
              EXPECT_EQ(r.informativeTexts().back(), s.text(MSG_HOSTINIT));
          }},
         {{"authorization refused", "answer 1\nanswer 1\n", {MSG_START, MSG_INITIALIZE}, 1},
-         [](Scenario& s) {
-             s.host.hostOk({"auth", "deny"});
-         },
+         HostDoes({"auth", "deny"}),
          Untouched},
         // An extension that links against the normal driver keeps it from being unloaded: the
         // utility's extension loads, but the card stays with the normal driver.
@@ -200,9 +196,7 @@ TEST_F(Startup, EndsAndFirstDisplay) {
         // An answer that the alert's buttons cannot give, and lines that are no step, end the
         // run with an error line and status 3.
         {{"OK-only alert answered 0", "answer 1\nanswer 0\n", {MSG_START}, 3},
-         [](Scenario& s) {
-             s.host.hostOk({"fault", "open", "on"});
-         },
+         HostDoes({"fault", "open", "on"}),
          [](Scenario& s, const RunResult& r) {
              EXPECT_EQ(r.lastKind(), "error");
              EXPECT_EQ(r.transcript.back().fields[1],
