@@ -1,7 +1,7 @@
 // What the authorization stand-in tells an observer about each call it answers: the operation,
-// its flags, the status returned and a detail. The program installs no observer; test support
-// records the calls to check their order and flags without a real privilege prompt. Internal to
-// the stand-in; the utility never sees it.
+// its flags, the status returned and a detail. Test support records the calls to check their
+// order and flags without a real privilege prompt; a scripted run's automation writes the
+// freeing of the rights to its transcript. Internal to the stand-in; the utility never sees it.
 #pragma once
 
 #include <string>

@@ -16,6 +16,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
+const std::string kErased(kFlashSize, '\xFF');
+
 struct BatchResult {
     int status = -1;
     std::string out;  // standard output
@@ -30,39 +32,19 @@ protected:
         Scenario::SetUp();
     }
 
-    std::string backups() const { return work.path() + "/state/sc820/backups"; }
-
     BatchResult batch(const std::vector<std::string>& args,
-                      const std::vector<std::string>& extraEnv = {}) {
+                      const std::vector<std::string>& extra = {}) {
         const std::string outFile = work.path() + "/stdout.txt";
         std::vector<std::string> argv = {
             "/bin/sh", "-c", "exec \"$@\" >\"$0\"", outFile,
             std::string(SC820_BUNDLE_DIR) + "/Contents/bin/sc820-utility"};
         argv.insert(argv.end(), args.begin(), args.end());
-        std::vector<std::string> env = {"SC820_HOST_ROOT=" + host.root(),
-                                        "SC820_AUTOMATION=",
-                                        "LANG=en_US.UTF-8",
-                                        "LC_ALL=C.UTF-8",
-                                        "LANGUAGE=",
-                                        "HOME=" + work.path(),
-                                        "XDG_STATE_HOME=" + work.path() + "/state"};
-        env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+        std::vector<std::string> all = environment();
+        all.insert(all.end(), extra.begin(), extra.end());
         BatchResult r;
-        r.status = RunProgram(argv, &r.err, env);
+        r.status = RunProgram(argv, &r.err, all);
         r.out = ReadFileBytes(outFile);
         return r;
-    }
-
-    // The backups of a kind, oldest first by name.
-    std::vector<std::string> copies(const std::string& kind) const {
-        std::vector<std::string> names;
-        if (!fs::exists(backups())) return names;
-        for (const auto& e : fs::directory_iterator(backups())) {
-            const std::string name = e.path().filename().string();
-            if (name.rfind(kind + "-", 0) == 0) names.push_back(name);
-        }
-        std::sort(names.begin(), names.end());
-        return names;
     }
 
     std::string exportedDocument() {
@@ -84,60 +66,54 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
     return text;
 }
 
+// Each subcommand's exit status, the message key standard error names, and the flash after:
+// as it was, erased, or holding the image (5000 bytes of 0x5A, then zeros). "blocked" instead of
+// a fault: the state folder is a file, so no backups folder can be made in it.
 TEST_F(Batch, SubcommandsEndWithTheirStatusAndNameTheMessage) {
+    enum Flash { same, erased, written };
     struct Case {
-        const char* name;
         std::vector<std::string> args;
-        std::vector<const char*> faults;
+        std::vector<std::string> faults;
         int status;
         const char* inErr;  // a text standard error must hold; null: nothing asked of it
-        bool flashErased;
+        Flash flashAfter;
     };
     const std::string image = work.path() + "/image.bin";
     WriteFileBytes(image, std::string(5000, '\x5A'));
+    WriteFileBytes(work.path() + "/blocked", "");
+    const std::string none = work.path() + "/none/config.json", saved = work.path() + "/saved.bin";
     const Case cases[] = {
-        {"show", {"show", "--yes"}, {}, 0, nullptr, false},
-        {"no --yes, no terminal", {"show"}, {}, 4, "MSG_START", false},
-        {"unknown subcommand", {"flash", "burn"}, {}, 2, nullptr, false},
-        {"missing FILE", {"config", "export"}, {}, 2, nullptr, false},
-        {"erase", {"flash", "erase", "--yes"}, {}, 0, nullptr, true},
-        {"erase refused", {"flash", "erase", "--yes"}, {"refuse-3"}, 1, "MSG_ERASEFAIL", false},
-        {"driver in use", {"show", "--yes"}, {"open"}, 1, "MSG_INITIALIZE", false},
-        {"write", {"flash", "write", image, "--yes"}, {}, 0, "MSG_WRITESUCCESS", false},
-        {"export into no folder",
-         {"config", "export", work.path() + "/none/config.json", "--yes"},
-         {},
-         1,
-         "cannot create",
-         false},
-        {"backup, read refused",
-         {"flash", "backup", work.path() + "/saved.bin", "--yes"},
-         {"refuse-4"},
-         1,
-         "the card refused to read the flash",
-         false},
-        {"write, not a file",
-         {"flash", "write", work.path(), "--yes"},
-         {},
-         1,
-         "MSG_FILEERROR",
-         false},
+        {{"show", "--yes"}, {}, 0, nullptr, same},
+        {{"show"}, {}, 4, "MSG_START", same},  // no --yes, no terminal
+        {{"flash", "burn"}, {}, 2, nullptr, same},
+        {{"config", "export"}, {}, 2, nullptr, same},
+        {{"flash", "erase", "--yes"}, {}, 0, nullptr, erased},
+        {{"flash", "erase", "--yes"}, {"refuse-3"}, 1, "MSG_ERASEFAIL", same},
+        {{"show", "--yes"}, {"open"}, 1, "MSG_INITIALIZE", same},
+        {{"flash", "write", image, "--yes"}, {}, 0, "MSG_WRITESUCCESS", written},
+        {{"config", "export", none, "--yes"}, {}, 1, "cannot create", same},
+        {{"flash", "backup", saved, "--yes"}, {"refuse-4"}, 1, "the card refused to read", same},
+        {{"flash", "write", work.path(), "--yes"}, {}, 1, "MSG_FILEERROR", same},
+        // No copy of the flash, no change, unless --no-backup is given.
+        {{"flash", "erase", "--yes"}, {"blocked"}, 1, "MSG_NOBACKUP", same},
+        {{"flash", "erase", "--yes", "--no-backup"}, {"blocked"}, 0, "MSG_NOBACKUP", erased},
+        {{"flash", "erase", "--yes"}, {"refuse-4"}, 1, "MSG_NOBACKUP", same},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(testing::PrintToString(c.args) + testing::PrintToString(c.faults));
         host.hostOk({"init", "--force"});
         const std::string before = flash();
-        for (const char* fault : c.faults) host.hostOk({"fault", fault, "on"});
-        const BatchResult r = batch(c.args);
+        std::vector<std::string> state;
+        for (const std::string& fault : c.faults) {
+            if (fault == "blocked") state.push_back("XDG_STATE_HOME=" + work.path() + "/blocked");
+            if (fault != "blocked") host.hostOk({"fault", fault, "on"});
+        }
+        const BatchResult r = batch(c.args, state);
         EXPECT_EQ(r.status, c.status) << r.err;
-        if (c.inErr != nullptr) {
-            EXPECT_NE(r.err.find(c.inErr), std::string::npos) << r.err;
-        }
-        if (c.flashErased) {
-            EXPECT_TRUE(flash() == std::string(kFlashSize, '\xFF'));
-        } else if (c.args.size() < 2 || c.args[1] != "write" || c.status != 0) {
-            EXPECT_TRUE(flash() == before);
-        }
+        EXPECT_TRUE(c.inErr == nullptr || Contains(r.err, c.inErr)) << r.err;
+        std::string expected = std::string(5000, '\x5A') + std::string(kFlashSize - 5000, '\0');
+        if (c.flashAfter != written) expected = c.flashAfter == same ? before : kErased;
+        EXPECT_TRUE(flash() == expected);
     }
 }
 
@@ -159,24 +135,17 @@ TEST_F(Batch, WithoutYesTheQuestionsAreAskedOnTheTerminal) {
         const std::string before = flash();
         TerminalProgram terminal(
             {std::string(SC820_BUNDLE_DIR) + "/Contents/bin/sc820-utility", "flash", "erase"},
-            {"SC820_HOST_ROOT=" + host.root(), "SC820_AUTOMATION=", "LANG=en_US.UTF-8",
-             "LC_ALL=C.UTF-8", "LANGUAGE=", "HOME=" + work.path(),
-             "XDG_STATE_HOME=" + work.path() + "/state"},
-            24, 200);
-        size_t asked = 0;
+            environment(), 24, 200);
+        size_t asked = 0;  // where the last question was found
         for (const std::string& answer : c.answers) {
-            ASSERT_TRUE(terminal.waitUntil([&] {
-                size_t count = 0;
-                for (size_t at = terminal.output().find("[y/N]"); at != std::string::npos;
-                     at = terminal.output().find("[y/N]", at + 1))
-                    ++count;
-                return count > asked;
-            })) << terminal.output();
-            ++asked;
+            const auto next = [&] { return terminal.output().find("[y/N]", asked); };
+            ASSERT_TRUE(terminal.waitUntil([&] { return next() != std::string::npos; }))
+                << terminal.output();
+            asked = next() + 1;
             terminal.send(answer + "\r");
         }
         EXPECT_EQ(terminal.waitForExit(), c.status) << terminal.output();
-        EXPECT_TRUE(flash() == (c.erased ? std::string(kFlashSize, '\xFF') : before));
+        EXPECT_TRUE(flash() == (c.erased ? kErased : before));
     }
 }
 
@@ -193,16 +162,16 @@ TEST_F(Batch, FlashBackupAndWriteMoveTheFlashByteForByte) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(flash() == original);
     // Erase and Write each kept the flash first: the original, then the erased flash.
-    const auto kept = copies("flash");
-    ASSERT_EQ(kept.size(), 2u);
-    const std::string first = ReadFileBytes(backups() + "/" + kept[0]);
-    const std::string second = ReadFileBytes(backups() + "/" + kept[1]);
-    const std::string erased(kFlashSize, '\xFF');
-    EXPECT_TRUE((first == original && second == erased) || (first == erased && second == original));
+    const auto copies = kept("flash");
+    ASSERT_EQ(copies.size(), 2u);
+    const std::string first = ReadFileBytes(backups() + "/" + copies[0]);
+    const std::string second = ReadFileBytes(backups() + "/" + copies[1]);
+    EXPECT_TRUE((first == original && second == kErased) ||
+                (first == kErased && second == original));
 }
 
 TEST_F(Batch, ShowPrintsTheVersionsAndTheConfiguration) {
-    SCSIUTY_CFG record = eeprom();
+    SCSIUTY_CFG record = host.eeprom();
     record.HA_ScsiID = 6;
     record.ResetToSelTime = 0;  // 0.5 s
     record.RQdelay = 2;         // 250 ms
@@ -213,7 +182,7 @@ TEST_F(Batch, ShowPrintsTheVersionsAndTheConfiguration) {
     record.SyncSpeed[3] = SYNC_13p3MB;  // 26.6 MB/s on a wide target
     record.WideEnable[4] = 0;
     record.SyncSpeed[4] = SYNC_5p7MB;  // 5.7 MB/s on a narrow one
-    putEeprom(record);
+    host.putEeprom(record);
     const BatchResult r = batch({"show", "--json", "--yes"});
     ASSERT_EQ(r.status, 0) << r.err;
     for (const char* expected :
@@ -228,7 +197,7 @@ TEST_F(Batch, ShowPrintsTheVersionsAndTheConfiguration) {
 
 TEST_F(Batch, ExportImportRoundTripKeepsEveryByteTheFormDoesNotShow) {
     // Odd bytes wherever the form shows nothing.
-    SCSIUTY_CFG odd = eeprom();
+    SCSIUTY_CFG odd = host.eeprom();
     odd.Valid = 0x5A5A1234;
     odd.BootTargetID = 0xE3;
     odd.pad0[0] = 0x11;
@@ -240,7 +209,7 @@ TEST_F(Batch, ExportImportRoundTripKeepsEveryByteTheFormDoesNotShow) {
     odd.pad3[2] = 0xCD;
     odd.Reserved1 = 0xDEADBEEF;
     odd.pad4[0] = 0x7F;
-    putEeprom(odd);
+    host.putEeprom(odd);
     const std::string document = exportedDocument();
     std::string hex;
     for (unsigned char byte : Bytes(odd)) {
@@ -256,11 +225,11 @@ TEST_F(Batch, ExportImportRoundTripKeepsEveryByteTheFormDoesNotShow) {
     BatchResult r = batch({"config", "import", changed, "--yes", "--json"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "{\"changed\": true}\n");
-    EXPECT_EQ(eeprom().ParityEnable, 0);
+    EXPECT_EQ(host.eeprom().ParityEnable, 0);
     const std::string original = work.path() + "/config.json";
     r = batch({"config", "import", original, "--yes", "--json"});
     EXPECT_EQ(r.out, "{\"changed\": true}\n") << r.err;
-    EXPECT_EQ(Bytes(eeprom()), Bytes(odd));
+    EXPECT_EQ(Bytes(host.eeprom()), Bytes(odd));
     const auto before = host.commandCounts();
 
     // Importing what the card holds stores nothing and keeps no copy.
@@ -268,12 +237,12 @@ TEST_F(Batch, ExportImportRoundTripKeepsEveryByteTheFormDoesNotShow) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "{\"changed\": false}\n");
     EXPECT_EQ(host.commandCounts()[kSetEEPConfig], before[kSetEEPConfig]);
-    EXPECT_EQ(Bytes(eeprom()), Bytes(odd));
+    EXPECT_EQ(Bytes(host.eeprom()), Bytes(odd));
     // Each store kept the record it replaced: the odd one, then the one without parity.
-    const auto kept = copies("eeprom");
-    ASSERT_EQ(kept.size(), 2u);
-    const std::string first = ReadFileBytes(backups() + "/" + kept[0]);
-    const std::string second = ReadFileBytes(backups() + "/" + kept[1]);
+    const auto copies = kept("eeprom");
+    ASSERT_EQ(copies.size(), 2u);
+    const std::string first = ReadFileBytes(backups() + "/" + copies[0]);
+    const std::string second = ReadFileBytes(backups() + "/" + copies[1]);
     EXPECT_TRUE(first == Bytes(odd) || second == Bytes(odd));
     EXPECT_NE(first, second);
 
@@ -282,18 +251,18 @@ TEST_F(Batch, ExportImportRoundTripKeepsEveryByteTheFormDoesNotShow) {
     SCSIUTY_CFG restored = odd;
     restored.Reserved1 = 0x01020304;
     restored.pad0[0] = 0x22;
-    putEeprom(restored);
-    const std::string copy = backups() + "/" + (first == Bytes(odd) ? kept[1] : kept[0]);
+    host.putEeprom(restored);
+    const std::string copy = backups() + "/" + (first == Bytes(odd) ? copies[1] : copies[0]);
     r = batch({"config", "import", copy, "--yes", "--json"});
     EXPECT_EQ(r.out, "{\"changed\": true}\n") << r.err;
     restored.ParityEnable = 0;
-    EXPECT_EQ(Bytes(eeprom()), Bytes(restored));
+    EXPECT_EQ(Bytes(host.eeprom()), Bytes(restored));
 }
 
 TEST_F(Batch, BadDocumentsAreRefusedWholeBeforeTheCardIsTouched) {
     const std::string good = exportedDocument();
     host.hostOk({"init", "--force"});
-    const std::string record = Bytes(eeprom());
+    const std::string record = Bytes(host.eeprom());
     struct Case {
         const char* name;
         std::string content;
@@ -324,7 +293,7 @@ TEST_F(Batch, BadDocumentsAreRefusedWholeBeforeTheCardIsTouched) {
         const BatchResult r = batch({"config", "import", file, "--yes"});
         EXPECT_EQ(r.status, 2) << r.err;
         EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
-        EXPECT_EQ(Bytes(eeprom()), record);
+        EXPECT_EQ(Bytes(host.eeprom()), record);
         EXPECT_EQ(host.commandCounts(), std::vector<int>(6, 0));
     }
     const std::string fifo = work.path() + "/fifo";
@@ -345,18 +314,18 @@ TEST_F(Batch, TheBackupsFolderKeepsTwentyDistinctCopiesNamedByTimeAndHash) {
         std::snprintf(name, sizeof name, "eeprom-20200101T0000%02dZ-0000000%d.bin", i, i % 10);
         WriteFileBytes(backups() + "/" + name, "old" + std::to_string(i));
     }
-    const std::string held = Bytes(eeprom());
+    const std::string holds = Bytes(host.eeprom());
     const std::string file = work.path() + "/config.json";
     ASSERT_EQ(batch({"config", "export", file, "--yes"}).status, 0);
     WriteFileBytes(file, Replaced(ReadFileBytes(file), "\"parity\": true", "\"parity\": false"));
     ASSERT_EQ(batch({"config", "import", file, "--yes"}).status, 0);
-    auto kept = copies("eeprom");
-    ASSERT_EQ(kept.size(), 20u);
-    EXPECT_EQ(kept.front(), "eeprom-20200101T000001Z-00000001.bin");
+    auto copies = kept("eeprom");
+    ASSERT_EQ(copies.size(), 20u);
+    EXPECT_EQ(copies.front(), "eeprom-20200101T000001Z-00000001.bin");
     EXPECT_TRUE(
-        std::regex_match(kept.back(), std::regex("eeprom-2\\d{7}T\\d{6}Z-[0-9a-f]{8}\\.bin")))
-        << kept.back();
-    EXPECT_EQ(ReadFileBytes(backups() + "/" + kept.back()), held);
+        std::regex_match(copies.back(), std::regex("eeprom-2\\d{7}T\\d{6}Z-[0-9a-f]{8}\\.bin")))
+        << copies.back();
+    EXPECT_EQ(ReadFileBytes(backups() + "/" + copies.back()), holds);
 
     // The erased flash, kept once, is not written again when the next change replaces the same.
     ASSERT_EQ(batch({"flash", "erase", "--yes"}).status, 0);
@@ -364,7 +333,7 @@ TEST_F(Batch, TheBackupsFolderKeepsTwentyDistinctCopiesNamedByTimeAndHash) {
     const auto inodes = [this] {
         std::vector<ino_t> found;
         struct stat st {};
-        for (const std::string& name : copies("flash")) {
+        for (const std::string& name : kept("flash")) {
             if (stat((backups() + "/" + name).c_str(), &st) == 0) found.push_back(st.st_ino);
         }
         return found;
@@ -375,39 +344,8 @@ TEST_F(Batch, TheBackupsFolderKeepsTwentyDistinctCopiesNamedByTimeAndHash) {
     EXPECT_EQ(inodes(), before);
 }
 
-TEST_F(Batch, NoCopyNoChangeUnlessNoBackupIsGiven) {
-    struct Case {
-        const char* name;
-        std::vector<std::string> args;
-        int status;
-        bool erased;
-    };
-    const Case cases[] = {
-        {"refused", {"flash", "erase", "--yes"}, 1, false},
-        {"--no-backup", {"flash", "erase", "--yes", "--no-backup"}, 0, true},
-    };
-    // The state folder is a file: no backups folder can be made in it.
-    WriteFileBytes(work.path() + "/blocked", "");
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        host.hostOk({"init", "--force"});
-        const std::string before = flash();
-        const BatchResult r = batch(c.args, {"XDG_STATE_HOME=" + work.path() + "/blocked"});
-        EXPECT_EQ(r.status, c.status) << r.err;
-        EXPECT_NE(r.err.find("MSG_NOBACKUP"), std::string::npos) << r.err;
-        EXPECT_TRUE(flash() == (c.erased ? std::string(kFlashSize, '\xFF') : before));
-    }
-
-    // A card that refuses to read its flash gives no copy either.
-    host.hostOk({"init", "--force"});
-    host.hostOk({"fault", "refuse-4", "on"});
-    const std::string held = flash();
-    const BatchResult refused = batch({"flash", "erase", "--yes"});
-    EXPECT_EQ(refused.status, 1) << refused.err;
-    EXPECT_NE(refused.err.find("MSG_NOBACKUP"), std::string::npos) << refused.err;
-    EXPECT_TRUE(flash() == held);
-
-    // A full disk: the copy cannot be written whole, and nothing of it is left behind.
+// A full disk: the copy of the flash cannot be written whole, and nothing of it is left behind.
+TEST_F(Batch, NoCopyOnAFullDiskNoChange) {
     fs::create_directories(work.path() + "/full");
     SmallDisk disk(work.path() + "/full", 256 * 1024);
     if (!disk.mounted()) GTEST_SKIP() << disk.reason();

@@ -151,83 +151,48 @@ mode_t ModeOf(int flags, va_list args) {
 
 }  // namespace
 
+// Each wrapper fails the call when it is the one armed, else calls the real function.
+#define SC820_WRAP(type, name, params, fails, args)     \
+    type name params {                                  \
+        if (fails) return -1;                           \
+        static auto real = Real<type(*) params>(#name); \
+        return real args;                               \
+    }
+// The open calls take a mode only with O_CREAT or O_TMPFILE.
+#define SC820_WRAP_OPEN(name, fails, ...)                               \
+    int name(__VA_ARGS__, int flags, ...) {                             \
+        va_list args;                                                   \
+        va_start(args, flags);                                          \
+        mode_t mode = ModeOf(flags, args);                              \
+        va_end(args);                                                   \
+        if (fails) return -1;                                           \
+        static auto real = Real<int (*)(__VA_ARGS__, int, ...)>(#name); \
+        return SC820_OPEN_ARGS;                                         \
+    }
+
 extern "C" {
 
-int open(const char* path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    mode_t mode = ModeOf(flags, args);
-    va_end(args);
-    if (FailsOnPath(Kind::open, path)) return -1;
-    static auto real = Real<int (*)(const char*, int, ...)>("open");
-    return real(path, flags, mode);
-}
-
-int open64(const char* path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    mode_t mode = ModeOf(flags, args);
-    va_end(args);
-    if (FailsOnPath(Kind::open, path)) return -1;
-    static auto real = Real<int (*)(const char*, int, ...)>("open64");
-    return real(path, flags, mode);
-}
-
-int openat(int dirfd, const char* path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    mode_t mode = ModeOf(flags, args);
-    va_end(args);
-    if (FailsAt(Kind::open, dirfd, path)) return -1;
-    static auto real = Real<int (*)(int, const char*, int, ...)>("openat");
-    return real(dirfd, path, flags, mode);
-}
-
-int openat64(int dirfd, const char* path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    mode_t mode = ModeOf(flags, args);
-    va_end(args);
-    if (FailsAt(Kind::open, dirfd, path)) return -1;
-    static auto real = Real<int (*)(int, const char*, int, ...)>("openat64");
-    return real(dirfd, path, flags, mode);
-}
-
-ssize_t write(int fd, const void* data, size_t size) {
-    if (fd > 2 && FailsOnFd(Kind::write, fd)) return -1;
-    static auto real = Real<ssize_t (*)(int, const void*, size_t)>("write");
-    return real(fd, data, size);
-}
-
-ssize_t pwrite(int fd, const void* data, size_t size, off_t offset) {
-    if (FailsOnFd(Kind::write, fd)) return -1;
-    static auto real = Real<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite");
-    return real(fd, data, size, offset);
-}
-
-ssize_t pwrite64(int fd, const void* data, size_t size, off_t offset) {
-    if (FailsOnFd(Kind::write, fd)) return -1;
-    static auto real = Real<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite64");
-    return real(fd, data, size, offset);
-}
-
-ssize_t writev(int fd, const struct iovec* parts, int count) {
-    if (fd > 2 && FailsOnFd(Kind::write, fd)) return -1;
-    static auto real = Real<ssize_t (*)(int, const struct iovec*, int)>("writev");
-    return real(fd, parts, count);
-}
-
-int fsync(int fd) {
-    if (FailsOnFd(Kind::sync, fd)) return -1;
-    static auto real = Real<int (*)(int)>("fsync");
-    return real(fd);
-}
-
-int fdatasync(int fd) {
-    if (FailsOnFd(Kind::sync, fd)) return -1;
-    static auto real = Real<int (*)(int)>("fdatasync");
-    return real(fd);
-}
+#define SC820_OPEN_ARGS real(path, flags, mode)
+SC820_WRAP_OPEN(open, FailsOnPath(Kind::open, path), const char* path)
+SC820_WRAP_OPEN(open64, FailsOnPath(Kind::open, path), const char* path)
+#undef SC820_OPEN_ARGS
+#define SC820_OPEN_ARGS real(dirfd, path, flags, mode)
+SC820_WRAP_OPEN(openat, FailsAt(Kind::open, dirfd, path), int dirfd, const char* path)
+SC820_WRAP_OPEN(openat64, FailsAt(Kind::open, dirfd, path), int dirfd, const char* path)
+SC820_WRAP(ssize_t, write, (int fd, const void* data, size_t size),
+           fd > 2 && FailsOnFd(Kind::write, fd), (fd, data, size))
+SC820_WRAP(ssize_t, pwrite, (int fd, const void* data, size_t size, off_t offset),
+           FailsOnFd(Kind::write, fd), (fd, data, size, offset))
+SC820_WRAP(ssize_t, pwrite64, (int fd, const void* data, size_t size, off_t offset),
+           FailsOnFd(Kind::write, fd), (fd, data, size, offset))
+SC820_WRAP(ssize_t, writev, (int fd, const struct iovec* parts, int count),
+           fd > 2 && FailsOnFd(Kind::write, fd), (fd, parts, count))
+SC820_WRAP(int, fsync, (int fd), FailsOnFd(Kind::sync, fd), (fd))
+SC820_WRAP(int, fdatasync, (int fd), FailsOnFd(Kind::sync, fd), (fd))
+SC820_WRAP(int, rename, (const char* from, const char* to), FailsOnPath(Kind::rename, to),
+           (from, to))
+SC820_WRAP(int, renameat, (int fromDir, const char* from, int toDir, const char* to),
+           FailsAt(Kind::rename, toDir, to), (fromDir, from, toDir, to))
 
 // Programs that end at once (_exit) still leave their counts.
 [[noreturn]] void _exit(int status) {
@@ -235,18 +200,6 @@ int fdatasync(int fd) {
     static auto real = Real<void (*)(int)>("_exit");
     real(status);
     __builtin_unreachable();
-}
-
-int rename(const char* from, const char* to) {
-    if (FailsOnPath(Kind::rename, to)) return -1;
-    static auto real = Real<int (*)(const char*, const char*)>("rename");
-    return real(from, to);
-}
-
-int renameat(int fromDir, const char* from, int toDir, const char* to) {
-    if (FailsAt(Kind::rename, toDir, to)) return -1;
-    static auto real = Real<int (*)(int, const char*, int, const char*)>("renameat");
-    return real(fromDir, from, toDir, to);
 }
 
 }  // extern "C"

@@ -6,11 +6,11 @@ AutomatedBackend::AutomatedBackend(NSApplicationBackend& shown, AutomatedUser& u
     : shown_(shown), user_(user) {}
 
 int AutomatedBackend::runAlert(const NSString& title, const NSString& message,
-                               const char* defaultButton, const char* alternateButton, const char*,
-                               const NSString& informativeText) {
+                               const char* defaultButton, const char* alternateButton,
+                               const char* otherButton, const NSString& informativeText) {
     return user_.answerAlert(title.UTF8String(), message.UTF8String(),
                              defaultButton != nullptr ? defaultButton : "OK", alternateButton,
-                             informativeText.UTF8String());
+                             otherButton, informativeText.UTF8String());
 }
 
 int AutomatedBackend::runOpenPanel(const NSString& directory, const NSString*,

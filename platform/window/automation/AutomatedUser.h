@@ -14,11 +14,11 @@ public:
     virtual ~AutomatedUser() = default;
 
     // The button an alert is answered with: 1 the default, 0 the alternate, -1 the other.
-    // `defaultButton` is never null; `alternateButton` is null when the alert has none; the
-    // informative text stands beneath the message (empty when there is none).
+    // `defaultButton` is never null; `alternateButton` and `otherButton` are null when the alert
+    // has no such button; the informative text stands beneath the message (empty when none).
     virtual int answerAlert(const std::string& title, const std::string& message,
                             const char* defaultButton, const char* alternateButton,
-                            const std::string& informativeText) = 0;
+                            const char* otherButton, const std::string& informativeText) = 0;
     // NSOKButton with *chosen set to the file's path, or NSCancelButton.
     virtual int answerPanel(const std::string& directory, std::string* chosen) = 0;
 

@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "platform/foundation/Foundation.h"
+#include "platform/security/CallObserver.h"
 #include "platform/window/ExitCleanup.h"
 #include "platform/window/Interrupt.h"
 #include "platform/window/QtControls.h"
@@ -51,6 +52,15 @@ bool ReadScript(const std::string& path, std::string* text) {
     return true;
 }
 
+// The transcript of the scripted run, told when the program gives its rights back: nothing a
+// person sees shows it, yet a run that keeps them after closing leaves them to the system.
+Transcript* gRightsTranscript = nullptr;
+
+void RecordFreedRights(const AuthorizationCall& call) {
+    if (call.operation == "free" && gRightsTranscript != nullptr)
+        gRightsTranscript->writeLine({"rights-freed", std::to_string(call.status)});
+}
+
 }  // namespace
 
 void Automation::ExitProcess(int status) {
@@ -80,7 +90,10 @@ std::unique_ptr<Automation> Automation::fromEnvironment() {
         transcript->writeLine({"error", error});
         ExitProcess(kScriptFailureStatus);
     }
-    return std::make_unique<Automation>(std::move(*script), std::move(transcript));
+    auto automation = std::make_unique<Automation>(std::move(*script), std::move(transcript));
+    gRightsTranscript = automation->transcript_.get();
+    SetAuthorizationCallObserver(RecordFreedRights);
+    return automation;
 }
 
 std::string Automation::where(const ScriptStep& step) {
@@ -100,17 +113,21 @@ void Automation::fail(const std::string& text) {
 
 int Automation::answerAlert(const std::string& title, const std::string& message,
                             const char* defaultButton, const char* alternateButton,
-                            const std::string& informativeText) {
+                            const char* otherButton, const std::string& informativeText) {
     if (script_.atEnd()) fail("script ended while an alert is open: " + message);
     const ScriptStep& step = script_.take();
     if (step.kind != ScriptStep::Kind::answer) {
         fail(where(step) + ": an alert is open and needs an answer: " + message);
     }
-    int answer = static_cast<int>(step.number);
+    const long answer = step.number;
+    if (answer != 1 && !(answer == 0 && alternateButton != nullptr) &&
+        !(answer == -1 && otherButton != nullptr)) {
+        fail(where(step) + ": no button of the alert gives this answer: " + message);
+    }
     transcript_->writeLine({"alert", title, message, ButtonText(defaultButton),
                             ButtonText(alternateButton), std::to_string(answer)});
     if (!informativeText.empty()) transcript_->writeLine({"informative", informativeText});
-    return answer;
+    return static_cast<int>(answer);
 }
 
 int Automation::answerPanel(const std::string& directory, std::string* chosen) {

@@ -8,8 +8,8 @@
 //
 // Transcript lines (Transcript.h): `alert TITLE MESSAGE DEFAULT ALTERNATE ANSWER`, followed by
 // `informative TEXT` when the alert has an informative text beneath its message;
-// `panel DIRECTORY RESULT FILE`; `control NAME VALUE` (from `dump`); `terminate`; `end`;
-// `error TEXT`.
+// `panel DIRECTORY RESULT FILE`; `control NAME VALUE` (from `dump`); `rights-freed STATUS`
+// (the program gave its administrator rights back); `terminate`; `end`; `error TEXT`.
 #pragma once
 
 #include <QPointer>
@@ -39,9 +39,11 @@ public:
     static std::unique_ptr<Automation> fromEnvironment();
 
     // An informative text, when not empty, is written as an `informative` line after the
-    // alert's line.
+    // alert's line. An answer that none of the alert's buttons gives (0 without an alternate
+    // button, -1 without an other button, anything but 1, 0 or -1) fails the script.
     int answerAlert(const std::string& title, const std::string& message, const char* defaultButton,
-                    const char* alternateButton, const std::string& informativeText = {}) override;
+                    const char* alternateButton, const char* otherButton = nullptr,
+                    const std::string& informativeText = {}) override;
     // Returns 1 (a file chosen, *chosen set) or 0 (cancelled).
     int answerPanel(const std::string& directory, std::string* chosen) override;
 

@@ -35,13 +35,13 @@ void BatchUser::report(const std::string& line) const {
 
 int BatchUser::answerAlert(const std::string& /*title*/, const std::string& message,
                            const char* /*defaultButton*/, const char* alternateButton,
-                           const std::string& /*informativeText*/) {
+                           const char* otherButton, const std::string& /*informativeText*/) {
     std::string key = NSBundleKeyOfText(NSString(message));
     if (key.empty()) key = "MSG_UNKNOWN";
     const std::string line = key + ": " + OneLine(message);
-    // A question has a second button; the one about going on without a copy shows its OK as
-    // the other button, which the answer gives as -1.
-    if (alternateButton != nullptr || key == "MSG_NOBACKUP") return confirm(key, line);
+    // A question has a second button: an alternate one, or the other button (-1) that the one
+    // about going on without a copy shows its OK as.
+    if (alternateButton != nullptr || otherButton != nullptr) return confirm(key, line);
     report(line);
     if (!IsSuccessMessage(key)) failed_ = true;
     return 1;

@@ -18,7 +18,8 @@ public:
     BatchUser(const BatchRequest& request, std::string program);
 
     int answerAlert(const std::string& title, const std::string& message, const char* defaultButton,
-                    const char* alternateButton, const std::string& informativeText) override;
+                    const char* alternateButton, const char* otherButton,
+                    const std::string& informativeText) override;
     // The open panel returns the request's file.
     int answerPanel(const std::string& directory, std::string* chosen) override;
     // The program ends: after a success, onSuccess runs.
