@@ -15,6 +15,8 @@
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QTimer>
+#include <QtTest/QTest>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -53,49 +55,100 @@ protected:
     std::unique_ptr<QWidget> window_;
 };
 
-// The open panel gives the file chosen, byte for byte, also when its name is not UTF-8; a
-// name that reads the same as another one's in its folder is refused and the panel stays open.
-TEST_F(MainWindowTest, TheOpenPanelGivesTheChosenFileByteForByte) {
-    struct Case {
+// Acts as the person at the window's modal boxes: each time one is up, `act` gets it.
+class Person {
+public:
+    explicit Person(std::function<void(QWidget*)> act) {
+        QObject::connect(&timer_, &QTimer::timeout, [act] {
+            if (QWidget* modal = QApplication::activeModalWidget()) act(modal);
+        });
+        timer_.start(10);
+    }
+
+private:
+    QTimer timer_;
+};
+
+// The open panel, answered by keys: a typed name and Enter give the file chosen, byte for byte,
+// also when its name is not UTF-8; a name that reads the same as another one's in its folder is
+// refused and the panel stays open; Escape cancels.
+TEST_F(MainWindowTest, TheOpenPanelGivesTheFileTypedByteForByteAndEscapeCancels) {
+    const struct Case {
         std::vector<std::string> files;
-        std::string chosen;  // empty: refused, then cancelled
-    };
-    const Case cases[] = {
+        std::string chosen;  // empty: refused (when typed), then cancelled
+        bool typed = true;
+    } cases[] = {
+        {{"bios.rom"}, "bios.rom"},
         {{"img\xFF.bin"}, "img\xFF.bin"},
         {{"img\xEF\xBF\xBD.bin"}, "img\xEF\xBF\xBD.bin"},
         {{"img\xFF.bin", "img\xEF\xBF\xBD.bin"}, ""},
+        {{"bios.rom"}, "", false},
     };
     for (const Case& c : cases) {
         TempDir dir;
         SCOPED_TRACE(c.files.size());
         for (const std::string& file : c.files) WriteFileBytes(dir.path() + "/" + file, "image");
         int refusals = 0;
-        // Acts as the person at the panel: picks the first file, answers a refusal, cancels.
-        QTimer person;
-        QObject::connect(&person, &QTimer::timeout, [&] {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+        bool typed = false;
+        Person person([&](QWidget* modal) {
+            if (qobject_cast<QMessageBox*>(modal) != nullptr) {
                 ++refusals;
-                box->accept();
+                QTest::keyClick(modal, Qt::Key_Return);
             } else if (auto* panel = qobject_cast<QFileDialog*>(modal)) {
-                if (refusals > 0) {
-                    panel->reject();
+                if (typed || !c.typed) {
+                    QTest::keyClick(panel, Qt::Key_Escape);
                     return;
                 }
-                // The name as typed into the panel's name field.
+                typed = true;
                 auto* name = panel->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
                 ASSERT_NE(name, nullptr);
-                name->setText(QFile::decodeName(QByteArray::fromStdString(c.files.front())));
-                QMetaObject::invokeMethod(panel, "accept");
+                // Typed one character at a time, as a keyboard or an input method gives it.
+                for (QChar key : QFile::decodeName(QByteArray::fromStdString(c.files[0]))) {
+                    QTest::sendKeyEvent(QTest::Click, name, Qt::Key_unknown, QString(key),
+                                        Qt::NoModifier);
+                }
+                QTest::keyClick(name, Qt::Key_Return);
             }
         });
-        person.start(10);
         NSString chosen;
         const int result = RunOpenDialog(NSString(dir.path()), nullptr, nullptr, &chosen);
-        person.stop();
         EXPECT_EQ(result, c.chosen.empty() ? NSCancelButton : NSOKButton);
         EXPECT_EQ(chosen.UTF8String(), c.chosen.empty() ? "" : dir.path() + "/" + c.chosen);
-        EXPECT_EQ(refusals, c.chosen.empty() ? 1 : 0);
+        EXPECT_EQ(refusals, c.chosen.empty() && c.typed ? 1 : 0);
+    }
+}
+
+// The alert box, answered by keys: Enter gives the default button, Escape the alternate one
+// where there is one, never OK on a question. Both texts show plain, never as markup.
+TEST_F(MainWindowTest, TheAlertBoxAnswersEnterWithItsDefaultAndEscapeWithItsAlternate) {
+    window_->show();
+    const struct Case {
+        const char* alternate;
+        Qt::Key key;
+        int answer;
+    } cases[] = {
+        {"Cancel", Qt::Key_Escape, 0},
+        {"Cancel", Qt::Key_Return, 1},
+        {nullptr, Qt::Key_Escape, 1},
+        {nullptr, Qt::Key_Return, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << (c.alternate != nullptr) << " " << c.key);
+        std::vector<QString> seen;
+        Person person([&](QWidget* modal) {
+            for (const char* name : {"qt_msgbox_label", "qt_msgbox_informativelabel"}) {
+                auto* label = modal->findChild<QLabel*>(QString::fromLatin1(name));
+                if (label != nullptr && label->textFormat() == Qt::PlainText) {
+                    seen.push_back(label->text());
+                }
+            }
+            QTest::keyClick(modal, c.key);
+        });
+        EXPECT_EQ(RunAlertBox(NSString("Title"), NSString("Write <i>now</i>?"), "OK", c.alternate,
+                              nullptr, NSString("/home/me/<b>x</b>.bin\n4 bytes")),
+                  c.answer);
+        EXPECT_EQ(seen,
+                  (std::vector<QString>{"Write <i>now</i>?", "/home/me/<b>x</b>.bin\n4 bytes"}));
     }
 }
 
@@ -203,29 +256,6 @@ TEST_F(MainWindowTest, SetStateTurnsAnExclusiveButtonOff) {
     EXPECT_EQ(disabled->state(), 0);
 }
 
-// The alert box shows its message and its informative text as plain text, never as markup.
-TEST_F(MainWindowTest, TheAlertBoxShowsBothTextsPlain) {
-    window_->show();
-    std::vector<std::tuple<QString, Qt::TextFormat, QString, Qt::TextFormat>> seen;
-    QTimer::singleShot(0, [&seen] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (box == nullptr) return;
-        auto* text = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
-        auto* info = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"));
-        if (text != nullptr && info != nullptr)
-            seen.emplace_back(text->text(), text->textFormat(), info->text(), info->textFormat());
-        box->button(QMessageBox::Cancel) ? box->reject() : box->accept();
-    });
-    EXPECT_EQ(RunAlertBox(NSString("Title"), NSString("Write <i>now</i>?"), "OK", "Cancel", nullptr,
-                          NSString("/home/me/<b>x</b>.bin\n4 bytes")),
-              0);
-    ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(std::get<0>(seen[0]), "Write <i>now</i>?");
-    EXPECT_EQ(std::get<1>(seen[0]), Qt::PlainText);
-    EXPECT_EQ(std::get<2>(seen[0]), "/home/me/<b>x</b>.bin\n4 bytes");
-    EXPECT_EQ(std::get<3>(seen[0]), Qt::PlainText);
-}
-
 // The automation engine over the main window, writing its transcript to a file; the exit it
 // is given throws, so that a test sees the status.
 struct Exited {
@@ -269,10 +299,10 @@ protected:
 };
 
 TEST_F(AutomationTest, QuestionsTakeTheAnswerAndAreRecorded) {
-    start("answer 1\nanswer 0\nanswer 7\nchoose /images/bios.rom\nchoose-cancel\nchoose a.rom\n");
+    start("answer 1\nanswer 0\nanswer 1\nchoose /images/bios.rom\nchoose-cancel\nchoose a.rom\n");
     EXPECT_EQ(automation_->answerAlert("SC820 Utility", "Erase?", "OK", "Cancel"), 1);
     EXPECT_EQ(automation_->answerAlert("SC820 Utility", "Erase?", "OK", "Cancel"), 0);
-    EXPECT_EQ(automation_->answerAlert("SC820 Utility", "100% done %s %n\r\r/x", "OK", nullptr), 7);
+    EXPECT_EQ(automation_->answerAlert("SC820 Utility", "100% done %s %n\r\r/x", "OK", nullptr), 1);
     std::string chosen;
     EXPECT_EQ(automation_->answerPanel("/home/op", &chosen), 1);
     EXPECT_EQ(chosen, "/images/bios.rom");
@@ -282,7 +312,7 @@ TEST_F(AutomationTest, QuestionsTakeTheAnswerAndAreRecorded) {
     EXPECT_EQ(lines(), (std::vector<std::string>{
                            "alert\tSC820 Utility\tErase?\tOK\tCancel\t1",
                            "alert\tSC820 Utility\tErase?\tOK\tCancel\t0",
-                           "alert\tSC820 Utility\t100% done %s %n\\r\\r/x\tOK\t\t7",
+                           "alert\tSC820 Utility\t100% done %s %n\\r\\r/x\tOK\t\t1",
                            "panel\t/home/op\t1\t/images/bios.rom",
                            "panel\t/home/op\t0\t",
                            "panel\t/home/op\t1\t/home/op/a.rom",
