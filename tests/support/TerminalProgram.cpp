@@ -126,30 +126,13 @@ bool TerminalProgram::pump(int timeoutMs) {
 
 bool TerminalProgram::waitUntil(const std::function<bool()>& condition, int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        while (!condition()) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) return false;
-            if (!pump(static_cast<int>(std::min<long>(left.count(), 50)))) {
-                return condition();
-            }
-        }
-        // One screen update can reach the terminal in several reads: let the output settle,
-        // so that what the caller checks next is the whole update, not its first part.
-        if (settle() || std::chrono::steady_clock::now() >= deadline) return condition();
+    while (!condition()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        if (!pump(static_cast<int>(std::min<long>(left.count(), 50)))) return condition();
     }
-}
-
-bool TerminalProgram::settle() {
-    const size_t before = output_.size();
-    for (int quiet = 0; quiet < 2;) {
-        const size_t seen = output_.size();
-        if (!pump(60)) break;
-        quiet = output_.size() == seen ? quiet + 1 : 0;
-    }
-    // Nothing arrived: the condition that held still holds. Otherwise the caller checks again.
-    return output_.size() == before;
+    return true;
 }
 
 bool TerminalProgram::waitForText(const std::string& text, int timeoutMs) {
