@@ -153,6 +153,7 @@ TEST_F(FormTest, MissingOrMalformedExtensionInfoShowsDashes) {
     UseMainBundleAt(bundle.path());
     controller.setConfigWindow();
     EXPECT_EQ(controls.verKext->value, "---");
+    EXPECT_EQ(controls.verUtility->value, "");  // the bundle's own Info.plist is missing too
 
     WriteFileBytes(kextInfo, "<plist><dict><key>CFBundleVersion</key>");  // truncated
     controller.setConfigWindow();

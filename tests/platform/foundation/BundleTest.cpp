@@ -46,20 +46,6 @@ protected:
     RecordingBackend backend_;
 };
 
-TEST_F(BundleTest, InfoDictionariesHoldTheVersionsAndFollowTheBundlePath) {
-    const NSDictionary* info = NSBundle::mainBundle().infoDictionary();
-    ASSERT_NE(info, nullptr);
-    EXPECT_EQ(info->objectForKey("CFBundleVersion")->UTF8String(), SC820_UTILITY_VERSION);
-    auto kext = NSDictionary::dictionaryWithContentsOfFile(
-        NSString(std::string(SC820_BUNDLE_DIR) +
-                 "/Contents/Resources/ZOL_SC820_DRVR_X.kext/Contents/Info.plist"));
-    ASSERT_TRUE(kext.has_value());
-    EXPECT_EQ(kext->objectForKey("CFBundleVersion")->UTF8String(), SC820_KEXT_VERSION);
-    TempDir elsewhere;
-    UseMainBundleAt(elsewhere.path());
-    EXPECT_EQ(NSBundle::mainBundle().infoDictionary(), nullptr);
-}
-
 TEST_F(BundleTest, EveryMessageHasAnEnglishAndAGermanTextChosenAtEachLookup) {
     ShowAlert(MSG_ERASE, AlertButtons::okCancel);
     Set("LANG", "de_DE.UTF-8");
