@@ -130,25 +130,13 @@ bool TerminalProgram::waitForText(const std::string& text, int timeoutMs) {
 
 int TerminalProgram::waitForExit(int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (!pump(50)) break;
+    bool open = true;  // the output has not ended
+    while (!exited_ && std::chrono::steady_clock::now() < deadline) {
+        open = open ? pump(50) : (usleep(10000), false);
         reap(false);
-        if (exited_) {
-            while (pump(0) && output_.size() < (1u << 30)) {
-                pollfd fd{master_, POLLIN, 0};
-                if (poll(&fd, 1, 0) <= 0) break;
-            }
-            return status_;
-        }
     }
-    reap(false);
-    if (!exited_ && std::chrono::steady_clock::now() < deadline) {
-        // Output has ended; the program is on its way out.
-        while (!exited_ && std::chrono::steady_clock::now() < deadline) {
-            reap(false);
-            if (!exited_) usleep(10000);
-        }
-    }
+    // What the program wrote last, the terminal's reset included, is read too.
+    for (pollfd fd{master_, POLLIN, 0}; open && poll(&fd, 1, 0) > 0;) open = pump(0);
     return exited_ ? status_ : -1;
 }
 
