@@ -29,23 +29,19 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How long a tool may stay silent, its output still open, before the reader stops waiting.
-constexpr std::chrono::milliseconds kToolSilence{10000};
-// How long a tool may run in all, printing or not: one that keeps printing (a status tool
-// stuck in a loop) would otherwise hold the utility for ever.
-constexpr std::chrono::milliseconds kToolRunLimit{20000};
-
 // The tool's output end of the pipe and its process, owned by the stream handed to the caller.
 struct ToolStream {
     int fd;
     pid_t pid;
     std::string name;  // the tool's path as the caller gave it, for the log
-    Clock::time_point deadline = Clock::now() + kToolRunLimit;
+    ToolLimits limits;
+    Clock::time_point deadline = Clock::now() + limits.run;
     bool ended = false;    // stayed silent or ran too long: its output counts as ended
     bool overran = false;  // ran too long: stopped at once when the stream is closed
 };
 
 std::string Seconds(std::chrono::milliseconds span) {
+    if (span.count() % 1000 != 0) return std::to_string(span.count()) + " ms";
     return std::to_string(span.count() / 1000) + " s";
 }
 
@@ -73,14 +69,16 @@ ssize_t ReadTool(void* cookie, char* buffer, size_t size) {
             std::chrono::duration_cast<std::chrono::milliseconds>(tool->deadline - Clock::now());
         if (left.count() <= 0) {
             tool->overran = true;
-            return EndOutput(*tool, "still running after " + Seconds(kToolRunLimit));
+            return EndOutput(*tool, "still running after " + Seconds(tool->limits.run));
         }
-        const auto wait = std::min(left, kToolSilence);
+        const auto wait = std::min(left, tool->limits.silence);
         pollfd ready{tool->fd, POLLIN, 0};
         int events = poll(&ready, 1, static_cast<int>(wait.count()));
         if (events < 0 && errno == EINTR) continue;
-        if (events == 0 && wait < kToolSilence) continue;  // the run limit, checked above
-        if (events == 0) return EndOutput(*tool, "printed nothing for " + Seconds(kToolSilence));
+        if (events == 0 && wait < tool->limits.silence) continue;  // the run limit, checked above
+        if (events == 0) {
+            return EndOutput(*tool, "printed nothing for " + Seconds(tool->limits.silence));
+        }
         ssize_t n = read(tool->fd, buffer, size);
         if (n >= 0 || errno != EINTR) return n;
     }
@@ -91,11 +89,6 @@ void Reap(pid_t pid) {
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
 }
-
-// How long a tool may go on after the utility has closed its output, and after it was asked to
-// stop, before it is stopped by force.
-constexpr std::chrono::milliseconds kToolGrace{2000};
-constexpr std::chrono::milliseconds kStopGrace{1000};
 
 // Reaps the process if it ends within `limit`; false when it is still running then.
 bool ReapWithin(pid_t pid, std::chrono::milliseconds limit) {
@@ -112,9 +105,10 @@ bool ReapWithin(pid_t pid, std::chrono::milliseconds limit) {
 }
 
 // Asks the tool to stop, then stops it by force, reaps it, and logs which it took.
-void StopTool(const std::string& name, pid_t pid, const std::string& why) {
+void StopTool(const std::string& name, pid_t pid, const std::string& why,
+              std::chrono::milliseconds stopGrace) {
     kill(-pid, SIGTERM);  // the tool's whole group: what it started goes with it
-    if (ReapWithin(pid, kStopGrace)) {
+    if (ReapWithin(pid, stopGrace)) {
         LogTool(name, pid, why + ": stopped with SIGTERM");
         return;
     }
@@ -127,13 +121,16 @@ void StopTool(const std::string& name, pid_t pid, const std::string& why) {
 // lists the driver and then keeps running, say) must not hold the utility: it is asked to
 // stop, then stopped by force, and always reaped. One that ran too long is stopped at once.
 void EndTool(const ToolStream& tool) {
+    const ToolLimits& limits = tool.limits;
     if (tool.overran) {
-        StopTool(tool.name, tool.pid, "still running after " + Seconds(kToolRunLimit));
+        StopTool(tool.name, tool.pid, "still running after " + Seconds(limits.run),
+                 limits.stopGrace);
         return;
     }
-    if (ReapWithin(tool.pid, kToolGrace)) return;
+    if (ReapWithin(tool.pid, limits.grace)) return;
     StopTool(tool.name, tool.pid,
-             "still running " + Seconds(kToolGrace) + " after its output was closed");
+             "still running " + Seconds(limits.grace) + " after its output was closed",
+             limits.stopGrace);
 }
 
 // Closing the stream closes the pipe first, so a tool still writing ends on a broken pipe,
@@ -183,21 +180,22 @@ std::optional<std::string> ResolveTool(const char* pathToTool) {
     return resolved;
 }
 
-OSStatus RunWithoutStream(const std::string& tool, const char* name, char* const* arguments) {
+OSStatus RunWithoutStream(const std::string& tool, const char* name, char* const* arguments,
+                          const ToolLimits& limits) {
     int devnull = open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (devnull < 0) return errAuthorizationInternal;
     pid_t pid = 0;
     bool started = Spawn(tool, arguments, devnull, &pid);
     close(devnull);
     if (!started) return errAuthorizationToolExecuteFailure;
-    if (!ReapWithin(pid, kToolRunLimit)) {
-        StopTool(name, pid, "still running after " + Seconds(kToolRunLimit));
+    if (!ReapWithin(pid, limits.run)) {
+        StopTool(name, pid, "still running after " + Seconds(limits.run), limits.stopGrace);
     }
     return errAuthorizationSuccess;
 }
 
 OSStatus RunWithStream(const std::string& tool, const char* name, char* const* arguments,
-                       FILE** stream) {
+                       FILE** stream, const ToolLimits& limits) {
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) return errAuthorizationInternal;
     pid_t pid = 0;
@@ -207,7 +205,7 @@ OSStatus RunWithStream(const std::string& tool, const char* name, char* const* a
         close(pipeFds[0]);
         return errAuthorizationToolExecuteFailure;
     }
-    auto* cookie = new ToolStream{pipeFds[0], pid, name};
+    auto* cookie = new ToolStream{pipeFds[0], pid, name, limits};
     FILE* file =
         fopencookie(cookie, "r", cookie_io_functions_t{ReadTool, nullptr, nullptr, CloseTool});
     if (file == nullptr) {

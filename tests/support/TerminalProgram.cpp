@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <vterm.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -15,24 +16,12 @@
 
 namespace {
 
-std::string Utf8(uint32_t c) {
-    std::string out;
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-    return out;
+// The cells of the rectangle as UTF-8, the second halves of wide characters left out.
+std::string Text(VTermScreen* screen, int row, int column, int columns) {
+    char text[4096];
+    const size_t size = vterm_screen_get_text(screen, text, sizeof text,
+                                              VTermRect{row, row + 1, column, column + columns});
+    return std::string(text, std::min(size, sizeof text));
 }
 
 }  // namespace
@@ -126,30 +115,13 @@ bool TerminalProgram::pump(int timeoutMs) {
 
 bool TerminalProgram::waitUntil(const std::function<bool()>& condition, int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        while (!condition()) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) return false;
-            if (!pump(static_cast<int>(std::min<long>(left.count(), 50)))) {
-                return condition();
-            }
-        }
-        // One screen update can reach the terminal in several reads: let the output settle,
-        // so that what the caller checks next is the whole update, not its first part.
-        if (settle() || std::chrono::steady_clock::now() >= deadline) return condition();
+    while (!condition()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        if (!pump(static_cast<int>(std::min<long>(left.count(), 50)))) return condition();
     }
-}
-
-bool TerminalProgram::settle() {
-    const size_t before = output_.size();
-    for (int quiet = 0; quiet < 2;) {
-        const size_t seen = output_.size();
-        if (!pump(60)) break;
-        quiet = output_.size() == seen ? quiet + 1 : 0;
-    }
-    // Nothing arrived: the condition that held still holds. Otherwise the caller checks again.
-    return output_.size() == before;
+    return true;
 }
 
 bool TerminalProgram::waitForText(const std::string& text, int timeoutMs) {
@@ -158,25 +130,13 @@ bool TerminalProgram::waitForText(const std::string& text, int timeoutMs) {
 
 int TerminalProgram::waitForExit(int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (!pump(50)) break;
+    bool open = true;  // the output has not ended
+    while (!exited_ && std::chrono::steady_clock::now() < deadline) {
+        open = open ? pump(50) : (usleep(10000), false);
         reap(false);
-        if (exited_) {
-            while (pump(0) && output_.size() < (1u << 30)) {
-                pollfd fd{master_, POLLIN, 0};
-                if (poll(&fd, 1, 0) <= 0) break;
-            }
-            return status_;
-        }
     }
-    reap(false);
-    if (!exited_ && std::chrono::steady_clock::now() < deadline) {
-        // Output has ended; the program is on its way out.
-        while (!exited_ && std::chrono::steady_clock::now() < deadline) {
-            reap(false);
-            if (!exited_) usleep(10000);
-        }
-    }
+    // What the program wrote last, the terminal's reset included, is read too.
+    for (pollfd fd{master_, POLLIN, 0}; open && poll(&fd, 1, 0) > 0;) open = pump(0);
     return exited_ ? status_ : -1;
 }
 
@@ -209,11 +169,9 @@ void TerminalProgram::signal(int number) {
 }
 
 std::string TerminalProgram::cell(int row, int column) const {
-    VTermScreenCell c{};
-    if (vterm_screen_get_cell(vscreen_, VTermPos{row, column}, &c) == 0) return "";
-    std::string out;
-    for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && c.chars[i] != 0; ++i) out += Utf8(c.chars[i]);
-    return out.empty() ? " " : out;
+    if (row < 0 || row >= rows_ || column < 0 || column >= columns_) return "";
+    const std::string text = Text(vscreen_, row, column, 1);
+    return text.empty() ? " " : text;
 }
 
 bool TerminalProgram::reversed(int row, int column) const {
@@ -223,18 +181,7 @@ bool TerminalProgram::reversed(int row, int column) const {
 }
 
 std::string TerminalProgram::row(int index) const {
-    std::string out;
-    for (int column = 0; column < columns_; ++column) {
-        VTermScreenCell c{};
-        vterm_screen_get_cell(vscreen_, VTermPos{index, column}, &c);
-        if (c.width == 0 && c.chars[0] == 0 && column > 0) {
-            // The second half of a wide character.
-            VTermScreenCell before{};
-            vterm_screen_get_cell(vscreen_, VTermPos{index, column - 1}, &before);
-            if (before.width == 2) continue;
-        }
-        out += cell(index, column);
-    }
+    std::string out = Text(vscreen_, index, 0, columns_);
     while (!out.empty() && out.back() == ' ') out.pop_back();
     return out;
 }
@@ -273,7 +220,7 @@ std::string TerminalProgram::capture() const {
         for (int column = 0; column < columns_; ++column) {
             VTermScreenCell c{};
             vterm_screen_get_cell(vscreen_, VTermPos{r, column}, &c);
-            text += c.chars[0] == 0 ? " " : Utf8(c.chars[0]);
+            text += cell(r, column);
             int bits = (c.attrs.reverse ? 1 : 0) | (c.attrs.bold ? 2 : 0) |
                        (c.attrs.underline ? 4 : 0) | (VTERM_COLOR_IS_DEFAULT_BG(&c.bg) ? 0 : 8);
             flags += "0123456789abcdef"[bits];

@@ -25,12 +25,13 @@ public:
     // Types the bytes, as a person at the keyboard would.
     void send(const std::string& bytes);
     // Reads the program's output until the condition holds; false after the timeout or when
-    // the program has ended without it holding.
-    bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 10000);
-    bool waitForText(const std::string& text, int timeoutMs = 10000);
+    // the program has ended without it holding. One screen update may arrive in several
+    // reads: a caller waits for the whole state it then checks.
+    bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 30000);
+    bool waitForText(const std::string& text, int timeoutMs = 30000);
     // Reads until the program ends; its exit status, 128+N when killed by signal N, or -1 on
     // timeout.
-    int waitForExit(int timeoutMs = 20000);
+    int waitForExit(int timeoutMs = 30000);
     // Writes to the terminal behind the program's back, as another program (wall, a kernel
     // message) would.
     void scribble(const std::string& bytes);
@@ -65,8 +66,6 @@ public:
 
 private:
     bool pump(int timeoutMs);
-    // Reads until the output has been quiet for a moment; true when nothing more arrived.
-    bool settle();
     void reap(bool block);
     static int onTermProp(int prop, void* value, void* user);
 

@@ -6,15 +6,18 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "platform/security/Security.h"
+#include "platform/security/ToolRunner.h"
 #include "tests/support/TempHost.h"
 
 using testing::AllOf;
+using testing::EndsWith;
 using testing::HasSubstr;
 
 namespace {
@@ -98,83 +101,74 @@ TEST_F(SecurityTest, TheHostPolicyAnswersARequestThatMayAskTheUser) {
     }
 }
 
-TEST_F(SecurityTest, ClosingBeforeTheEndStillReapsTheTool) {
+// A tool that goes on once the utility is done with it never holds the utility: after its
+// stream is closed and a grace period has passed it is asked to stop, then stopped by force,
+// and reaped; a reader that reads to the end gets the end after a long silence or once the tool
+// has run too long. The system log says which. A tool that ends is left alone.
+TEST_F(SecurityTest, AToolThatKeepsRunningIsStoppedAndReaped) {
     authorize();
-    FILE* stream = nullptr;
-    addTool("/usr/sbin/kmodstat",
-            "i=0; while [ $i -lt 100000 ]; do echo line $i; i=$((i+1)); done");
-    ASSERT_EQ(execute("/usr/sbin/kmodstat", {}, &stream), errAuthorizationSuccess);
-    char line[64];
-    ASSERT_NE(fgets(line, sizeof line, stream), nullptr);
-    EXPECT_STREQ(line, "line 0\n");
-    fclose(stream);
-    EXPECT_TRUE(NoChildLeft());
-}
-
-// A tool that prints its line and then keeps running, whether it keeps its output open or
-// not, is stopped once its stream is closed and a grace period has passed (by force when it
-// ignores the request), reaped, and the system log says so. A tool that ends is left alone.
-TEST_F(SecurityTest, AToolThatKeepsRunningIsStoppedAfterAGracePeriod) {
-    authorize();
-    const std::pair<const char*, const char*> cases[] = {
-        {"echo listed", nullptr},
-        {"echo listed; exec sleep 30", "stopped with SIGTERM"},
-        {"echo listed; exec >&-; exec sleep 30", "stopped with SIGTERM"},
-        {"trap '' TERM; echo listed; for i in 1 2 3 4 5 6 7 8 9 10; do sleep 1; done",
-         "stopped with SIGKILL"},
-    };
-    for (const auto& [script, logged] : cases) {
-        SCOPED_TRACE(script);
-        const size_t loggedBefore = host.logLines().size();
-        addTool("/usr/sbin/kmodstat", script);
-        FILE* stream = nullptr;
-        ASSERT_EQ(execute("/usr/sbin/kmodstat", {}, &stream), errAuthorizationSuccess);
-        char line[64];
-        ASSERT_NE(fgets(line, sizeof line, stream), nullptr);
-        EXPECT_STREQ(line, "listed\n");
-        fclose(stream);
-        EXPECT_TRUE(NoChildLeft());
-        std::vector<std::string> log = host.logLines();
-        log.erase(log.begin(), log.begin() + static_cast<long>(loggedBefore));
-        if (logged == nullptr) {
-            EXPECT_TRUE(log.empty()) << log.front();
-        } else {
-            ASSERT_EQ(log.size(), 1u);
-            EXPECT_THAT(log[0], AllOf(HasSubstr("/usr/sbin/kmodstat (pid "),
-                                      HasSubstr("still running 2 s after its output was closed"),
-                                      HasSubstr(logged)));
-        }
-    }
-}
-
-// A tool that keeps its output open and prints nothing more, or keeps printing, does not hold a
-// reader that reads to the end: after a long silence, or once the tool has run too long, the
-// output ends, and the tool is then stopped.
-TEST_F(SecurityTest, AToolThatHoldsItsOutputOpenEndsItsOutput) {
-    authorize();
-    struct Case {
+    using ms = std::chrono::milliseconds;
+    const security::ToolLimits quick{ms(20000), ms(20000), ms(100), ms(100)};
+    const char* const closedLate = "still running 100 ms after its output was closed: ";
+    const struct Case {
         const char* script;
-        const char* firstLines;  // what the reader gets first
-        const char* ended;       // the log line that ends the output
-    };
-    const Case cases[] = {
-        {"echo loading; exec sleep 60", "loading\n",
-         "printed nothing for 10 s: its output is no longer read"},
-        {"while :; do echo tick; sleep 1; done", "tick\ntick\n",
-         "still running after 20 s: its output is no longer read"},
+        security::ToolLimits limits;
+        bool readToEnd;  // else one line is read
+        std::vector<std::string> logged;
+    } cases[] = {
+        {"echo listed", {}, false, {}},
+        // Closing the stream closes the pipe first: a tool still printing ends on it.
+        {"while :; do echo listed; done", {}, false, {}},
+        {"echo listed; exec sleep 30",
+         quick,
+         false,
+         {closedLate + std::string("stopped with SIGTERM")}},
+        {"echo listed; exec >&-; exec sleep 30",
+         quick,
+         false,
+         {closedLate + std::string("stopped with SIGTERM")}},
+        {"trap '' TERM; echo listed; exec sleep 30",
+         quick,
+         false,
+         {closedLate + std::string("stopped with SIGKILL")}},
+        {"echo listed; exec sleep 30",
+         {ms(200), ms(20000), ms(100), ms(100)},
+         true,
+         {"printed nothing for 200 ms: its output is no longer read",
+          closedLate + std::string("stopped with SIGTERM")}},
+        {"while :; do echo listed; sleep 0.1; done",
+         {ms(20000), ms(1000), ms(100), ms(100)},
+         true,
+         {"still running after 1 s: its output is no longer read",
+          "still running after 1 s: stopped with SIGTERM"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.script);
+        const size_t loggedBefore = host.logLines().size();
         addTool("/usr/sbin/kmodstat", c.script);
+        const std::optional<std::string> tool = security::ResolveTool("/usr/sbin/kmodstat");
+        ASSERT_TRUE(tool);
         FILE* stream = nullptr;
-        ASSERT_EQ(execute("/usr/sbin/kmodstat", {}, &stream), errAuthorizationSuccess);
-        EXPECT_EQ(ReadAll(stream).substr(0, std::string(c.firstLines).size()), c.firstLines);
+        char* const arguments[] = {nullptr};
+        ASSERT_EQ(
+            security::RunWithStream(*tool, "/usr/sbin/kmodstat", arguments, &stream, c.limits),
+            errAuthorizationSuccess);
+        char line[64];
+        ASSERT_NE(fgets(line, sizeof line, stream), nullptr);
+        EXPECT_STREQ(line, "listed\n");
+        if (c.readToEnd) {
+            ReadAll(stream);
+        } else {
+            fclose(stream);
+        }
         EXPECT_TRUE(NoChildLeft());
-        const std::vector<std::string> log = host.logLines();
-        ASSERT_GE(log.size(), 2u);
-        EXPECT_THAT(log[log.size() - 2],
-                    AllOf(HasSubstr("/usr/sbin/kmodstat (pid "), HasSubstr(c.ended)));
-        EXPECT_THAT(log.back(), HasSubstr("stopped with SIGTERM"));
+        std::vector<std::string> log = host.logLines();
+        log.erase(log.begin(), log.begin() + static_cast<long>(loggedBefore));
+        ASSERT_EQ(log.size(), c.logged.size());
+        for (size_t i = 0; i < log.size(); ++i) {
+            EXPECT_THAT(log[i],
+                        AllOf(HasSubstr("/usr/sbin/kmodstat (pid "), EndsWith(c.logged[i])));
+        }
     }
 }
 

@@ -53,25 +53,30 @@ TEST(AutomationScriptTest, SkipsCommentsAndBlankLinesAndKeepsLineNumbers) {
     EXPECT_TRUE(script->atEnd());
 }
 
-TEST(AutomationScriptTest, RefusesLinesThatAreNotSteps) {
-    for (const char* line :
-         {"frobnicate", "answer", "answer yes", "answer 1 2", "answer 99999999999", "choose",
-          "choose-cancel now", "press", "press apply", "press OK", "select out_hostSCSIID",
-          "select out_hostSCSIID x", "select tag:abc 1", "set tag: 1", "set out_parity_E 1 2",
-          "close now", "dump all"}) {
-        std::string error;
-        EXPECT_FALSE(AutomationScript::parse(std::string("answer 1\n") + line, &error)) << line;
-        EXPECT_NE(error.find("line 2"), std::string::npos) << error;
-    }
-}
-
-// Lines with control characters other than blanks, and words that only look like numbers,
-// are refused with the line's number instead of crashing the reader or the step.
-TEST(AutomationScriptTest, RefusesOddCharactersAndNumbersThatAreNotWhole) {
+// Lines that are not steps, lines with control characters other than blanks, and words that
+// only look like numbers are refused with the line's number instead of crashing the reader or
+// the step.
+TEST(AutomationScriptTest, RefusesLinesThatAreNotStepsWithTheirNumber) {
     using namespace std::string_literals;
     const std::string cases[] = {
+        "frobnicate",
+        "answer",
+        "answer yes",
+        "answer 1 2",
+        "answer 99999999999",
+        "choose",
+        "choose-cancel now",
+        "press",
+        "press apply",
+        "press OK",
+        "select out_hostSCSIID",
+        "select out_hostSCSIID x",
+        "select tag:abc 1",
+        "set tag: 1",
+        "set out_parity_E 1 2",
+        "close now",
+        "dump all",
         "\v"s,                       // nothing but a vertical tab: no word at all
-        "\f"s,                       // a form feed
         "\v\f \v"s,                  // only odd blanks
         "\0"s,                       // a NUL alone
         "answer\v1"s,                // a vertical tab between the words
