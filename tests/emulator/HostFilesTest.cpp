@@ -225,7 +225,9 @@ TEST_F(HostFilesTest, TheNextReplacementRemovesTemporariesOfKilledOnes) {
         run(command, 0, "");
         auto after = Files(db());
         EXPECT_EQ(after.erase(".keep"), 1u) << command;
-        EXPECT_EQ(after, before) << command;
+        // Every save stamps the state anew: the names and the record say what was left behind.
+        for (const auto& [name, bytes] : before) EXPECT_EQ(after.erase(name), 1u) << name;
+        EXPECT_TRUE(after.empty()) << command << ": " << after.begin()->first;
     }
     const std::string libexec = host.root() + "/usr/libexec";
     WriteFileBytes(libexec + "/.sc820-host.tmp-k1ll3d", "half a program");
