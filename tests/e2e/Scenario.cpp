@@ -39,6 +39,7 @@ void Scenario::runTable(const std::vector<Row>& rows) {
             fs::remove_all(home(name));
             WriteFileBytes(home(name), bytes);
         }
+        for (const std::string& fault : row.faults) host.hostOk({"fault", fault, "on"});
         if (row.setUp) row.setUp(*this);
         if (!skip.empty()) {
             std::printf("skipped: %s\n", skip.c_str());

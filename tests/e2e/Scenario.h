@@ -47,6 +47,7 @@ struct RowHead {
 struct Expect {
     std::vector<std::string> args = {};  // batch mode: the arguments, instead of a script
     std::vector<std::pair<std::string, std::string>> files = {};  // made in the home folder
+    std::vector<std::string> faults = {};                         // of the card, switched on
     std::string last = "terminate";                               // the transcript's last kind
     std::vector<std::string> controls = {};  // "name=value" in the last dump, "name<value" first
     std::vector<std::string> informs = {};   // the informative texts of the last alerts
