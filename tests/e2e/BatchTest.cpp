@@ -36,8 +36,8 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
 
 Row Cmd(std::vector<std::string> args, int status, std::string says = "",
         std::function<void(Scenario&)> setUp = {}, std::string flash = "") {
-    return {{testing::PrintToString(args), "", {}, status, setUp},
-            {.args = args, .flash = flash, .says = {says}}};
+    return R(testing::PrintToString(args), "", {}, status, setUp,
+             {.args = args, .flash = flash, .says = {says}});
 }
 
 // Each subcommand's exit status, the text its output holds, and the flash after. "blocked": the
@@ -49,10 +49,6 @@ TEST_F(Batch, Subcommands) {
     ASSERT_EQ(batch({"config", "export", home("good.json"), "--yes"}), 0);
     const std::string good = ReadFileBytes(home("good.json"));
     const auto fault = [](const char* f) { return HostDoes({"fault", f, "on"}); };
-    const auto blocked = [](Scenario& s) {
-        WriteFileBytes(s.home("blocked"), "");
-        s.env = {"XDG_STATE_HOME=" + s.home("blocked")};
-    };
     std::vector<Row> rows = {
         Cmd({"show", "--yes"}, 0),
         Cmd({"show"}, 4, "MSG_START"),  // no --yes, no terminal
@@ -66,32 +62,26 @@ TEST_F(Batch, Subcommands) {
         Cmd({"flash", "backup", saved, "--yes"}, 1, "the card refused to read", fault("refuse-4")),
         Cmd({"flash", "write", work.path(), "--yes"}, 1, "MSG_FILEERROR"),
         // No copy of the flash, no change, unless --no-backup is given.
-        Cmd({"flash", "erase", "--yes"}, 1, "MSG_NOBACKUP", blocked),
-        Cmd({"flash", "erase", "--yes", "--no-backup"}, 0, "MSG_NOBACKUP", blocked, kErased),
+        Cmd({"flash", "erase", "--yes"}, 1, "MSG_NOBACKUP", Blocked),
+        Cmd({"flash", "erase", "--yes", "--no-backup"}, 0, "MSG_NOBACKUP", Blocked, kErased),
         Cmd({"flash", "erase", "--yes"}, 1, "MSG_NOBACKUP", fault("refuse-4")),
         // A copy is an image for Write: erased, then written back, byte for byte.
-        {{"backup, erase, write the copy back",
-          "",
-          {},
-          0,
+        R("backup, erase, write the copy back", "", {}, 0,
           [saved](Scenario& s) {
               EXPECT_EQ(s.run("", {"flash", "backup", saved, "--yes"}).exitCode, 0);
               EXPECT_EQ(s.run("", {"flash", "erase", "--yes"}).exitCode, 0);
-          }},
-         {.args = {"flash", "write", saved, "--yes"},
-          .check =
-              [](Scenario& s, const RunResult&) {
-                  const auto copies = s.kept("flash");  // the original, then the erased flash
-                  ASSERT_EQ(copies.size(), 2u);
-                  const auto a = ReadFileBytes(s.backups() + "/" + copies[0]),
-                             b = ReadFileBytes(s.backups() + "/" + copies[1]);
-                  EXPECT_TRUE((a == s.flashBefore && b == kErased) ||
-                              (a == kErased && b == s.flashBefore));
-              }}},
-        {{"show --json",
-          "",
-          {},
-          0,
+          },
+          {.args = {"flash", "write", saved, "--yes"},
+           .check =
+               [](Scenario& s, const RunResult&) {
+                   const auto copies = s.kept("flash");  // the original, then the erased flash
+                   ASSERT_EQ(copies.size(), 2u);
+                   const auto a = ReadFileBytes(s.backups() + "/" + copies[0]),
+                              b = ReadFileBytes(s.backups() + "/" + copies[1]);
+                   EXPECT_TRUE((a == s.flashBefore && b == kErased) ||
+                               (a == kErased && b == s.flashBefore));
+               }}),
+        R("show --json", "", {}, 0,
           [](Scenario& s) {
               // Reset 0.5 s, request-sense delay 250 ms, no burst, terminators off, target 3
               // wide at 26.6 MB/s, target 4 narrow at 5.7 MB/s.
@@ -101,13 +91,13 @@ TEST_F(Batch, Subcommands) {
               r.WideEnable[4] = 0, r.SyncSpeed[4] = SYNC_5p7MB;
               s.host.putEeprom(r);
               s.recordBefore = s.record();
-          }},
-         {.args = {"show", "--json", "--yes"},
-          .says = {"\"utility\": \"1.0.2\"", "\"scsiBios\": \"3.1.4\"", "\"hostAdapterScsiId\": 6",
-                   "\"resetRecoveringTimeSeconds\": 0.5", "\"requestSenseDelayMilliseconds\": 250",
-                   "\"burstTransfer\": false", "\"parity\": true", "\"terminators\": \"off\"",
-                   "\"id\": 3,\n        \"maxRateMBps\": 26.6",
-                   "\"id\": 4,\n        \"maxRateMBps\": 5.7"}}},
+          },
+          {.args = {"show", "--json", "--yes"},
+           .says = {"\"utility\": \"1.0.2\"", "\"scsiBios\": \"3.1.4\"", "\"hostAdapterScsiId\": 6",
+                    "\"resetRecoveringTimeSeconds\": 0.5", "\"requestSenseDelayMilliseconds\": 250",
+                    "\"burstTransfer\": false", "\"parity\": true", "\"terminators\": \"off\"",
+                    "\"id\": 3,\n        \"maxRateMBps\": 26.6",
+                    "\"id\": 4,\n        \"maxRateMBps\": 5.7"}}),
     };
     // Documents refused whole, before the card is touched: the good one changed, and why.
     const std::string narrow = "\"maxRateMBps\": 10,\n      \"sync\": false";
@@ -129,11 +119,11 @@ TEST_F(Batch, Subcommands) {
              {"too big", std::string(65 * 1024, ' ') + good, "larger than 64 KiB"},
              {"a FIFO", "", "not a regular file"}}) {  // folders, devices: FileTest
         rows.push_back(
-            {{name, "", {}, 2},
-             {.args = {"config", "import", name == "a FIFO" ? home("fifo") : bad, "--yes"},
-              .files = {{"bad.json", document}},
-              .counts = kNoCommand,
-              .says = {error}}});
+            R(name, "", {}, 2, {},
+              {.args = {"config", "import", name == "a FIFO" ? home("fifo") : bad, "--yes"},
+               .files = {{"bad.json", document}},
+               .counts = kNoCommand,
+               .says = {error}}));
     }
     mkfifo(home("fifo").c_str(), 0600);
     runTable(rows);

@@ -57,17 +57,12 @@ Texts Refreshed(const std::string& version) {
 Row Erase(const std::string& name, const std::string& answers, Texts alerts,
           std::vector<int> counts, Expect more = {}) {
     more.counts = counts;
-    return {{name, "answer 1\npress " + answers + "dump\npress cancel\n", alerts}, more};
+    return R(name, "answer 1\npress " + answers + "dump\npress cancel\n", alerts, 0, {}, more);
 }
 
 Row With(Row row, SetUp setUp) {
     row.setUp = setUp;
     return row;
-}
-
-void Blocked(Scenario& s) {
-    WriteFileBytes(s.home("blocked"), "");
-    s.env = {"XDG_STATE_HOME=" + s.home("blocked")};
 }
 
 TEST_F(Flash, EraseAndWrite) {
@@ -126,19 +121,13 @@ TEST_F(Flash, EraseAndWrite) {
               Sent(1, 3), {.faults = {"refuse-3"}, .controls = {"out_verSCSIBIOS=3.1.4"}}),
         // Going on without a copy (the flash read, not stored) cannot be undone: Cancel is the
         // default button.
-        {{"no copy possible, Cancel",
-          "answer 1\npress erase\nanswer 1\nanswer 1\npress cancel\n",
-          {MSG_START, MSG_ERASE, MSG_NOBACKUP},
-          0,
-          Blocked},
-         {.counts = Sent(0, 2),
-          .check = [](Scenario&, const RunResult& r) { EXPECT_EQ(r.transcript[2][3], "Cancel"); }}},
-        {{"no copy possible, OK",
-          "answer 1\npress erase\nanswer 1\nanswer -1\npress cancel\n",
-          {MSG_START, MSG_ERASE, MSG_NOBACKUP},
-          0,
-          Blocked},
-         {.flash = kErased}},
+        R("no copy possible, Cancel", "answer 1\npress erase\nanswer 1\nanswer 1\npress cancel\n",
+          {MSG_START, MSG_ERASE, MSG_NOBACKUP}, 0, Blocked,
+          {.counts = Sent(0, 2),
+           .check = [](Scenario&,
+                       const RunResult& r) { EXPECT_EQ(r.transcript[2][3], "Cancel"); }}),
+        R("no copy possible, OK", "answer 1\npress erase\nanswer 1\nanswer -1\npress cancel\n",
+          {MSG_START, MSG_ERASE, MSG_NOBACKUP}, 0, Blocked, {.flash = kErased}),
         // The second run keeps, and overwrites, what the first one wrote.
         With(Write("a second run", {MSG_WRITESUCCESS}, Image(20000, 6), {}, {}, {},
                    FlashAfterWrite(Image(20000, 6)),

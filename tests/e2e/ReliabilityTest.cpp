@@ -32,16 +32,14 @@ std::function<void(Scenario&)> Traced(bool follow, const std::string& file, cons
 // written into the flash (its first write is the erase), lets the Write finish, verified or
 // erased again; then the program ends by the signal at the idle loop, storing nothing more.
 Row Signalled(const char* signal, int status, const std::string& image, int erases) {
-    return {{std::string(signal) + (erases == 2 ? ", failed verification" : ", during a sweep"),
-             WriteScript("image.bin"),
-             {MSG_START, MSG_WRITE, MSG_WRITESTART},
-             status,
-             Traced(true, "flash.bin", "pwrite64", std::string("signal=") + signal + ":when=11")},
-            {.files = {{"image.bin", image}},
-             .last = "end",
-             .counts = {1, 0, 0, erases, 17 * 4, 17},
-             .flash = erases == 1 ? FlashAfterWrite(image) : kErased,
-             .check = [](Scenario&, const RunResult& r) { EXPECT_FALSE(r.has("control")); }}};
+    return R(std::string(signal) + (erases == 2 ? ", failed verification" : ", during a sweep"),
+             WriteScript("image.bin"), {MSG_START, MSG_WRITE, MSG_WRITESTART}, status,
+             Traced(true, "flash.bin", "pwrite64", std::string("signal=") + signal + ":when=11"),
+             {.files = {{"image.bin", image}},
+              .last = "end",
+              .counts = {1, 0, 0, erases, 17 * 4, 17},
+              .flash = erases == 1 ? FlashAfterWrite(image) : kErased,
+              .check = [](Scenario&, const RunResult& r) { EXPECT_FALSE(r.has("control")); }});
 }
 
 std::map<std::string, std::string> FilesIn(const std::string& folder) {
@@ -63,30 +61,25 @@ TEST_F(Reliability, SignalsLostRegistryAndFullDisk) {
         // A signal while closing: the store finishes, its success is answered without being
         // shown (nobody may be there to read it), then the program ends by the signal. Only
         // the utility is traced; its first rename is the record's replacement.
-        {{"SIGINT while closing",
-          "answer 1\nselect out_hostSCSIID 5\nclose\nanswer 1\n",
-          {MSG_START},
-          130,
-          Traced(false, "", "rename", "signal=SIGINT:when=1")},
-         {.record = {{4, "05"}}}},
+        R("SIGINT while closing", "answer 1\nselect out_hostSCSIID 5\nclose\nanswer 1\n",
+          {MSG_START}, 130, Traced(false, "", "rename", "signal=SIGINT:when=1"),
+          {.record = {{4, "05"}}}),
         // A registry that cannot be searched in the middle of the sweeps (the kernel state
         // unreadable once, at about the 16th chunk written) ends the program, but only after
         // the Write has verified and erased what failed (its last chunk never sent).
-        {{"registry lost during a Write",
+        R("registry lost during a Write",
           "answer 1\npress write\nanswer 1\nchoose image.bin\nanswer 1\nanswer 1\nanswer 1\n",
-          {MSG_START, MSG_WRITE, MSG_WRITESTART, MSG_WRITEFAIL, MSG_SLOTERROR},
-          1,
-          Traced(false, "state.json", "newfstatat", "error=EIO:when=260")},
-         {.files = {{"image.bin", Image(30000, 8)}},
-          .counts = {1, 0, 0, 2, 17 * 3, 16},
-          .flash = kErased}},
+          {MSG_START, MSG_WRITE, MSG_WRITESTART, MSG_WRITEFAIL, MSG_SLOTERROR}, 1,
+          Traced(false, "state.json", "newfstatat", "error=EIO:when=260"),
+          {.files = {{"image.bin", Image(30000, 8)}},
+           .counts = {1, 0, 0, 2, 17 * 3, 16},
+           .flash = kErased}),
         // The card's folder lies on a small disk that fills up once start-up has swapped the
         // drivers (kextload, start-up's last tool, is wrapped to fill it): the store fails as a
         // whole, nothing of it is left behind, and the form is read again.
-        {{"a store on a full disk",
+        R("a store on a full disk",
           "answer 1\nselect out_hostSCSIID 5\nclose\nanswer 1\npress cancel\n",
-          {MSG_START, MSG_STOREFAIL},
-          0,
+          {MSG_START, MSG_STOREFAIL}, 0,
           [](Scenario& s) {
               const std::string db = s.host.root() + "/var/db/sc820", twin = s.home("twin");
               const auto files = FilesIn(db);
@@ -105,16 +98,16 @@ TEST_F(Reliability, SignalsLostRegistryAndFullDisk) {
                              "#!/bin/sh\n'" + twin + "/sbin/kextload' \"$@\" || exit $?\n" +
                                  "cat /dev/zero > '" + db + "/filler' 2>/dev/null\nexit 0\n");
               chmod(wrapper.c_str(), 0755);
-          }},
-         {.counts = {2, 1, 0, 0, 17, 0},
-          .check =
-              [](Scenario& s, const RunResult&) {
-                  const std::string db = s.host.root() + "/var/db/sc820";
-                  ASSERT_TRUE(fs::exists(db + "/filler")) << "the disk was never filled";
-                  fs::remove(db + "/filler");
-                  for (const auto& [name, bytes] : FilesIn(db))
-                      EXPECT_FALSE(Contains(name, ".tmp-")) << name << " was left behind";
-              }}},
+          },
+          {.counts = {2, 1, 0, 0, 17, 0},
+           .check =
+               [](Scenario& s, const RunResult&) {
+                   const std::string db = s.host.root() + "/var/db/sc820";
+                   ASSERT_TRUE(fs::exists(db + "/filler")) << "the disk was never filled";
+                   fs::remove(db + "/filler");
+                   for (const auto& [name, bytes] : FilesIn(db))
+                       EXPECT_FALSE(Contains(name, ".tmp-")) << name << " was left behind";
+               }}),
     });
 }
 

@@ -19,10 +19,6 @@ bool RunsInTerminal() {
     return backend != nullptr && std::string(backend) == "terminal";
 }
 
-void Scenario::SetUp() {
-    UseMainBundleAt(SC820_BUNDLE_DIR);
-}
-
 void Scenario::runTable(const std::vector<Row>& rows) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -144,13 +140,9 @@ RunResult Scenario::run(const std::string& script, const std::vector<std::string
 }
 
 std::vector<std::string> Scenario::environment() const {
-    return {"SC820_HOST_ROOT=" + host.root(),
-            "SC820_AUTOMATION=",
-            "LANG=en_US.UTF-8",
-            "LC_ALL=C.UTF-8",
-            "LANGUAGE=",
-            "HOME=" + work.path(),
-            "XDG_STATE_HOME=" + home("state")};
+    std::vector<std::string> all = {"SC820_AUTOMATION=", "LANG=en_US.UTF-8", "LC_ALL=C.UTF-8"};
+    all.insert(all.end(), {"LANGUAGE=", "HOME=" + work.path(), "XDG_STATE_HOME=" + home("state")});
+    return all.push_back("SC820_HOST_ROOT=" + host.root()), all;
 }
 
 std::string Scenario::copyBundle(const std::string& name) {

@@ -15,6 +15,7 @@
 
 #include "driverif/CommandCodes.h"
 #include "driverif/def.h"
+#include "tests/support/PlatformProbes.h"
 #include "tests/support/TempHost.h"
 
 bool RunsInTerminal();
@@ -34,7 +35,7 @@ class Scenario;
 using Check = std::function<void(Scenario&, const RunResult&)>;
 using SetUp = std::function<void(Scenario&)>;
 
-// One row of a scenario table: {{name, script, alerts, status, set-up}, {.expectations}}. Unless
+// One row of a scenario table: R(name, script, alerts, status, set-up, {.expectations}). Unless
 // the row says otherwise, the card's record and flash are byte for byte as before, and the
 // program ends by its own end step. Alerts are message keys in order (MSG_PATHERROR: the
 // composed path message of the bundle run; "=TEXT": TEXT even when it is a key).
@@ -62,9 +63,15 @@ struct Row : RowHead, Expect {
     Row(RowHead head, Expect expect = {}) : RowHead(std::move(head)), Expect(std::move(expect)) {}
 };
 
+inline Row R(std::string name, std::string script, std::vector<std::string> alerts = {},
+             int status = 0, SetUp setUp = {}, Expect expect = {}) {
+    return {{std::move(name), std::move(script), std::move(alerts), status, std::move(setUp)},
+            std::move(expect)};
+}
+
 class Scenario : public ::testing::Test {
 public:
-    void SetUp() override;
+    void SetUp() override { UseMainBundleAt(SC820_BUNDLE_DIR); }
     void runTable(const std::vector<Row>& rows);  // each row against a freshly made host
     RunResult run(const std::string& script, const std::vector<std::string>& args = {});
     // What every run's environment holds: the host, English texts, the home and state folders.
@@ -103,3 +110,8 @@ std::string WriteScript(const std::string& file, int answersAfterPanel = 2);
 std::string Image(size_t length, int seed);
 // The flash after a sweep wrote an image: the image, then zero bytes, cut at 64 KiB.
 std::string FlashAfterWrite(const std::string& image);
+// The state folder is a file, so no backups folder can be made in it.
+inline void Blocked(Scenario& s) {
+    WriteFileBytes(s.home("blocked"), "");
+    s.env = {"XDG_STATE_HOME=" + s.home("blocked")};
+}

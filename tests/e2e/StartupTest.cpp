@@ -48,30 +48,27 @@ SetUp Folder(const std::string& folder) {
 
 // A bundle whose path fails the path test: its alert, answered, ends the program; or passes it.
 Row Path(const std::string& name, SetUp setUp, bool fails = true) {
-    return {{name,
-             fails ? "answer 1\n" : "answer 0\n",
-             {fails ? MSG_PATHERROR : MSG_START},
-             fails ? 1 : 4,
-             setUp},
-            {.counts = kNoCommand, .check = Untouched}};
+    const char* alert = fails ? MSG_PATHERROR : MSG_START;
+    return R(name, fails ? "answer 1\n" : "answer 0\n", {alert}, fails ? 1 : 4, setUp,
+             {.counts = kNoCommand, .check = Untouched});
 }
 
 Row Fault(const char* fault, std::vector<std::string> alerts, const char* informative = "") {
-    return {{fault, "answer 1\nanswer 1\n", alerts, 1, HostDoes({"fault", fault, "on"})},
-            {.informs = {informative}}};
+    return R(fault, "answer 1\nanswer 1\n", alerts, 1, HostDoes({"fault", fault, "on"}),
+             {.informs = {informative}});
 }
 
 // An answer the alert's buttons cannot give, or a line that is no step, ends the run with an
 // error line and status 3.
 Row Refused(const std::string& line, std::vector<std::string> alerts = {}, SetUp setUp = {},
             const std::string& error = "line 2") {
-    return {{testing::PrintToString(line), "answer 1\n" + line + "\n", alerts, 3, setUp},
-            {.last = "error",
-             .counts = alerts.empty() ? kNoCommand : std::vector<int>{},
-             .check = [=](Scenario&, const RunResult& r) {
-                 EXPECT_TRUE(!alerts.empty() || r.transcript.size() == 1);
-                 EXPECT_TRUE(Contains(r.transcript.back().at(1), error)) << r.transcript.back()[1];
-             }}};
+    return R(testing::PrintToString(line), "answer 1\n" + line + "\n", alerts, 3, setUp,
+             {.last = "error",
+              .counts = alerts.empty() ? kNoCommand : std::vector<int>{},
+              .check = [=](Scenario&, const RunResult& r) {
+                  EXPECT_TRUE(!alerts.empty() || r.transcript.size() == 1);
+                  EXPECT_TRUE(Contains(r.transcript.back().at(1), error)) << r.transcript.back()[1];
+              }});
 }
 
 // Another utility holds the card (the test takes its lock) until the row ends.
@@ -82,88 +79,57 @@ void Held(Scenario& s) {
     s.held = std::shared_ptr<void>(nullptr, [fd](void*) { close(fd); });
 }
 
-// An extension that links against the normal driver keeps it from being unloaded.
-void Dependent(Scenario& s) {
-    fs::create_directories(s.home("Dependent.kext/Contents"));
-    WriteFileBytes(
-        s.home("Dependent.kext/Contents/Info.plist"),
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>"
-        "CFBundleIdentifier</key><string>host.driver.dependent</string><key>"
-        "CFBundleVersion</key><string>1.0</string><key>OSBundleLibraries</key><dict>"
-        "<key>com.tavik.driver.ZolSC820</key><string>3.0</string></dict></dict></plist>");
-    std::string out;
-    EXPECT_EQ(RunProgram({s.host.root() + "/sbin/kextload", s.home("Dependent.kext")}, &out), 0);
-}
-
 TEST_F(Startup, EndsAndFirstDisplay) {
     std::string longFolder(200, 'a');
     for (char c : {'b', 'c', 'd', 'e'}) longFolder += "/" + std::string(200, c);
     const std::string refused = "answer 1\nanswer 1\n";
     runTable({
         // First, so that the system log holds no earlier run's lines.
-        {{"a device on the card", "answer 1\n", {MSG_WARN}, 1, HostDoes({"attach", "3"})},
-         {.counts = kNoCommand,
-          .check =
-              [](Scenario& s, const RunResult& r) {
-                  Untouched(s, r);
-                  EXPECT_EQ(r.transcript.front()[4], "");  // no Cancel button
-                  for (const auto& line : s.host.logLines())
-                      EXPECT_FALSE(Contains(line, "utility["));
-              }}},
+        R("a device on the card", "answer 1\n", {MSG_WARN}, 1, HostDoes({"attach", "3"}),
+          {.counts = kNoCommand,
+           .check =
+               [](Scenario& s, const RunResult& r) {
+                   Untouched(s, r);
+                   EXPECT_EQ(r.transcript.front()[4], "");  // no Cancel button
+                   for (const auto& line : s.host.logLines())
+                       EXPECT_FALSE(Contains(line, "utility["));
+               }}),
         // The version was read (and logged) before the question.
-        {{"cancel at the last question", "answer 0\n", {MSG_START}, 4},
-         {.counts = kNoCommand,
-          .check =
-              [](Scenario& s, const RunResult& r) {
-                  Untouched(s, r);
-                  EXPECT_EQ(r.transcript.front(),
-                            (std::vector<std::string>{"alert", s.text(MSG_APPNAME),
-                                                      s.text(MSG_START), "OK", "Cancel", "0"}));
-                  int logged = 0;
-                  for (const auto& line : s.host.logLines())
-                      logged += Contains(line, "sc820-utility[") && Contains(line, kNormal + " (");
-                  EXPECT_EQ(logged, 1);
-              }}},
+        R("cancel at the last question", "answer 0\n", {MSG_START}, 4, {},
+          {.counts = kNoCommand,
+           .check =
+               [](Scenario& s, const RunResult& r) {
+                   Untouched(s, r);
+                   EXPECT_EQ(r.transcript.front(),
+                             (std::vector<std::string>{"alert", s.text(MSG_APPNAME),
+                                                       s.text(MSG_START), "OK", "Cancel", "0"}));
+                   int logged = 0;
+                   for (const auto& line : s.host.logLines())
+                       logged += Contains(line, "sc820-utility[") && Contains(line, kNormal + " (");
+                   EXPECT_EQ(logged, 1);
+               }}),
         // One read at start-up, one flash sweep for the display; Cancel stores nothing and
         // keeps the rights to the end, and the utility's driver serves until the restart.
-        {{"first display, then the computer restarts",
-          "answer 1\ndump\npress cancel\n",
-          {MSG_START}},
-         {.controls = {"out_hostSCSIID=7", "out_verPCB=1.20", "out_verSCSIBIOS=3.1.4",
-                       "out_verConfigurateionDriver=2.1.0", "tag:400=1"},
-          .counts = {1, 0, 0, 0, 17, 0},
-          .check =
-              [](Scenario& s, const RunResult& r) {
-                  EXPECT_TRUE(!Loaded(s, kNormal) && Serving(s, 1) && !r.has("rights-freed"));
-                  s.host.hostOk({"restart"});
-                  EXPECT_TRUE(Loaded(s, kNormal) && !Loaded(s, kOwn) && Serving(s, 0));
-              }}},
+        R("first display, then the computer restarts", "answer 1\ndump\npress cancel\n",
+          {MSG_START}, 0, {},
+          {.controls = {"out_hostSCSIID=7", "out_verPCB=1.20", "out_verSCSIBIOS=3.1.4",
+                        "out_verConfigurateionDriver=2.1.0", "tag:400=1"},
+           .counts = {1, 0, 0, 0, 17, 0},
+           .check =
+               [](Scenario& s, const RunResult& r) {
+                   EXPECT_TRUE(!Loaded(s, kNormal) && Serving(s, 1) && !r.has("rights-freed"));
+                   s.host.hostOk({"restart"});
+                   EXPECT_TRUE(Loaded(s, kNormal) && !Loaded(s, kOwn) && Serving(s, 0));
+               }}),
         Fault("master-port", {MSG_SLOTERROR}, MSG_HOSTINIT),
-        Fault("matching", {MSG_START, MSG_SLOTERROR}),
-        Fault("search", {MSG_START, MSG_SLOTERROR}),
+        // The other failures of the search for the card: CommandChannelTest.
         Fault("open", {MSG_START, MSG_INITIALIZE}),
         Fault("refuse-0", {MSG_START, MSG_READFAIL}),
-        {{"authorization refused",
-          refused,
-          {MSG_START, MSG_INITIALIZE},
-          1,
-          HostDoes({"auth", "deny"})},
-         {.counts = kNoCommand, .check = Untouched}},
+        R("authorization refused", refused, {MSG_START, MSG_INITIALIZE}, 1,
+          HostDoes({"auth", "deny"}), {.counts = kNoCommand, .check = Untouched}),
         // The card belongs to one utility at a time (the emulator's tests: until it ends).
-        {{"another utility holds the card", refused, {MSG_START, MSG_INITIALIZE}, 1, Held},
-         {.counts = kNoCommand}},
-        // The utility's extension loads, but the card stays with the normal driver.
-        {{"the unload fails",
-          refused + "close\nanswer 1\n",
-          {MSG_START, MSG_INITIALIZE},
-          1,
-          Dependent},
-         {.counts = kNoCommand,
-          .check =
-              [](Scenario& s, const RunResult& r) {
-                  Untouched(s, r);
-                  EXPECT_TRUE(Loaded(s, kOwn) && Serving(s, 0));
-              }}},
+        R("another utility holds the card", refused, {MSG_START, MSG_INITIALIZE}, 1, Held,
+          {.counts = kNoCommand}),
         Path("test prints 9 lines", TestPrinting(9)),
         Path("test prints 10 lines", TestPrinting(10), false),
         Path("test prints 11 lines", TestPrinting(11)),
@@ -180,27 +146,24 @@ TEST_F(Startup, EndsAndFirstDisplay) {
                  fs::remove(s.copyBundle("notest/SC820 Utility") + "/Contents/Resources/test");
              }),
         // Without the string table every text shows its key.
-        {{"no string table",
-          "answer 0\n",
-          {"=MSG_START"},
-          4,
+        R("no string table", "answer 0\n", {"=MSG_START"}, 4,
           [](Scenario& s) {
               fs::remove_all(s.copyBundle("nostrings/SC820 Utility") +
                              "/Contents/Resources/translations");
-          }},
-         {.check = [](Scenario&,
-                      const RunResult& r) { EXPECT_EQ(r.transcript[0][1], "MSG_APPNAME"); }}},
+          },
+          {.check = [](Scenario&,
+                       const RunResult& r) { EXPECT_EQ(r.transcript[0][1], "MSG_APPNAME"); }}),
         Refused("answer 0", {MSG_START}, HostDoes({"fault", "open", "on"}),
                 "line 2 (answer 0): no button of the alert gives this answer: " +
                     Scenario::text(MSG_INITIALIZE)),
-        {{"OK-Cancel alert answered -1", "answer -1\n", {}, 3},
-         {.last = "error",
-          .counts = kNoCommand,
-          .check =
-              [](Scenario& s, const RunResult& r) {
-                  EXPECT_TRUE(Contains(r.transcript.at(0).at(1), "line 1 (answer -1): no button"));
-                  Untouched(s, r);
-              }}},
+        R("OK-Cancel alert answered -1", "answer -1\n", {}, 3, {},
+          {.last = "error",
+           .counts = kNoCommand,
+           .check =
+               [](Scenario& s, const RunResult& r) {
+                   EXPECT_TRUE(Contains(r.transcript.at(0).at(1), "line 1 (answer -1): no button"));
+                   Untouched(s, r);
+               }}),
         // The other odd lines: AutomationScriptTest.
         Refused("answer\v1"),
         Refused("answer 1\0"s),
