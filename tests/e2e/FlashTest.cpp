@@ -1,91 +1,68 @@
-// Erase and Write end to end, checked against the card's flash through the host tool.
+// Erase and Write end to end, checked against the card's flash byte for byte.
 #include <sys/stat.h>
 
-#include <cstdio>
 #include <filesystem>
-#include <regex>
 
 #include "app/Messages.h"
-#include "driverif/CommandCodes.h"
 #include "tests/e2e/Scenario.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Flash = Scenario;
+using Texts = std::vector<std::string>;
 
-const std::string kErased(kFlashSize, '\xFF');
-
-// What the flash holds after a sweep wrote an image: the image followed by zero bytes, cut at
-// the flash's 64 KiB.
-std::string FlashAfterWrite(const std::string& image) {
-    std::string flash = image.substr(0, std::min<size_t>(image.size(), kFlashSize));
-    flash.resize(kFlashSize, '\0');
-    return flash;
+// Commands sent: the start-up read, erases, 17-chunk read sweeps and write sweeps.
+std::vector<int> Sent(int erases, int reads, int writes = 0) {
+    return {1, 0, 0, erases, 17 * reads, 17 * writes};
 }
 
-// The image the panel chooses, "image.bin" in the home folder, and faults of the card.
-std::function<void(Scenario&)> File(const std::string& image, const char* fault = nullptr,
-                                    const char* second = nullptr) {
-    return [=](Scenario& s) {
-        fs::remove_all(s.work.path() + "/image.bin");
-        WriteFileBytes(s.work.path() + "/image.bin", image);
-        for (const char* f : {fault, second})
-            if (f != nullptr) s.host.hostOk({"fault", f, "on"});
-    };
-}
-
-// The alerts of a Write up to its last question, then the given ones.
-std::vector<std::string> Writing(std::vector<std::string> then) {
+// A Write of image.bin, the host ID edited first, each question answered by its default: the
+// alerts after its last question, faults, the controls after, the commands sent, the flash.
+Row Write(const std::string& name, Texts then, const std::string& image, Texts faults,
+          Texts controls, std::vector<int> counts, std::string flash = "", Check check = {}) {
     then.insert(then.begin(), {MSG_START, MSG_WRITE, MSG_WRITESTART});
-    return then;
-}
-
-// Commands sent: erases, write chunks and read chunks.
-void Sent(Scenario& s, int erases, int writes, int reads) {
-    const auto counts = s.host.commandCounts();
-    EXPECT_EQ(counts[kEraseFlash], erases);
-    EXPECT_EQ(counts[kWriteFlash], writes);
-    EXPECT_EQ(counts[kReadFlash], reads);
-}
-
-Row Writes(size_t length, int erases, const char* digest) {
-    const std::string image = Image(length, static_cast<int>(length % 256));
-    return {{std::to_string(length) + " bytes", "", Writing({MSG_WRITESUCCESS})},
-            File(image),
-            [=](Scenario& s, const RunResult& r) {
-                // The last question names the file, its size and its digest.
-                EXPECT_EQ(r.informativeTexts()[2], s.work.path() + "/image.bin\n" +
-                                                       std::to_string(length) + " bytes, SHA-256 " +
-                                                       digest);
-                EXPECT_EQ(r.control("out_verSCSIBIOS"), "updated.");
-                EXPECT_TRUE(s.flash() == FlashAfterWrite(image));
-                // Start-up, the copy kept before the change, the read-back, the refresh.
-                Sent(s, erases, 17, 17 * 4);
-            },
-            true};
-}
-
-std::function<void(Scenario&, const RunResult&)> Sends(int erases, int writes, int reads) {
-    return [=](Scenario& s, const RunResult&) { Sent(s, erases, writes, reads); };
+    const int answers = static_cast<int>(then.size()) - 2;
+    return {
+        {name,
+         "answer 1\ndump\nselect out_hostSCSIID 5\n" + WriteScript("image.bin", answers).substr(9),
+         then},
+        {.files = {{"image.bin", image}},
+         .faults = faults,
+         .controls = controls,
+         .counts = counts,
+         .flash = flash,
+         .check = check}};
 }
 
 // A file refused after the panel, before the flash is touched, and why.
-Row Refused(const std::string& name, std::function<void(Scenario&)> setUp, const char* reason) {
-    return {{name, "", {MSG_START, MSG_WRITE, MSG_FILEERROR}},
-            setUp,
-            [=](Scenario& s, const RunResult& r) {
-                EXPECT_EQ(r.informativeTexts().back(), s.text(reason));
-                Sent(s, 0, 0, 17);
-            }};
+Row Refused(const std::string& name, const std::string& image, const char* reason,
+            void (*make)(const std::string& path) = nullptr) {
+    Row row = Write(name, {MSG_FILEERROR}, image, {}, {}, Sent(0, 1));
+    row.alerts.erase(row.alerts.begin() + 2);
+    row.script = "answer 1\npress write\nanswer 1\nchoose image.bin\nanswer 1\npress cancel\n";
+    row.informs = {reason};
+    if (make)
+        row.setUp = [make](Scenario& s) {
+            fs::remove(s.home("image.bin")), make(s.home("image.bin"));
+        };
+    return row;
 }
 
-// A failed write: the window is refreshed from the card (the edit of the host ID is undone).
-void Refreshed(const RunResult& r, const std::string& version) {
-    EXPECT_EQ(r.control("out_verSCSIBIOS", true), "3.1.4");
-    EXPECT_EQ(r.control("out_verSCSIBIOS"), version);
-    EXPECT_EQ(r.control("out_hostSCSIID"), "7");
-    EXPECT_EQ(r.lastKind(), "terminate");
+// After a failed change the window is refreshed from the card (the edit of the host ID undone).
+Texts Refreshed(const std::string& version) {
+    return {"out_verSCSIBIOS<3.1.4", "out_verSCSIBIOS=" + version, "out_hostSCSIID=7"};
+}
+
+Row Erase(const std::string& name, const std::string& answers, Texts alerts,
+          std::vector<int> counts, Expect more = {}) {
+    more.counts = counts;
+    return R(name, "answer 1\npress " + answers + "dump\npress cancel\n", alerts, 0, {}, more);
+}
+
+Row With(Row row, SetUp setUp) {
+    row.setUp = setUp;
+    return row;
 }
 
 TEST_F(Flash, EraseAndWrite) {
@@ -94,165 +71,91 @@ TEST_F(Flash, EraseAndWrite) {
     std::fill(fits.begin() + 68000, fits.end(), '\0');
     std::string firstOff = fits, lastOff = fits, tooLong = Image(65537, 9);
     firstOff[68000] = lastOff[69535] = tooLong.back() = '\x01';
-    // Files that are no usable image, made in place of image.bin.
-    const auto unusable = [](const char* name, void (*make)(const std::string&),
-                             const char* reason) {
-        return Refused(
-            name,
-            [make](Scenario& s) {
-                fs::remove_all(s.work.path() + "/image.bin");
-                make(s.work.path() + "/image.bin");
-            },
-            reason);
+    // The last question names the file, its size and its digest.
+    const auto writes = [this](size_t length, int erases, const char* digest) {
+        const std::string image = Image(length, static_cast<int>(length % 256));
+        Row row = Write(std::to_string(length) + " bytes", {MSG_WRITESUCCESS}, image, {},
+                        {"out_verSCSIBIOS=updated."}, Sent(erases, 4, 1), FlashAfterWrite(image));
+        row.informs = {home("image.bin\n") + std::to_string(length) + " bytes, SHA-256 " + digest,
+                       ""};
+        return row;
     };
-    std::vector<Row> rows = {
-        Writes(1, 0, "dbc1b4c900ffe48d"),
-        Writes(4095, 0, "372b621daded9c82"),
-        Writes(4096, 1, "93a0b997eb799c7c"),
-        Writes(65536, 1, "bf42498166147695"),
-        {{"bytes beyond the flash that read back as written", "", Writing({MSG_WRITESUCCESS})},
-         File(fits),
-         [&](Scenario& s, const RunResult&) {
-             EXPECT_TRUE(s.flash() == FlashAfterWrite(fits));
-             Sent(s, 1, 17, 17 * 4);
-         },
-         true},
-        Refused("byte 68,000 not zero", File(firstOff), MSG_FILEUNVERIFIABLE),
-        Refused("byte 69,535 not zero", File(lastOff), MSG_FILEUNVERIFIABLE),
-        {{"byte 65,536 differs: the write fails and the flash is erased", "",
-          Writing({MSG_WRITEFAIL})},
-         File(tooLong),
-         [](Scenario& s, const RunResult& r) {
-             Refreshed(r, "0");
-             EXPECT_TRUE(s.flash() == kErased);
-             Sent(s, 2, 17, 17 * 4);
-             // The panel started in the home folder and returned the chosen file.
-             for (const auto& l : r.transcript) {
-                 if (l.fields[0] != "panel") continue;
-                 EXPECT_EQ(l.fields, (std::vector<std::string>{"panel", s.work.path(), "1",
-                                                               s.work.path() + "/image.bin"}));
-             }
-         },
-         true},
-        {{"refused write chunks, even of what the flash holds", "", Writing({MSG_WRITEFAIL})},
-         [](Scenario& s) { File(s.flashBefore.substr(0, 1000), "refuse-5")(s); },
-         [](Scenario& s, const RunResult& r) {
-             Refreshed(r, "0");
-             EXPECT_TRUE(s.flash() == kErased);
-             Sent(s, 1, 17, 17 * 4);
-         },
-         true},
+    const Texts writing = {MSG_START, MSG_WRITE}, erasing = {MSG_START, MSG_ERASE};
+    runTable({
+        writes(1, 0, "dbc1b4c900ffe48d"),
+        writes(4095, 0, "372b621daded9c82"),
+        writes(4096, 1, "93a0b997eb799c7c"),
+        writes(65536, 1, "bf42498166147695"),
+        Write("bytes beyond the flash that read back as written", {MSG_WRITESUCCESS}, fits, {}, {},
+              Sent(1, 4, 1), FlashAfterWrite(fits)),
+        Refused("byte 68,000 not zero", firstOff, MSG_FILEUNVERIFIABLE),
+        Refused("byte 69,535 not zero", lastOff, MSG_FILEUNVERIFIABLE),
+        // The panel started in the home folder and returned the chosen file.
+        Write("byte 65,536 differs: the flash is erased", {MSG_WRITEFAIL}, tooLong, {},
+              Refreshed("0"), Sent(2, 4, 1), kErased,
+              [](Scenario& s, const RunResult& r) {
+                  const Texts panel = {"panel", s.work.path(), "1", s.home("image.bin")};
+                  for (const auto& l : r.transcript) EXPECT_TRUE(l[0] != "panel" || l == panel);
+              }),
+        With(Write("refused write chunks, even of what the flash holds", {MSG_WRITEFAIL}, "",
+                   {"refuse-5"}, Refreshed("0"), Sent(1, 4, 1), kErased),
+             [](Scenario& s) {
+                 WriteFileBytes(s.home("image.bin"), s.flashBefore.substr(0, 1000));
+             }),
         // An image that needs an erase is not written over contents the card refused to erase.
-        {{"the erase before the write refused", "", Writing({MSG_ERASEFAIL})},
-         File(Image(5000, 7), "refuse-3"),
-         [](Scenario& s, const RunResult& r) {
-             Refreshed(r, "3.1.4");
-             Sent(s, 1, 0, 17 * 3);
-         }},
+        Write("the erase before the write refused", {MSG_ERASEFAIL}, Image(5000, 7), {"refuse-3"},
+              Refreshed("3.1.4"), Sent(1, 3)),
         // A failed write whose erase is refused claims neither an erased nor an old flash.
-        {{"failed write, erase refused", "", Writing({MSG_WRITEFAIL, MSG_WRITEERASEFAIL})},
-         File(Image(1000, 7), "refuse-5", "refuse-3"),
-         [](Scenario& s, const RunResult& r) {
-             Refreshed(r, "");
-             Sent(s, 1, 17, 17 * 4);
-         }},
-        {{"Write declined",
-          "answer 1\npress write\nanswer 0\npress cancel\n",
-          {MSG_START, MSG_WRITE}},
-         {},
-         Sends(0, 0, 17)},
-        {{"panel cancelled",
-          "answer 1\npress write\nanswer 1\nchoose-cancel\npress cancel\n",
-          {MSG_START, MSG_WRITE}},
-         {},
-         Sends(0, 0, 34)},
-        {{"last question declined",
-          "answer 1\npress write\nanswer 1\nchoose image.bin\nanswer 0\npress cancel\n",
-          {MSG_START, MSG_WRITE, MSG_WRITESTART}},
-         File(Image(5000, 4)),
-         Sends(0, 0, 17)},
-        {{"Erase declined",
-          "answer 1\npress erase\nanswer 0\npress cancel\n",
-          {MSG_START, MSG_ERASE}},
-         {},
-         Sends(0, 0, 17)},
-        {{"Erase", "answer 1\npress erase\nanswer 1\ndump\npress cancel\n", {MSG_START, MSG_ERASE}},
-         {},
-         [](Scenario& s, const RunResult& r) {
-             EXPECT_EQ(r.control("out_verSCSIBIOS"), "0");
-             EXPECT_TRUE(s.flash() == kErased);
-             Sent(s, 1, 0, 17 * 3);  // and the copy kept before, and the refresh
-             const auto kept = s.kept("flash");
-             ASSERT_EQ(kept.size(), 1u);
-             EXPECT_TRUE(ReadFileBytes(s.backups() + "/" + kept[0]) == s.flashBefore);
-             EXPECT_TRUE(std::regex_match(kept[0], std::regex("flash-2\\d{7}T\\d{6}Z-[0-9a-f]{8}"
-                                                              "\\.bin")))
-                 << kept[0];
-         },
-         true},
-        {{"Erase refused",
-          "answer 1\npress erase\nanswer 1\nanswer 1\ndump\npress cancel\n",
-          {MSG_START, MSG_ERASE, MSG_ERASEFAIL}},
-         HostDoes({"fault", "refuse-3", "on"}),
-         [](Scenario&, const RunResult& r) { EXPECT_EQ(r.control("out_verSCSIBIOS"), "3.1.4"); }},
-        // Going on without a copy cannot be undone: Cancel is the default button.
-        {{"no copy possible, Cancel",
-          "answer 1\npress erase\nanswer 1\nanswer 1\npress cancel\n",
-          {MSG_START, MSG_ERASE, MSG_NOBACKUP}},
-         [](Scenario& s) {
-             WriteFileBytes(s.work.path() + "/blocked", "");
-             s.env = {"XDG_STATE_HOME=" + s.work.path() + "/blocked"};
-         },
-         [](Scenario&, const RunResult& r) { EXPECT_EQ(r.transcript[2].fields[3], "Cancel"); }},
-        {{"no copy possible, OK",
-          "answer 1\npress erase\nanswer 1\nanswer -1\npress cancel\n",
-          {MSG_START, MSG_ERASE, MSG_NOBACKUP}},
-         [](Scenario& s) { s.env = {"XDG_STATE_HOME=" + s.work.path() + "/blocked"}; },
-         [](Scenario& s, const RunResult&) { EXPECT_TRUE(s.flash() == kErased); },
-         true},
+        Write("failed write, erase refused", {MSG_WRITEFAIL, MSG_WRITEERASEFAIL}, Image(1000, 7),
+              {"refuse-5", "refuse-3"}, Refreshed(""), Sent(1, 4, 1)),
+        Erase("Write declined", "write\nanswer 0\n", writing, Sent(0, 1)),
+        Erase("panel cancelled", "write\nanswer 1\nchoose-cancel\n", writing, Sent(0, 2)),
+        Erase("last question declined", "write\nanswer 1\nchoose image.bin\nanswer 0\n",
+              {MSG_START, MSG_WRITE, MSG_WRITESTART}, Sent(0, 1),
+              {.files = {{"image.bin", Image(5000, 4)}}}),
+        Erase("Erase declined", "erase\nanswer 0\n", erasing, Sent(0, 1)),
+        // The copy kept before, and the refresh.
+        Erase("Erase", "erase\nanswer 1\n", erasing, Sent(1, 3),
+              {.controls = {"out_verSCSIBIOS=0"}, .flash = kErased, .keeps = "flash"}),
+        Erase("Erase refused", "erase\nanswer 1\nanswer 1\n", {MSG_START, MSG_ERASE, MSG_ERASEFAIL},
+              Sent(1, 3), {.faults = {"refuse-3"}, .controls = {"out_verSCSIBIOS=3.1.4"}}),
+        // Going on without a copy (the flash read, not stored) cannot be undone: Cancel is the
+        // default button.
+        R("no copy possible, Cancel", "answer 1\npress erase\nanswer 1\nanswer 1\npress cancel\n",
+          {MSG_START, MSG_ERASE, MSG_NOBACKUP}, 0, Blocked,
+          {.counts = Sent(0, 2),
+           .check = [](Scenario&,
+                       const RunResult& r) { EXPECT_EQ(r.transcript[2][3], "Cancel"); }}),
+        R("no copy possible, OK", "answer 1\npress erase\nanswer 1\nanswer -1\npress cancel\n",
+          {MSG_START, MSG_ERASE, MSG_NOBACKUP}, 0, Blocked, {.flash = kErased}),
         // The second run keeps, and overwrites, what the first one wrote.
-        {{"a second run", "", Writing({MSG_WRITESUCCESS})},
-         [](Scenario& s) {
-             File(Image(30000, 5))(s);
-             EXPECT_EQ(s.run(WriteScript("image.bin")).exitCode, 0);
-             File(Image(20000, 6))(s);
-         },
-         [](Scenario& s, const RunResult&) {
-             EXPECT_TRUE(s.flash() == FlashAfterWrite(Image(20000, 6)));
-             const auto kept = s.kept("flash");
-             ASSERT_EQ(kept.size(), 2u);
-             const auto first = FlashAfterWrite(Image(30000, 5));
-             EXPECT_TRUE(ReadFileBytes(s.backups() + "/" + kept[0]) == first ||
-                         ReadFileBytes(s.backups() + "/" + kept[1]) == first);
-         },
-         true},
-        unusable(
-            "empty", [](const std::string& p) { WriteFileBytes(p, ""); }, MSG_FILEEMPTY),
-        unusable(
-            "too large", [](const std::string& p) { WriteFileBytes(p, std::string(69537, '\0')); },
-            MSG_FILETOOLARGE),
-        unusable(
-            "a FIFO", [](const std::string& p) { mkfifo(p.c_str(), 0600); }, MSG_FILEUNREADABLE),
+        With(Write("a second run", {MSG_WRITESUCCESS}, Image(20000, 6), {}, {}, {},
+                   FlashAfterWrite(Image(20000, 6)),
+                   [](Scenario& s, const RunResult&) {
+                       const auto kept = s.kept("flash");
+                       ASSERT_EQ(kept.size(), 2u);
+                       const auto first = FlashAfterWrite(Image(30000, 5));
+                       EXPECT_TRUE(ReadFileBytes(s.backups() + "/" + kept[0]) == first ||
+                                   ReadFileBytes(s.backups() + "/" + kept[1]) == first);
+                   }),
+             [](Scenario& s) {
+                 WriteFileBytes(s.home("image.bin"), Image(30000, 5));
+                 EXPECT_EQ(s.run(WriteScript("image.bin")).exitCode, 0);
+                 WriteFileBytes(s.home("image.bin"), Image(20000, 6));
+             }),
+        Refused("empty", "", MSG_FILEEMPTY),
+        Refused("too large", std::string(69537, '\0'), MSG_FILETOOLARGE),
+        Refused("a FIFO", "", MSG_FILEUNREADABLE,
+                [](const std::string& p) { mkfifo(p.c_str(), 0600); }),
         // A sparse file of 8 GiB: reading it whole would exhaust memory.
-        unusable(
-            "sparse",
-            [](const std::string& p) {
-                WriteFileBytes(p, "");
-                fs::resize_file(p, 8ULL << 30);
-            },
-            MSG_FILETOOLARGE),
-        unusable(
-            "a folder", [](const std::string& p) { fs::create_directory(p); }, MSG_FILEUNREADABLE),
-        unusable(
-            "a dangling link", [](const std::string& p) { fs::create_symlink(p + "-no", p); },
-            MSG_FILEUNREADABLE),
-    };
-    for (Row& row : rows) {
-        if (!row.script.empty()) continue;
-        row.script = "answer 1\ndump\nselect out_hostSCSIID 5\n" +
-                     WriteScript("image.bin", static_cast<int>(row.alerts.size()) - 2).substr(9);
-    }
-    runTable(rows);
+        Refused(
+            "sparse", "", MSG_FILETOOLARGE,
+            [](const std::string& p) { WriteFileBytes(p, ""), fs::resize_file(p, 8ULL << 30); }),
+        Refused("a folder", "", MSG_FILEUNREADABLE,
+                [](const std::string& p) { fs::create_directory(p); }),
+        Refused("a dangling link", "", MSG_FILEUNREADABLE,
+                [](const std::string& p) { fs::create_symlink(p + "-no", p); }),
+    });
 }
 
 }  // namespace

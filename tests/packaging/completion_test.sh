@@ -3,12 +3,7 @@
 # helpers are replaced by small stand-ins so the test needs only bash.
 #   completion_test.sh COMPLETION_FILE
 set -u
-_init_completion() {
-    words=("${COMP_WORDS[@]}")
-    cword=$COMP_CWORD
-    cur="${words[cword]}"
-    prev="${words[cword - 1]}"
-}
+_init_completion() { words=("${COMP_WORDS[@]}") cword=$COMP_CWORD; cur="${words[cword]}" prev="${words[cword - 1]}"; }
 _filedir() { COMPREPLY=("<files${1:+ $1}>"); }
 complete() { :; }
 # shellcheck source=/dev/null
@@ -23,11 +18,8 @@ while IFS='|' read -r line expected; do
     COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
     COMPREPLY=()
     _sc820_host
-    got="${COMPREPLY[*]}"
-    if [ "$got" != "$expected" ]; then
-        echo "FAIL: '$line' offered '$got', expected '$expected'"
-        failures=$((failures + 1))
-    fi
+    [ "${COMPREPLY[*]}" = "$expected" ] ||
+        { echo "FAIL: '$line' offered '${COMPREPLY[*]}', expected '$expected'"; failures=$((failures + 1)); }
 done <<'CASES'
 sc820-host |init status log eeprom factory flash attach detach auth fault repair restart
 sc820-host re|repair restart

@@ -31,44 +31,35 @@ F Real(const char* name) {
 }
 
 bool Under(const char* path) {
-    if (path == nullptr) return false;
-    size_t length = std::strlen(gPrefix);
-    return std::strncmp(path, gPrefix, length) == 0;
+    return path != nullptr && std::strncmp(path, gPrefix, std::strlen(gPrefix)) == 0;
 }
 
 bool FdUnder(int fd) {
     char link[64];
     char target[4096];
     std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    ssize_t n = readlink(link, target, sizeof target - 1);
-    if (n <= 0) return false;
-    target[n] = '\0';
-    return Under(target);
+    const ssize_t n = readlink(link, target, sizeof target - 1);
+    return n > 0 && (target[n] = '\0', Under(target));
 }
 
 // Counts a call on a matching path and says whether it is the one to fail (errno set then).
 bool Fails(Kind kind, bool matches) {
     if (!gArmed.load(std::memory_order_acquire) || !matches) return false;
-    unsigned n = gCounts[static_cast<int>(kind)].fetch_add(1) + 1;
+    const unsigned n = gCounts[static_cast<int>(kind)].fetch_add(1) + 1;
     if (kind != gKind || n != gNth) return false;
-    gFailed = true;
-    errno = gError;
+    gFailed = true, errno = gError;
     return true;
 }
 
-bool FailsOnFd(Kind kind, int fd) {
-    return gArmed.load(std::memory_order_acquire) && Fails(kind, FdUnder(fd));
-}
-
-bool FailsOnPath(Kind kind, const char* path) {
-    return gArmed.load(std::memory_order_acquire) && Fails(kind, Under(path));
-}
-
-// A relative path or one under a folder descriptor counts by the folder it is in.
+// Disarmed, no path is looked at. A relative path under a folder descriptor counts by the
+// folder it is in.
 bool FailsAt(Kind kind, int dirfd, const char* path) {
     if (!gArmed.load(std::memory_order_acquire)) return false;
-    if (path != nullptr && path[0] != '/' && dirfd != AT_FDCWD) return Fails(kind, FdUnder(dirfd));
-    return Fails(kind, Under(path));
+    const bool relative = path != nullptr && path[0] != '/' && dirfd != AT_FDCWD;
+    return Fails(kind, relative ? FdUnder(dirfd) : Under(path));
+}
+bool FailsOnFd(Kind kind, int fd) {
+    return gArmed.load(std::memory_order_acquire) && Fails(kind, FdUnder(fd));
 }
 
 }  // namespace
@@ -87,10 +78,6 @@ void WriteCountsNow() {
 
 namespace {
 
-void WriteCounts() {
-    WriteCountsNow();
-}
-
 __attribute__((constructor)) void ArmFromEnvironment() {
     const char* injection = std::getenv("SC820_FAULT");
     const char* prefix = std::getenv("SC820_FAULT_PATH");
@@ -101,7 +88,7 @@ __attribute__((constructor)) void ArmFromEnvironment() {
     if (std::sscanf(injection, "%15[a-z]:%u:%d", kind, &nth, &error) < 2) return;
     for (int k = 0; k < static_cast<int>(Kind::count); ++k)
         if (std::strcmp(kind, kKindNames[k]) == 0) Arm(static_cast<Kind>(k), nth, error, prefix);
-    std::atexit(WriteCounts);
+    std::atexit([] { WriteCountsNow(); });
     // Only this process fails: the programs it starts (the driver tools) run as they are.
     unsetenv("LD_PRELOAD");
 }
@@ -122,15 +109,12 @@ void Arm(Kind kind, unsigned nth, int error, const std::string& prefix) {
 void Disarm() {
     gArmed = false;
 }
-
 void Resume() {
     gArmed = true;
 }
-
 unsigned Counted(Kind kind) {
     return gCounts[static_cast<int>(kind)].load();
 }
-
 bool Failed() {
     return gFailed.load();
 }
@@ -139,17 +123,8 @@ bool Failed() {
 
 using faults::FailsAt;
 using faults::FailsOnFd;
-using faults::FailsOnPath;
 using faults::Kind;
 using faults::Real;
-
-namespace {
-
-mode_t ModeOf(int flags, va_list args) {
-    return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, mode_t) : 0;
-}
-
-}  // namespace
 
 // Each wrapper fails the call when it is the one armed, else calls the real function.
 #define SC820_WRAP(type, name, params, fails, args)     \
@@ -158,27 +133,28 @@ mode_t ModeOf(int flags, va_list args) {
         static auto real = Real<type(*) params>(#name); \
         return real args;                               \
     }
-// The open calls take a mode only with O_CREAT or O_TMPFILE.
-#define SC820_WRAP_OPEN(name, fails, ...)                               \
-    int name(__VA_ARGS__, int flags, ...) {                             \
-        va_list args;                                                   \
-        va_start(args, flags);                                          \
-        mode_t mode = ModeOf(flags, args);                              \
-        va_end(args);                                                   \
-        if (fails) return -1;                                           \
-        static auto real = Real<int (*)(__VA_ARGS__, int, ...)>(#name); \
-        return SC820_OPEN_ARGS;                                         \
+// The open calls take a mode only with O_CREAT or O_TMPFILE; open is openat in the current folder.
+#define SC820_WRAP_OPEN(name, real_name, dirfd)                                        \
+    int name(SC820_OPEN_DIR const char* path, int flags, ...) {                        \
+        va_list args;                                                                  \
+        va_start(args, flags);                                                         \
+        const bool moded = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE; \
+        const mode_t mode = moded ? va_arg(args, mode_t) : 0;                          \
+        va_end(args);                                                                  \
+        if (FailsAt(Kind::open, dirfd, path)) return -1;                               \
+        static auto real = Real<int (*)(int, const char*, int, ...)>(#real_name);      \
+        return real(dirfd, path, flags, mode);                                         \
     }
 
 extern "C" {
 
-#define SC820_OPEN_ARGS real(path, flags, mode)
-SC820_WRAP_OPEN(open, FailsOnPath(Kind::open, path), const char* path)
-SC820_WRAP_OPEN(open64, FailsOnPath(Kind::open, path), const char* path)
-#undef SC820_OPEN_ARGS
-#define SC820_OPEN_ARGS real(dirfd, path, flags, mode)
-SC820_WRAP_OPEN(openat, FailsAt(Kind::open, dirfd, path), int dirfd, const char* path)
-SC820_WRAP_OPEN(openat64, FailsAt(Kind::open, dirfd, path), int dirfd, const char* path)
+#define SC820_OPEN_DIR
+SC820_WRAP_OPEN(open, openat, AT_FDCWD)
+SC820_WRAP_OPEN(open64, openat64, AT_FDCWD)
+#undef SC820_OPEN_DIR
+#define SC820_OPEN_DIR int dirfd,
+SC820_WRAP_OPEN(openat, openat, dirfd)
+SC820_WRAP_OPEN(openat64, openat64, dirfd)
 SC820_WRAP(ssize_t, write, (int fd, const void* data, size_t size),
            fd > 2 && FailsOnFd(Kind::write, fd), (fd, data, size))
 SC820_WRAP(ssize_t, pwrite, (int fd, const void* data, size_t size, off_t offset),
@@ -189,7 +165,7 @@ SC820_WRAP(ssize_t, writev, (int fd, const struct iovec* parts, int count),
            fd > 2 && FailsOnFd(Kind::write, fd), (fd, parts, count))
 SC820_WRAP(int, fsync, (int fd), FailsOnFd(Kind::sync, fd), (fd))
 SC820_WRAP(int, fdatasync, (int fd), FailsOnFd(Kind::sync, fd), (fd))
-SC820_WRAP(int, rename, (const char* from, const char* to), FailsOnPath(Kind::rename, to),
+SC820_WRAP(int, rename, (const char* from, const char* to), FailsAt(Kind::rename, AT_FDCWD, to),
            (from, to))
 SC820_WRAP(int, renameat, (int fromDir, const char* from, int toDir, const char* to),
            FailsAt(Kind::rename, toDir, to), (fromDir, from, toDir, to))
