@@ -5,85 +5,67 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
-#include <QDialog>
 #include <QGroupBox>
 #include <QKeySequence>
 #include <QLabel>
 #include <map>
 #include <memory>
+#include <optional>
 
 #include "platform/foundation/Foundation.h"
 #include "platform/foundation/StringTable.h"
 #include "platform/window/NibLoader.h"
 #include "tests/support/PlatformProbes.h"
-#include "tests/support/TempHost.h"
 
 namespace {
 
-const std::string kTables = std::string(SC820_BUNDLE_DIR) + "/Contents/Resources/translations";
 using Variables = std::map<std::string, std::string>;
-constexpr const char* kLocaleVariables[] = {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"};
-
-// Sets exactly the given locale variables for one test and restores the rest afterwards.
-class LocaleEnvironment {
-public:
-    explicit LocaleEnvironment(const std::map<std::string, std::string>& values) {
-        for (const char* name : kLocaleVariables) {
-            const char* old = std::getenv(name);
-            saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
-            auto found = values.find(name);
-            found != values.end() ? setenv(name, found->second.c_str(), 1) : unsetenv(name);
-        }
-    }
-    ~LocaleEnvironment() {
-        for (const auto& [name, value] : saved_) {
-            value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
-        }
-    }
-
-private:
-    std::map<std::string, std::optional<std::string>> saved_;
-};
 
 class WindowTexts : public testing::Test {
 protected:
-    static void SetUpTestSuite() {
+    void SetUp() override {
         static int argc = 1;
         static char name[] = "window_tests";
         static char* argv[] = {name, nullptr};
-        setenv("QT_QPA_PLATFORM", "offscreen", 0);
         if (QApplication::instance() == nullptr) new QApplication(argc, argv);  // kept
+        for (const char* n : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
+            saved_[n] = getenv(n) ? std::optional<std::string>(getenv(n)) : std::nullopt;
+        }
     }
     void TearDown() override {
-        LocaleEnvironment english(Variables{{"LC_ALL", "C.UTF-8"}});
+        for (const auto& [n, v] : saved_)
+            v ? setenv(n.c_str(), v->c_str(), 1) : unsetenv(n.c_str());
         InstallWindowTexts(kTables);
         UseMainBundleAt("");
     }
-    // Loads the window as the program does, in the language the environment chooses.
-    std::unique_ptr<QWidget> load() {
+    // Loads the window as the program does, in the language that exactly these variables choose.
+    std::unique_ptr<QWidget> load(const Variables& locale) {
+        for (const auto& [n, v] : saved_) {
+            locale.count(n) ? setenv(n.c_str(), locale.at(n).c_str(), 1) : unsetenv(n.c_str());
+        }
         InstallWindowTexts(kTables);
         QString error;
         std::unique_ptr<QWidget> window = LoadWindowDescription(kMainWindowDescription, &error);
         EXPECT_TRUE(window) << error.toStdString();
         return window;
     }
-    static QString text(QWidget* window, const char* name) {
+    static std::string text(QWidget* window, const char* name) {
         QWidget* widget = window->findChild<QWidget*>(QString::fromLatin1(name));
-        if (auto* label = qobject_cast<QLabel*>(widget)) return label->text();
-        if (auto* button = qobject_cast<QAbstractButton*>(widget)) return button->text();
-        if (auto* group = qobject_cast<QGroupBox*>(widget)) return group->title();
-        return widget != nullptr ? widget->windowTitle() : QStringLiteral("(missing)");
+        if (auto* label = qobject_cast<QLabel*>(widget)) return label->text().toStdString();
+        if (auto* button = qobject_cast<QAbstractButton*>(widget))
+            return button->text().toStdString();
+        if (auto* group = qobject_cast<QGroupBox*>(widget)) return group->title().toStdString();
+        return widget != nullptr ? widget->windowTitle().toStdString() : "(missing)";
     }
+    const std::string kTables = std::string(SC820_BUNDLE_DIR) + "/Contents/Resources/translations";
+    std::map<std::string, std::optional<std::string>> saved_;
 };
 
 // The user's languages follow Qt's order of the variables, and the window and its alerts speak
-// the first one that has tables, whichever variable chooses it.
+// the first one that has tables, whichever variable chooses it. LANGUAGE outranks every other
+// variable, as in every Qt program; a language without tables gives way to the next one named.
 TEST_F(WindowTexts, TheWindowAndItsAlertsSpeakTheUsersLanguage) {
-    const struct Case {
-        Variables environment;
-        QStringList languages;
-        bool german;
-    } cases[] = {
+    const std::tuple<Variables, QStringList, bool> cases[] = {
         {{}, {"en"}, false},
         {{{"LANG", "de_DE.UTF-8"}}, {"de_DE"}, true},
         {{{"LANG", "de_AT.UTF-8@euro"}}, {"de_AT"}, true},
@@ -91,8 +73,6 @@ TEST_F(WindowTexts, TheWindowAndItsAlertsSpeakTheUsersLanguage) {
         {{{"LC_MESSAGES", "de_DE.UTF-8"}, {"LC_ALL", "en_GB.UTF-8"}}, {"en_GB"}, false},
         {{{"LC_ALL", "C.UTF-8"}, {"LANG", "de_DE.UTF-8"}}, {"en"}, false},
         {{{"LANG", "POSIX"}}, {"en"}, false},
-        // LANGUAGE outranks every other variable, as in every Qt program; a language without
-        // tables gives way to the next one the user named.
         {{{"LANGUAGE", "fr:de"}, {"LC_ALL", "C.UTF-8"}}, {"fr", "de"}, true},
         {{{"LANGUAGE", "de_AT:de::"}, {"LANG", "en_US.UTF-8"}}, {"de_AT", "de"}, true},
         {{{"LANGUAGE", ""}, {"LANG", "de_DE.UTF-8"}}, {"de_DE"}, true},
@@ -100,87 +80,63 @@ TEST_F(WindowTexts, TheWindowAndItsAlertsSpeakTheUsersLanguage) {
         {{{"LANGUAGE", "en:de"}, {"LANG", "de_DE.UTF-8"}}, {"en", "de"}, false},
     };
     UseMainBundleAt(SC820_BUNDLE_DIR);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.languages.join(':').toStdString());
-        LocaleEnvironment environment(c.environment);
-        EXPECT_EQ(StringTable::userLanguages(), c.languages);
-        std::unique_ptr<QWidget> window = load();
-        ASSERT_TRUE(window);
-        EXPECT_EQ(text(window.get(), "btnCancel"), c.german ? "&Abbrechen" : "&Cancel");
+    for (const auto& [locale, languages, german] : cases) {
+        SCOPED_TRACE(languages.join(':').toStdString());
+        std::unique_ptr<QWidget> window = load(locale);
+        EXPECT_EQ(StringTable::userLanguages(), languages);
+        EXPECT_EQ(text(window.get(), "btnCancel"), german ? "&Abbrechen" : "&Cancel");
         const std::string alert =
             NSBundle::mainBundle()
                 .localizedStringForKey(NSString("MSG_START"), NSString(""), nullptr)
                 .UTF8String();
-        EXPECT_NE(alert.find(c.german ? "Fortfahren?" : "Continue?"), std::string::npos) << alert;
+        EXPECT_NE(alert.find(german ? "Fortfahren?" : "Continue?"), std::string::npos) << alert;
     }
 }
 
+// German texts with their decimal commas; the names the window layer wires by stay as they are.
 TEST_F(WindowTexts, GermanWindowKeepsItsNamesAndNumbers) {
-    LocaleEnvironment german(Variables{{"LANG", "de_DE.UTF-8"}});
-    std::unique_ptr<QWidget> window = load();
-    ASSERT_TRUE(window);
-    const std::pair<const char*, const char*> texts[] = {
-        {"configurationView", "SCSI-Konfiguration"},
-        {"hostSCSIIDLabel", "SCSI-&ID des Hostadapters:"},
-        {"burstTransferGroup", "B&urst-Übertragung"},
-        {"out_parity_D", "Aus"},
-        {"out_SCSITerminators_1", "Nur oberes Byte"},
-        {"targetHeader1", "<b>Max. Übertragung</b>"},
-        {"targetID12", "12"},
-        {"versionGroup", "Versionen"},
-        {"btnDefault", "&Standard"},
-        {"out_write", "BIOS sc&hreiben…"},
-        {"btnPasswordCancel", "Abbrechen"},
-    };
-    for (const auto& [name, expected] : texts) {
-        EXPECT_EQ(text(window.get(), name).toStdString(), expected) << name;
+    std::unique_ptr<QWidget> window = load({{"LANG", "de_DE.UTF-8"}});
+    for (const auto& [name, expected] : {std::pair{"hostSCSIIDLabel", "SCSI-&ID des Hostadapters:"},
+                                         {"burstTransferGroup", "B&urst-Übertragung"},
+                                         {"targetHeader1", "<b>Max. Übertragung</b>"},
+                                         {"targetID12", "12"},
+                                         {"out_write", "BIOS sc&hreiben…"},
+                                         {"btnPasswordCancel", "Abbrechen"}}) {
+        EXPECT_EQ(text(window.get(), name), expected) << name;
     }
-    auto* reset = window->findChild<QComboBox*>("out_resetRecoveringTime");
-    ASSERT_NE(reset, nullptr);
-    EXPECT_EQ(reset->itemText(0).toStdString(), "0,5 s");
-    auto* rate = window->findChild<QComboBox*>("maxTransfer3");
-    ASSERT_NE(rate, nullptr);
-    EXPECT_EQ(rate->itemText(1).toStdString(), "26,6 MB/s");
-    EXPECT_EQ(rate->accessibleName().toStdString(), "Maximale Übertragungsrate von Ziel 3");
-    auto* hostID = window->findChild<QComboBox*>("out_hostSCSIID");
-    ASSERT_NE(hostID, nullptr);
-    EXPECT_EQ(hostID->itemText(15).toStdString(), "15");
-    // The names the window layer wires by stay as they are.
-    EXPECT_EQ(window->property("nibOwner").toString().toStdString(), "SC820Controller");
-    EXPECT_EQ(
-        window->findChild<QWidget*>("btnDefault")->property("action").toString().toStdString(),
-        "act_default:");
-    EXPECT_EQ(window->windowTitle().toStdString(), "SC820 Utility");
+    const auto item = [&](const char* name, int i) {
+        return window->findChild<QComboBox*>(name)->itemText(i).toStdString();
+    };
+    EXPECT_EQ(item("out_resetRecoveringTime", 0) + " " + item("maxTransfer3", 1) + " " +
+                  item("out_hostSCSIID", 15),
+              "0,5 s 26,6 MB/s 15");
+    EXPECT_EQ(window->findChild<QWidget*>("maxTransfer3")->accessibleName().toStdString(),
+              "Maximale Übertragungsrate von Ziel 3");
+    EXPECT_EQ(window->property("nibOwner").toString(), "SC820Controller");
+    EXPECT_EQ(window->findChild<QWidget*>("btnDefault")->property("action").toString(),
+              "act_default:");
+    EXPECT_EQ(window->windowTitle(), "SC820 Utility");
 }
 
 // Every mnemonic of the main window is taken once, in every language, and the controls that
 // should have one do.
-class Mnemonics : public WindowTexts, public testing::WithParamInterface<const char*> {};
-
-TEST_P(Mnemonics, AreUniqueAndPresent) {
-    LocaleEnvironment environment(Variables{{"LANG", GetParam()}});
-    std::unique_ptr<QWidget> window = load();
-    ASSERT_TRUE(window);
-    std::map<QKeySequence, std::string> taken;
-    for (const char* name :
-         {"hostSCSIIDLabel", "resetRecoveringTimeLabel", "requestSenseDelayLabel",
-          "burstTransferGroup", "parityGroup", "terminatorGroup", "btnDefault", "out_erase",
-          "out_write", "btnOk", "btnCancel"}) {
-        QKeySequence key = QKeySequence::mnemonic(text(window.get(), name));
-        EXPECT_FALSE(key.isEmpty()) << name << " has no mnemonic";
-        if (key.isEmpty()) continue;
-        auto [it, inserted] = taken.emplace(key, name);
-        EXPECT_TRUE(inserted) << name << " and " << it->second << " share "
-                              << key.toString().toStdString();
+TEST_F(WindowTexts, MnemonicsAreUniqueAndPresent) {
+    for (const char* lang : {"C.UTF-8", "de_DE.UTF-8"}) {
+        std::unique_ptr<QWidget> window = load({{"LANG", lang}});
+        std::map<QKeySequence, std::string> taken;
+        for (const char* name :
+             {"hostSCSIIDLabel", "resetRecoveringTimeLabel", "requestSenseDelayLabel",
+              "burstTransferGroup", "parityGroup", "terminatorGroup", "btnDefault", "out_erase",
+              "out_write", "btnOk", "btnCancel"}) {
+            QKeySequence key =
+                QKeySequence::mnemonic(QString::fromStdString(text(window.get(), name)));
+            EXPECT_TRUE(!key.isEmpty() && taken.emplace(key, name).second) << lang << " " << name;
+        }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Languages, Mnemonics, testing::Values("C.UTF-8", "de_DE.UTF-8"));
-
 TEST_F(WindowTexts, TabGoesThroughTheFormRowByRowThenTheButtons) {
-    LocaleEnvironment english(Variables{{"LC_ALL", "C.UTF-8"}});
-    std::unique_ptr<QWidget> window = load();
-    ASSERT_TRUE(window);
+    std::unique_ptr<QWidget> window = load({{"LC_ALL", "C.UTF-8"}});
     std::vector<std::string> expected = {
         "out_hostSCSIID",        "out_resetRecoveringTime", "out_requestSenseDelay",
         "out_burstTransfer_E",   "out_burstTransfer_D",     "out_parity_E",
@@ -191,13 +147,10 @@ TEST_F(WindowTexts, TabGoesThroughTheFormRowByRowThenTheButtons) {
             expected.push_back(control + std::to_string(target));
         }
     }
-    for (const char* name :
-         {"out_verSCSIConfigration", "out_verConfigurateionDriver", "out_verPCB", "out_verSCSIBIOS",
-          "btnDefault", "out_erase", "out_write", "btnOk", "btnCancel"}) {
-        expected.push_back(name);
-    }
+    expected.insert(expected.end(), {"out_verSCSIConfigration", "out_verConfigurateionDriver",
+                                     "out_verPCB", "out_verSCSIBIOS", "btnDefault", "out_erase",
+                                     "out_write", "btnOk", "btnCancel"});
     QWidget* first = window->findChild<QWidget*>("out_hostSCSIID");
-    ASSERT_NE(first, nullptr);
     std::vector<std::string> chain;
     QWidget* widget = first;
     do {
