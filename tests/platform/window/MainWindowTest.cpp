@@ -248,18 +248,6 @@ protected:
     std::unique_ptr<Automation> automation_;
 };
 
-TEST_F(AutomationTest, QuestionsTakeTheAnswerAndAreRecorded) {
-    start("answer 0\nchoose /images/bios.rom\nchoose-cancel\n");
-    EXPECT_EQ(automation_->answerAlert("SC820 Utility", "100% %s\r\r/x", "OK", "Cancel"), 0);
-    std::string chosen;
-    EXPECT_EQ(automation_->answerPanel("/home/op", &chosen), 1);
-    EXPECT_EQ(chosen, "/images/bios.rom");
-    EXPECT_EQ(automation_->answerPanel("/home/op", &chosen), 0);
-    EXPECT_EQ(transcript(),
-              "alert\tSC820 Utility\t100% %s\\r\\r/x\tOK\tCancel\t0\npanel\t/home/op\t1\t/images/"
-              "bios.rom\npanel\t/home/op\t0\t\n");
-}
-
 // What the script cannot do, or does not answer, ends the run with status 3 and says why.
 TEST_F(AutomationTest, WhatTheScriptCannotDoEndsWithStatus3) {
     enum Open { none, alert, panel };
@@ -294,38 +282,6 @@ TEST_F(AutomationTest, WhatTheScriptCannotDoEndsWithStatus3) {
             transcript().substr(transcript().rfind('\n', transcript().size() - 2) + 1);
         EXPECT_EQ(last.rfind(std::string("error\t") + error, 0), 0u) << last;
     }
-}
-
-// Running out while idle ends the run once; an end after a terminate is not recorded.
-TEST_F(AutomationTest, RunningOutWhileIdleEndsAndEndIsRecordedOnce) {
-    start("");
-    EXPECT_EQ(runToEnd(), 0);
-    EXPECT_EQ(transcript(), "end\n");
-    start("");
-    automation_->recordTerminate();
-    automation_->recordEnd();
-    EXPECT_EQ(transcript(), "terminate\n");
-}
-
-// Select and set act as the user would (a click turns the partner off); dump lists the outlets,
-// then the tagged controls in tag order.
-TEST_F(AutomationTest, IdleStepsActOnTheControls) {
-    start(
-        "select out_hostSCSIID 7\nselect tag:105 10\nselect tag:106 -1\nset out_parity_D 1\n"
-        "set tag:203 1\ndump\n");
-    child<QRadioButton>("out_parity_E")->setChecked(true);
-    qobject_cast<QComboBox*>(WidgetWithTag(window_.get(), 106))->setCurrentIndex(3);
-    dynamic_cast<NSTextField*>(NSViewForWidget(child("out_verPCB")))
-        ->setStringValue(NSString("1.2"));
-    EXPECT_EQ(runToEnd(), 0);
-    std::string expected =
-        "control\tout_hostSCSIID\t7\ncontrol\tout_parity_E\t0\ncontrol\tout_parity_"
-        "D\t1\ncontrol\tout_verPCB\t1.2\n";
-    for (int tag = 100; tag < 416; tag += tag % 100 == 15 ? 85 : 1) {
-        const int value = tag == 105 ? 10 : tag == 106 ? -1 : tag == 203 ? 1 : 0;
-        expected += "control\ttag:" + std::to_string(tag) + "\t" + std::to_string(value) + "\n";
-    }
-    EXPECT_EQ(transcript(), expected + "end\n");
 }
 
 }  // namespace
