@@ -44,13 +44,15 @@ protected:
     TempHost host;
 };
 
-// Each service is found once, under the card; an ended iterator stays ended.
-TEST_F(IOKitTest, ClassMatchingFindsEachUtilityServiceUnderTheCard) {
+// Each service is found once, under the card, and an ended iterator stays ended; a connection
+// carries commands; a failed call reports no size; a connection closes once.
+TEST_F(IOKitTest, EachUtilityServiceIsFoundUnderTheCardAndCarriesCommands) {
     host.swapDrivers();
     host.hostOk({"fault", "duplicate-service", "on"});
     Search search(IOServiceMatching(kUtilityDriverClass));
     ASSERT_EQ(search.found.size(), 2u);
     EXPECT_NE(search.found[0], search.found[1]);
+    EXPECT_EQ(IOIteratorNext(search.iterator), IO_OBJECT_NULL);
     for (io_object_t service : search.found) {
         io_registry_entry_t parent = 0;
         ASSERT_EQ(IORegistryEntryGetParentEntry(service, kIOServicePlane, &parent), KERN_SUCCESS);
@@ -58,7 +60,23 @@ TEST_F(IOKitTest, ClassMatchingFindsEachUtilityServiceUnderTheCard) {
                   kUtilityDriverClass + std::string(" HostPCIDevice"));
         IOObjectRelease(parent);
     }
-    EXPECT_EQ(IOIteratorNext(search.iterator), IO_OBJECT_NULL);
+    io_connect_t connect = 0;
+    ASSERT_EQ(IOServiceOpen(search.found[0], mach_task_self(), 0, &connect), KERN_SUCCESS);
+    std::string record = testhost::PatternRecord(3), back(400, '\0');
+    EXPECT_EQ(io_connect_method_scalarI_structureI(connect, kSetEEPConfig, nullptr, 0,
+                                                   record.data(), 308),
+              0);
+    for (auto [size, status] : {std::pair{308u, KERN_SUCCESS}, {4000u, kIOReturnBadArgument}}) {
+        mach_msg_type_number_t got = size;
+        EXPECT_EQ(io_connect_method_scalarI_structureO(connect, kGetEEPConfig, nullptr, 0,
+                                                       back.data(), &got),
+                  status);
+        EXPECT_EQ(got, size);
+    }
+    EXPECT_EQ(back.substr(0, 308), record);
+    EXPECT_EQ(IOServiceClose(connect), KERN_SUCCESS);
+    EXPECT_EQ(IOServiceClose(connect), kIOReturnBadArgument);
+    EXPECT_EQ(host.commandCounts(), (std::vector<int>{2, 1, 0, 0, 0, 0}));
 }
 
 TEST_F(IOKitTest, ClassNamesAreCutToTheBufferAndTerminated) {
@@ -78,61 +96,24 @@ TEST_F(IOKitTest, ClassNamesAreCutToTheBufferAndTerminated) {
     EXPECT_EQ(ClassOf(search.found[0]), std::string(127, 'L'));
 }
 
-// A failed call reports no size; a connection closes once.
-TEST_F(IOKitTest, AConnectionCarriesCommandsToTheUtilityDriver) {
-    host.swapDrivers();
-    Search search(IOServiceMatching(kUtilityDriverClass));
-    io_connect_t connect = 0;
-    ASSERT_EQ(IOServiceOpen(search.found.at(0), mach_task_self(), 0, &connect), KERN_SUCCESS);
-    std::string record = testhost::PatternRecord(3), back(400, '\0');
-    EXPECT_EQ(io_connect_method_scalarI_structureI(connect, kSetEEPConfig, nullptr, 0,
-                                                   record.data(), 308),
-              0);
-    for (auto [size, status] : {std::pair{308u, KERN_SUCCESS}, {4000u, kIOReturnBadArgument}}) {
-        mach_msg_type_number_t got = size;
-        EXPECT_EQ(io_connect_method_scalarI_structureO(connect, kGetEEPConfig, nullptr, 0,
-                                                       back.data(), &got),
-                  status);
-        EXPECT_EQ(got, size);
-    }
-    EXPECT_EQ(back.substr(0, 308), record);
-    EXPECT_EQ(IOServiceClose(connect), KERN_SUCCESS);
-    EXPECT_EQ(IOServiceClose(connect), kIOReturnBadArgument);
-    EXPECT_EQ(host.commandCounts(), (std::vector<int>{2, 1, 0, 0, 0, 0}));
-}
-
-// A failed search, also one with a bad port, still consumes its dictionary.
-TEST_F(IOKitTest, AFailedSearchStillConsumesItsDictionary) {
-    mach_port_t port = 0;
-    ASSERT_EQ(IOMasterPort(MACH_PORT_NULL, &port), KERN_SUCCESS);
-    host.hostOk({"fault", "search", "on"});
-    for (mach_port_t given : {port, port + 4000}) {
-        io_iterator_t iterator = 5;
-        EXPECT_NE(
-            IOServiceGetMatchingServices(given, IOServiceMatching(kUtilityDriverClass), &iterator),
-            0);
-        EXPECT_TRUE(given != port || iterator == IO_OBJECT_NULL);
-        EXPECT_EQ(IORegistryHandlesHeld(), 1u) << "only the master port is left";
-    }
-    EXPECT_EQ(mach_port_deallocate(mach_task_self(), port), KERN_SUCCESS);
-}
-
-// Handles that were never given out, were released already, or are of another kind.
-TEST_F(IOKitTest, BadHandlesGetAnErrorNotACrash) {
+// Handles that were never given out, were released already, or are of another kind get an
+// error; a failed search, also one with a bad port, still consumes its dictionary.
+TEST_F(IOKitTest, BadHandlesAndFailedSearchesGetAnErrorNotACrash) {
     Search search(IOServiceNameMatching("Root"));
     io_registry_entry_t parent = 0;
     io_connect_t connect = 0;
     char buffer[308] = {};
     mach_msg_type_number_t size = 308;
     for (uint32_t bad : {0u, 1u, 0xdeadbeefu, search.port, search.iterator}) {
-        EXPECT_EQ(ClassOf(bad), "(failed)");
-        EXPECT_NE(IORegistryEntryGetParentEntry(bad, kIOServicePlane, &parent), KERN_SUCCESS);
-        EXPECT_NE(IOServiceOpen(bad, mach_task_self(), 0, &connect), KERN_SUCCESS) << bad;
-        EXPECT_NE(IOServiceClose(bad), KERN_SUCCESS) << bad;
-        EXPECT_NE(io_connect_method_scalarI_structureI(bad, kSetEEPConfig, nullptr, 0, buffer, 308),
-                  0);
-        EXPECT_NE(
-            io_connect_method_scalarI_structureO(bad, kGetEEPConfig, nullptr, 0, buffer, &size), 0);
+        EXPECT_TRUE(ClassOf(bad) == "(failed)" &&
+                    IORegistryEntryGetParentEntry(bad, kIOServicePlane, &parent) != 0 &&
+                    IOServiceOpen(bad, mach_task_self(), 0, &connect) != 0 &&
+                    IOServiceClose(bad) != 0 &&
+                    io_connect_method_scalarI_structureI(bad, kSetEEPConfig, nullptr, 0, buffer,
+                                                         308) != 0 &&
+                    io_connect_method_scalarI_structureO(bad, kGetEEPConfig, nullptr, 0, buffer,
+                                                         &size) != 0)
+            << bad;
     }
     io_object_t object = search.found.at(0);
     EXPECT_EQ(IOIteratorNext(object), IO_OBJECT_NULL) << "an object is no iterator";
@@ -141,6 +122,15 @@ TEST_F(IOKitTest, BadHandlesGetAnErrorNotACrash) {
     EXPECT_NE(IOObjectRelease(object), KERN_SUCCESS) << "released twice";
     EXPECT_EQ(ClassOf(object), "(failed)") << "used after release";
     search.found.clear();
+    host.hostOk({"fault", "search", "on"});
+    for (mach_port_t given : {search.port, search.port + 4000}) {
+        io_iterator_t iterator = 5;
+        EXPECT_NE(
+            IOServiceGetMatchingServices(given, IOServiceMatching(kUtilityDriverClass), &iterator),
+            0);
+        EXPECT_TRUE(given != search.port || iterator == IO_OBJECT_NULL);
+        EXPECT_EQ(IORegistryHandlesHeld(), 2u) << "only the master port and the iterator are left";
+    }
 }
 
 }  // namespace
