@@ -1,17 +1,61 @@
-// Reading files: regular files of a bounded size without blocking, and property lists.
+// The foundation stand-ins: strings as UTF-16 code units, the system log, regular files of a
+// bounded size read without blocking, property lists, the home folder, and the bundle's string
+// tables with the message catalogue the utility shows from them.
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 
+#include "app/Messages.h"
 #include "emulator/host/HostRoot.h"
 #include "platform/foundation/Foundation.h"
 #include "tests/support/NestedPlists.h"
+#include "tests/support/PlatformProbes.h"
+#include "tests/support/RecordingBackend.h"
 #include "tests/support/TempHost.h"
 
 namespace {
+
+TEST(NSStringTest, StoresUtf16CodeUnits) {
+    const std::pair<const char*, std::u16string> cases[] = {
+        {"Gr\xC3\xB6\xC3\x9F", u"Gr\u00F6\u00DF"},  // two-byte sequences: one unit each
+        {"\xF0\x9D\x84\x9E", u"\xD834\xDD1E"},      // outside the BMP: a surrogate pair
+        {"/Volumes/SC820 \xE2\x82\xAC", u"/Volumes/SC820 \u20AC"},
+        // Bytes that are not UTF-8 are kept, each as U+DC80 to U+DCFF, so a name comes back
+        // byte for byte and differs from the name that holds the replacement character.
+        {"img\xFF.bin", u"img\xDCFF.bin"},
+        {"img\xEF\xBF\xBD.bin", u"img\uFFFD.bin"},
+        {"\xC3\x28", u"\xDCC3("},                                     // a sequence cut short
+        {"\xC0\xAF\xED\xB2\x80", u"\xDCC0\xDCAF\xDCED\xDCB2\xDC80"},  // overlong, surrogate
+        {"\xF0\x9D\x84", u"\xDCF0\xDC9D\xDC84"},                      // truncated at the end
+    };
+    for (const auto& [utf8, units] : cases) {
+        NSString text(utf8);
+        EXPECT_EQ(text.units(), units) << utf8;
+        ASSERT_EQ(text.length(), units.size()) << utf8;
+        for (size_t i = 0; i < units.size(); ++i) EXPECT_EQ(text.characterAtIndex(i), units[i]);
+        EXPECT_EQ(text.UTF8String(), utf8);
+    }
+    EXPECT_EQ(NSString(static_cast<const char*>(nullptr)).length(), 0u);
+}
+
+TEST(SystemLogTest, OneEscapedLinePerEntryKeptWhole) {
+    TempHost host;
+    size_t before = host.logLines().size();
+    NSLog("%s", "com.tavik.driver.ZolSC820 (3.1.4)\nsecond\tpart \\ 100%");
+    std::string big(6000, 'k');
+    NSLog("%s|%d", big.c_str(), 7);
+    std::vector<std::string> lines = host.logLines();
+    ASSERT_EQ(lines.size(), before + 2);
+    std::string program = "foundation_tests[" + std::to_string(getpid()) + "]: ";
+    ASSERT_NE(lines[before].find(program), std::string::npos) << lines[before];
+    EXPECT_EQ(lines[before].substr(lines[before].find(program) + program.size()),
+              "com.tavik.driver.ZolSC820 (3.1.4)\\nsecond\\tpart \\\\ 100%");
+    EXPECT_EQ(lines.back().substr(lines.back().size() - big.size() - 2), big + "|7");
+}
 
 using Status = NSData::ReadStatus;
 
@@ -110,6 +154,65 @@ TEST(HomeFolderTest, HomeWhenAbsoluteElseThePasswordDatabase) {
     }
     setenv("HOME", saved.c_str(), 1);
     if (!savedRoot.empty()) setenv("SC820_HOST_ROOT", savedRoot.c_str(), 1);
+}
+
+std::string Text(const char* key, const char* fallback = "") {
+    return NSBundle::mainBundle()
+        .localizedStringForKey(NSString(key), NSString(fallback), nullptr)
+        .UTF8String();
+}
+
+class BundleTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
+            saved_.emplace_back(name, std::getenv(name) ? std::getenv(name) : "");
+            unsetenv(name);
+        }
+        setenv("LANG", "en_US.UTF-8", 1);
+        UseMainBundleAt(SC820_BUNDLE_DIR);
+    }
+    void TearDown() override {
+        UseMainBundleAt("");
+        for (const auto& [n, v] : saved_)
+            v.empty() ? unsetenv(n.c_str()) : setenv(n.c_str(), v.c_str(), 1);
+    }
+    std::vector<std::pair<std::string, std::string>> saved_;
+    RecordingBackend backend_;
+};
+
+// The language is chosen at each lookup; every message has its text in both; a message is
+// shown as it is, never as a format.
+TEST_F(BundleTest, EveryMessageHasAnEnglishAndAGermanTextChosenAtEachLookup) {
+    for (const char* lang : {"de_DE.UTF-8", "en_US.UTF-8"}) {
+        setenv("LANG", lang, 1);
+        ShowAlert(MSG_ERASE, AlertButtons::okCancel);
+        for (const char* key :
+             {"MSG_APPNAME", "MSG_WARN", "MSG_PATHERROR", "MSG_CHECKPATH", "MSG_START",
+              "MSG_SLOTERROR", "MSG_INITIALIZE", "MSG_ERASE", "MSG_WRITE", "MSG_WRITESTART",
+              "MSG_WRITEFAIL", "MSG_WRITESUCCESS", "MSG_SUCCESS", "MSG_READFAIL", "MSG_STOREFAIL",
+              "MSG_DEFAULTFAIL", "MSG_ERASEFAIL", "MSG_FILEERROR"}) {
+            EXPECT_FALSE(Text(key) == key || Text(key).empty()) << lang << " " << key;
+        }
+    }
+    EXPECT_NE(backend_.alerts[0].message, backend_.alerts[1].message);
+    EXPECT_EQ(ShowAlertWithMessage(NSString("100% done %s %n"), AlertButtons::ok), 1);
+    EXPECT_EQ(backend_.alerts.back().message, "100% done %s %n");
+}
+
+// Without tables, or with a broken one, the key itself (or the fallback) shows.
+TEST_F(BundleTest, MissingTextShowsFallbackOrKey) {
+    EXPECT_EQ(Text("MSG_NOSUCHKEY"), "MSG_NOSUCHKEY");
+    EXPECT_EQ(Text("MSG_NOSUCHKEY", "Fallback"), "Fallback");
+    TempDir empty, broken;
+    std::filesystem::create_directories(broken.path() + "/Contents/Resources/translations");
+    WriteFileBytes(broken.path() + "/Contents/Resources/translations/sc820_en.qm", "not a table");
+    for (const TempDir* dir : {&empty, &broken}) {
+        UseMainBundleAt(dir->path());
+        ShowAlert(MSG_WRITE, AlertButtons::okCancel);
+        EXPECT_EQ(backend_.alerts.back().title + " " + backend_.alerts.back().message,
+                  "MSG_APPNAME MSG_WRITE");
+    }
 }
 
 }  // namespace
