@@ -6,7 +6,6 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QFile>
@@ -141,7 +140,8 @@ TEST_F(MainWindowTest, TheAlertBoxAnswersEnterWithItsDefaultAndEscapeWithItsAlte
 }
 
 // Each outlet is a widget of its kind; the per-target controls are found once each by their tag
-// in their container, the lists with every rate; a position outside a list selects nothing.
+// in their container; a position outside a list selects nothing. (The terminal screen test reads
+// the lists' rates, drawn from the same description.)
 TEST_F(MainWindowTest, EveryOutletIsAWidgetOfItsKind) {
     EXPECT_EQ(window_->property("nibOwner").toString(), "SC820Controller");
     EXPECT_NE(dynamic_cast<NSWindow*>(NSOutletObjectForWidget(window_.get())), nullptr);
@@ -153,24 +153,15 @@ TEST_F(MainWindowTest, EveryOutletIsAWidgetOfItsKind) {
     window_->show();  // the password dialog is a hidden window of its own
     EXPECT_TRUE(child<QDialog>("dlgPassword")->isWindow() && !child("dlgPassword")->isVisible());
     EXPECT_EQ(child<QLineEdit>("txtPassword")->echoMode(), QLineEdit::Password);
-    const QStringList rates = {"40 MB/s",   "26.6 MB/s", "20 MB/s", "16 MB/s",
-                               "13.3 MB/s", "11.4 MB/s", "10 MB/s", "8 MB/s",
-                               "6.6 MB/s",  "5.7 MB/s",  "5 MB/s"};
     NSView* box = NSViewForWidget(child("out_hostSCSIID"))->superview();
     std::set<NSView*> found;
     for (long tag = 100; tag < 416; tag += tag % 100 == 15 ? 85 : 1) {
         NSView* view = box->viewWithTag(tag);
         ASSERT_TRUE(view != nullptr && view->superview() == box && found.insert(view).second);
         EXPECT_EQ(WidgetTag(WidgetForObject(view)), tag);
-        auto* items = qobject_cast<QComboBox*>(WidgetForObject(view));
-        EXPECT_EQ(tag >= 200 ? qobject_cast<QCheckBox*>(WidgetForObject(view)) != nullptr &&
-                                   dynamic_cast<NSButton*>(view) != nullptr
-                             : dynamic_cast<NSPopUpButton*>(view) != nullptr && items != nullptr,
-                  true)
+        EXPECT_TRUE(tag >= 200 ? dynamic_cast<NSButton*>(view) != nullptr
+                               : dynamic_cast<NSPopUpButton*>(view) != nullptr)
             << tag;
-        QStringList texts;
-        for (int k = 0; items != nullptr && k < items->count(); ++k) texts << items->itemText(k);
-        EXPECT_EQ(texts, tag < 200 ? rates : QStringList()) << tag;
     }
     EXPECT_EQ(box->viewWithTag(116), nullptr);
     int tagged = 0;
