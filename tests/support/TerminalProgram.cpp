@@ -198,20 +198,3 @@ struct termios TerminalProgram::modes() const {
     tcgetattr(master_, &t);
     return t;
 }
-
-std::string TerminalProgram::capture() const {
-    std::string out = "cells " + std::to_string(rows_) + " " + std::to_string(columns_) + "\n";
-    for (int r = 0; r < rows_; ++r) {
-        std::string text, flags;
-        for (int column = 0; column < columns_; ++column) {
-            VTermScreenCell c{};
-            vterm_screen_get_cell(vscreen_, VTermPos{r, column}, &c);
-            text += cell(r, column);
-            int bits = (c.attrs.reverse ? 1 : 0) | (c.attrs.bold ? 2 : 0) |
-                       (c.attrs.underline ? 4 : 0) | (VTERM_COLOR_IS_DEFAULT_BG(&c.bg) ? 0 : 8);
-            flags += "0123456789abcdef"[bits];
-        }
-        out += text + "\n" + flags + "\n";
-    }
-    return out;
-}

@@ -47,11 +47,6 @@ public:
     // The row and column where the text first appears, or {-1, -1}.
     std::pair<int, int> find(const std::string& text) const;
 
-    // The screen as a capture for painting: "cells ROWS COLUMNS", then per row a line of its
-    // characters (one per cell) and a line of hex digits, one per cell: 1 reversed, 2 bold,
-    // 4 underlined, 8 on a coloured background.
-    std::string capture() const;
-
     // Everything the program wrote.
     const std::string& output() const { return output_; }
     // The terminal state a person is left with.
