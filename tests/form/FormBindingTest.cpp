@@ -124,7 +124,11 @@ TEST_F(FormTest, ValuesTheFormCannotShowComeBackNormalised) {
 
 // The SCSI BIOS version is not the refresh's to change.
 TEST_F(FormTest, ControlsShowTheRecord) {
-    SCSIUTY_CFG r = DistinctiveRecord();
+    SCSIUTY_CFG r = DistinctiveRecord();  // burst disabled, parity enabled
+    controller.eep_config_buf = r;
+    controller.setConfigWindow();
+    EXPECT_EQ(std::vector<int>({burstE.value, burstD.value, parityE.value, parityD.value}),
+              std::vector<int>({0, 1, 1, 0}));
     r.Burst = r.ParityEnable = r.WideEnable[4] = r.SyncEnable[15] = 0;
     r.TermMode = DISABLE_TERM;
     r.HA_ScsiID = 13;
