@@ -72,11 +72,14 @@ TEST(CommandLine, ASubcommandIsABatchRequestWithItsFileAndAnswers) {
 }
 
 // The real program answers --version, and refuses a wrong form, without a display and without
-// starting the window; with neither a display nor a terminal it says how to run it.
+// starting the window; with neither a display nor a terminal it says how to run it, and the
+// terminal backend without a terminal refuses in one line.
 TEST(CommandLine, TheProgramNeedsNoDisplayForItsForms) {
     for (const auto& [argument, status, contains] :
          {std::tuple{"--version", 0, "sc820-utility 1.0.2"},
           {"--bogus", 2, "Usage:"},
+          {"--terminal", 1,
+           "sc820-utility: the terminal backend needs a terminal on standard input and output\n"},
           {"", 1,
            "no display and no terminal: run it on a terminal, for example ssh -t HOST "
            "sc820-utility"}}) {

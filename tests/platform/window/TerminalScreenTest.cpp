@@ -127,15 +127,8 @@ TEST_F(TerminalScreen, TheStartUpAlertIsDrawnAndEscapeDeclinesIt) {
     }
 }
 
-// Without a terminal, or on one that cannot place the cursor, the program refuses in one line.
-TEST_F(TerminalScreen, WithoutAUsableTerminalTheProgramRefusesInOneLine) {
-    std::string out;
-    EXPECT_EQ(
-        RunProgram({kProgram, "--terminal"}, &out, {"SC820_HOST_ROOT=" + host.root(), "DISPLAY="}),
-        1);
-    EXPECT_EQ(out,
-              "sc820-utility: the terminal backend needs a terminal on standard input and "
-              "output\n");
+// On a terminal that cannot place the cursor the program refuses in one line.
+TEST_F(TerminalScreen, OnATerminalThatCannotPlaceTheCursorTheProgramRefuses) {
     auto dumb = start({"TERM=dumb"});
     EXPECT_EQ(dumb->waitForExit(), 1);
     EXPECT_NE(dumb->output().find("sc820-utility: the terminal type dumb cannot show a full"),
