@@ -17,8 +17,6 @@ namespace {
 
 AuthorizationItem gRight[] = {{"system.privilege.admin", 0, nullptr, 0}};
 AuthorizationRights gRights = {1, gRight};
-AuthorizationItem gEnvironmentItems[] = {{"username", 0, nullptr, 0}, {"password", 0, nullptr, 0}};
-AuthorizationEnvironment gEnvironment = {2, gEnvironmentItems};
 constexpr AuthorizationFlags kInteractive =
     kAuthorizationFlagInteractionAllowed | kAuthorizationFlagExtendRights;
 constexpr char kTool[] = "/usr/sbin/kmodstat";
@@ -58,29 +56,6 @@ protected:
     TempHost host;
     AuthorizationRef ref = nullptr;
 };
-
-// A request that may ask the user follows the host's policy; one without interaction that
-// follows succeeds only on a right already held; the tool is the host's own and its output
-// arrives through the stream.
-TEST_F(SecurityTest, TheHostPolicyAnswersARequestThatMayAskTheUser) {
-    for (auto [policy, copy, executed] :
-         {std::tuple{"allow", errAuthorizationSuccess, errAuthorizationSuccess},
-          {"deny", errAuthorizationDenied, errAuthorizationDenied},
-          {"cancel", errAuthorizationCanceled, errAuthorizationDenied}}) {
-        host.hostOk({"auth", policy});
-        AuthorizationFree(ref, kAuthorizationFlagDestroyRights);
-        ASSERT_EQ(AuthorizationCreate(nullptr, nullptr, kAuthorizationFlagDefaults, &ref), 0);
-        EXPECT_EQ(AuthorizationCopyRights(ref, &gRights, nullptr, kInteractive, nullptr), copy);
-        EXPECT_EQ(AuthorizationCopyRights(ref, &gRights, &gEnvironment,
-                                          kAuthorizationFlagExtendRights, nullptr),
-                  copy == 0 ? errAuthorizationSuccess : errAuthorizationInteractionNotAllowed);
-        FILE* stream = nullptr;
-        EXPECT_EQ(execute("/usr/sbin/kextstat", &stream), executed) << policy;
-        const std::string listing = stream != nullptr ? ReadAll(stream) : "";
-        EXPECT_EQ(listing.find(" com.tavik.driver.ZolSC820 (3.1.4) <") != std::string::npos,
-                  copy == 0);
-    }
-}
 
 // A tool that goes on once the utility is done with it never holds the utility: after its
 // stream is closed and a grace period has passed it is asked to stop, then stopped by force,
