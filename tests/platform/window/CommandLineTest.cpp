@@ -60,17 +60,6 @@ TEST(CommandLine, EachFormGivesItsStatusOptionsAndOutput) {
     }
 }
 
-TEST(CommandLine, ASubcommandIsABatchRequestWithItsFileAndAnswers) {
-    std::ostringstream out, err;
-    const CommandLineResult result = ParseCommandLine(
-        {kProgram, "config", "import", "my file.json", "--json", "--yes", "--no-backup"}, out, err);
-    ASSERT_TRUE(!result.exitStatus && result.options.batch) << err.str();
-    const auto& batch = *result.options.batch;
-    EXPECT_EQ(std::tuple(batch.command, batch.file, batch.yes, batch.json, batch.noBackup),
-              std::tuple("config import", "my file.json", true, true, true));
-    EXPECT_FALSE(ParseCommandLine({kProgram}, out, err).options.batch);
-}
-
 // The real program answers --version, and refuses a wrong form, without a display and without
 // starting the window; with neither a display nor a terminal it says how to run it, and the
 // terminal backend without a terminal refuses in one line.
