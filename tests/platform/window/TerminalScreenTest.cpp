@@ -208,11 +208,12 @@ TEST_F(TerminalScreen, TheWriteQuestionAndFilePromptTakeTheKeys) {
         if (c.question == kEnter) {
             WAIT_TEXT(p, "File: " + work.path() + "/");
             // Before any key: the names sorted by their bytes, the one that is not UTF-8 told
-            // apart from its look-alike.
-            for (const char* name : {"bios-image.rom", "bios\\xE9.rom", "img\xef\xbf\xbd.bin",
-                                     "img\\xFF.bin", "other/"}) {
-                EXPECT_TRUE(&c != &cases[1] || p->find(std::string("│  ") + name).first >= 0);
-            }
+            // apart from its look-alike (waited for: the listing may follow the prompt line).
+            const std::vector<std::string> listing = {
+                "bios-image.rom", "bios\\xE9.rom", "img\xef\xbf\xbd.bin", "img\\xFF.bin", "other/"};
+            WAIT(p, &c != &cases[1] || std::all_of(listing.begin(), listing.end(), [&](auto& name) {
+                     return p->find("│  " + name).first >= 0;
+                 }));
             p->send(c.keys);
         }
         if (c.written == 0 && c.keys.size() > 1) {
