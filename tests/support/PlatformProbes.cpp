@@ -14,13 +14,9 @@ std::vector<AuthorizationCall>& Journal() {
     return journal;
 }
 
-void RecordCall(const AuthorizationCall& call) {
-    Journal().push_back(call);
-}
-
-// Installed once the journal is first asked for, and before any test's first call.
+// Installed before any test's first call.
 const bool observing = [] {
-    SetAuthorizationCallObserver(RecordCall);
+    SetAuthorizationCallObserver([](const AuthorizationCall& call) { Journal().push_back(call); });
     return true;
 }();
 

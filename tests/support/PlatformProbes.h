@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "platform/security/CallObserver.h"
-#include "tests/support/PlatformProbes.h"
 
 // How many registry handles (master ports, matching dictionaries, iterators, registry objects,
 // connections) this process still holds: proves that nothing leaks.

@@ -26,14 +26,6 @@ std::string Text(VTermScreen* screen, int row, int column, int columns) {
 
 }  // namespace
 
-int TerminalProgram::onTermProp(int prop, void* value, void* user) {
-    auto* self = static_cast<TerminalProgram*>(user);
-    auto* v = static_cast<VTermValue*>(value);
-    if (prop == VTERM_PROP_ALTSCREEN) self->alternateScreen_ = v->boolean != 0;
-    if (prop == VTERM_PROP_CURSORVISIBLE) self->cursorVisible_ = v->boolean != 0;
-    return 1;
-}
-
 TerminalProgram::TerminalProgram(const std::vector<std::string>& argv,
                                  const std::vector<std::string>& extraEnv, int rows, int columns)
     : rows_(rows), columns_(columns) {
@@ -43,30 +35,29 @@ TerminalProgram::TerminalProgram(const std::vector<std::string>& argv,
     vterm_screen_enable_altscreen(vscreen_, 1);
     static VTermScreenCallbacks callbacks{};
     callbacks.settermprop = [](VTermProp prop, VTermValue* value, void* user) {
-        return onTermProp(static_cast<int>(prop), value, user);
+        auto* self = static_cast<TerminalProgram*>(user);
+        if (prop == VTERM_PROP_ALTSCREEN) self->alternateScreen_ = value->boolean != 0;
+        if (prop == VTERM_PROP_CURSORVISIBLE) self->cursorVisible_ = value->boolean != 0;
+        return 1;
     };
     vterm_screen_set_callbacks(vscreen_, &callbacks, this);
     vterm_screen_reset(vscreen_, 1);
 
-    std::vector<std::string> envStrings = MergedEnvironment([&] {
-        std::vector<std::string> merged = {"TERM=xterm-256color"};
-        merged.insert(merged.end(), extraEnv.begin(), extraEnv.end());
-        return merged;
-    }());
-    std::vector<char*> env;
-    for (std::string& entry : envStrings) {
-        if (entry.rfind("DISPLAY=", 0) == 0 || entry.rfind("WAYLAND_DISPLAY=", 0) == 0) continue;
-        env.push_back(entry.data());
+    std::vector<std::string> merged = {"TERM=xterm-256color"}, args = argv;
+    merged.insert(merged.end(), extraEnv.begin(), extraEnv.end());
+    merged = MergedEnvironment(merged);
+    std::vector<char*> env, argp;
+    for (std::string& entry : merged) {
+        if (entry.rfind("DISPLAY=", 0) != 0 && entry.rfind("WAYLAND_DISPLAY=", 0) != 0) {
+            env.push_back(entry.data());
+        }
     }
-    env.push_back(nullptr);
-    std::vector<std::string> args = argv;
-    std::vector<char*> argp;
     for (std::string& arg : args) argp.push_back(arg.data());
+    env.push_back(nullptr);
     argp.push_back(nullptr);
 
-    struct winsize size {};
-    size.ws_row = static_cast<unsigned short>(rows);
-    size.ws_col = static_cast<unsigned short>(columns);
+    struct winsize size = {static_cast<unsigned short>(rows), static_cast<unsigned short>(columns),
+                           0, 0};
     pid_ = forkpty(&master_, nullptr, nullptr, &size);
     if (pid_ == 0) {
         execve(argp[0], argp.data(), env.data());
@@ -93,9 +84,8 @@ void TerminalProgram::reap(bool block) {
 }
 
 void TerminalProgram::send(const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
+    for (size_t done = 0; done < bytes.size();) {
+        const ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
         if (n <= 0) return;
         done += static_cast<size_t>(n);
     }
@@ -158,9 +148,8 @@ void TerminalProgram::resize(int rows, int columns) {
     rows_ = rows;
     columns_ = columns;
     vterm_set_size(vterm_, rows, columns);
-    struct winsize size {};
-    size.ws_row = static_cast<unsigned short>(rows);
-    size.ws_col = static_cast<unsigned short>(columns);
+    struct winsize size = {static_cast<unsigned short>(rows), static_cast<unsigned short>(columns),
+                           0, 0};
     ioctl(master_, TIOCSWINSZ, &size);  // the kernel sends SIGWINCH to the foreground group
 }
 
@@ -176,8 +165,7 @@ std::string TerminalProgram::cell(int row, int column) const {
 
 bool TerminalProgram::reversed(int row, int column) const {
     VTermScreenCell c{};
-    if (vterm_screen_get_cell(vscreen_, VTermPos{row, column}, &c) == 0) return false;
-    return c.attrs.reverse != 0;
+    return vterm_screen_get_cell(vscreen_, VTermPos{row, column}, &c) != 0 && c.attrs.reverse != 0;
 }
 
 std::string TerminalProgram::row(int index) const {
@@ -198,11 +186,9 @@ std::pair<int, int> TerminalProgram::find(const std::string& text) const {
         const size_t at = line.find(text);
         if (at == std::string::npos) continue;
         // Count the cells before the match (one per UTF-8 lead byte).
-        int column = 0;
-        for (size_t i = 0; i < at; ++i) {
-            if ((static_cast<unsigned char>(line[i]) & 0xC0) != 0x80) ++column;
-        }
-        return {r, column};
+        return {
+            r, static_cast<int>(std::count_if(line.begin(), line.begin() + static_cast<long>(at),
+                                              [](unsigned char c) { return (c & 0xC0) != 0x80; }))};
     }
     return {-1, -1};
 }
@@ -211,21 +197,4 @@ struct termios TerminalProgram::modes() const {
     struct termios t {};
     tcgetattr(master_, &t);
     return t;
-}
-
-std::string TerminalProgram::capture() const {
-    std::string out = "cells " + std::to_string(rows_) + " " + std::to_string(columns_) + "\n";
-    for (int r = 0; r < rows_; ++r) {
-        std::string text, flags;
-        for (int column = 0; column < columns_; ++column) {
-            VTermScreenCell c{};
-            vterm_screen_get_cell(vscreen_, VTermPos{r, column}, &c);
-            text += cell(r, column);
-            int bits = (c.attrs.reverse ? 1 : 0) | (c.attrs.bold ? 2 : 0) |
-                       (c.attrs.underline ? 4 : 0) | (VTERM_COLOR_IS_DEFAULT_BG(&c.bg) ? 0 : 8);
-            flags += "0123456789abcdef"[bits];
-        }
-        out += text + "\n" + flags + "\n";
-    }
-    return out;
 }

@@ -19,8 +19,6 @@ public:
     TerminalProgram(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv,
                     int rows = 24, int columns = 80);
     ~TerminalProgram();
-    TerminalProgram(const TerminalProgram&) = delete;
-    TerminalProgram& operator=(const TerminalProgram&) = delete;
 
     // Types the bytes, as a person at the keyboard would.
     void send(const std::string& bytes);
@@ -40,7 +38,6 @@ public:
     void signal(int number);
 
     int rows() const { return rows_; }
-    int columns() const { return columns_; }
     // One screen row as UTF-8, trailing blanks removed; the whole screen, rows joined by '\n'.
     std::string row(int index) const;
     std::string screen() const;
@@ -50,11 +47,6 @@ public:
     // The row and column where the text first appears, or {-1, -1}.
     std::pair<int, int> find(const std::string& text) const;
 
-    // The screen as a capture for painting: "cells ROWS COLUMNS", then per row a line of its
-    // characters (one per cell) and a line of hex digits, one per cell: 1 reversed, 2 bold,
-    // 4 underlined, 8 on a coloured background.
-    std::string capture() const;
-
     // Everything the program wrote.
     const std::string& output() const { return output_; }
     // The terminal state a person is left with.
@@ -62,22 +54,16 @@ public:
     bool cursorVisible() const { return cursorVisible_; }
     // The line discipline's modes of the terminal, as the program left them.
     struct termios modes() const;
-    bool exited() const { return exited_; }
 
 private:
     bool pump(int timeoutMs);
     void reap(bool block);
-    static int onTermProp(int prop, void* value, void* user);
 
-    int master_ = -1;
+    int master_ = -1, status_ = -1, rows_, columns_;
     pid_t pid_ = -1;
     bool exited_ = false;
-    int status_ = -1;
-    int rows_;
-    int columns_;
     VTerm* vterm_ = nullptr;
     VTermScreen* vscreen_ = nullptr;
     std::string output_;
-    bool alternateScreen_ = false;
-    bool cursorVisible_ = true;
+    bool alternateScreen_ = false, cursorVisible_ = true;
 };

@@ -1,5 +1,8 @@
-// Paints a captured terminal screen (TerminalProgram::capture) to a PNG, as a terminal with a
-// dark background would show it:  paint-screen CAPTURE PNG
+// Paints a captured terminal screen (what the screen test's known record wrote, with
+// SC820_SCREEN_CAPTURE set) to a PNG, as a terminal with a dark background would show it:
+//   paint-screen CAPTURE PNG
+#include <vterm.h>
+
 #include <QFile>
 #include <QFont>
 #include <QFontMetrics>
@@ -24,19 +27,40 @@ struct Capture {
     QStringList flags;
 };
 
+// The capture is "ROWS COLUMNS", a line end, then what the program wrote to its terminal; it is
+// replayed through a terminal emulator to the cells and their looks.
 bool ReadCapture(const QString& path, Capture* capture) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return false;
-    QTextStream in(&file);
-    const QStringList header = in.readLine().split(QLatin1Char(' '));
-    if (header.size() != 3 || header[0] != QLatin1String("cells")) return false;
-    capture->rows = header[1].toInt();
-    capture->columns = header[2].toInt();
+    const QList<QByteArray> header = file.readLine().trimmed().split(' ');
+    if (header.size() != 2) return false;
+    capture->rows = header[0].toInt();
+    capture->columns = header[1].toInt();
+    if (capture->rows <= 0 || capture->columns <= 0) return false;
+    const QByteArray output = file.readAll();
+    VTerm* vterm = vterm_new(capture->rows, capture->columns);
+    vterm_set_utf8(vterm, 1);
+    VTermScreen* screen = vterm_obtain_screen(vterm);
+    vterm_screen_enable_altscreen(screen, 1);
+    vterm_screen_reset(screen, 1);
+    vterm_input_write(vterm, output.constData(), static_cast<size_t>(output.size()));
     for (int row = 0; row < capture->rows; ++row) {
-        capture->text << in.readLine();
-        capture->flags << in.readLine();
+        QString text, flags;
+        for (int column = 0; column < capture->columns; ++column) {
+            VTermScreenCell c{};
+            vterm_screen_get_cell(screen, VTermPos{row, column}, &c);
+            const char32_t ch = c.chars[0] == 0 ? U' ' : static_cast<char32_t>(c.chars[0]);
+            text += QString::fromUcs4(&ch, 1);
+            const int bits = (c.attrs.reverse ? 1 : 0) | (c.attrs.bold ? 2 : 0) |
+                             (c.attrs.underline ? 4 : 0) |
+                             (VTERM_COLOR_IS_DEFAULT_BG(&c.bg) ? 0 : 8);
+            flags += QLatin1Char("0123456789abcdef"[bits]);
+        }
+        capture->text << text;
+        capture->flags << flags;
     }
-    return capture->rows > 0 && capture->columns > 0;
+    vterm_free(vterm);
+    return true;
 }
 
 // Box-drawing characters are drawn as lines through the cell's middle, so that frames join

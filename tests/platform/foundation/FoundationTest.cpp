@@ -1,0 +1,218 @@
+// The foundation stand-ins: strings as UTF-16 code units, the system log, regular files of a
+// bounded size read without blocking, property lists, the home folder, and the bundle's string
+// tables with the message catalogue the utility shows from them.
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "app/Messages.h"
+#include "emulator/host/HostRoot.h"
+#include "platform/foundation/Foundation.h"
+#include "tests/support/NestedPlists.h"
+#include "tests/support/PlatformProbes.h"
+#include "tests/support/RecordingBackend.h"
+#include "tests/support/TempHost.h"
+
+namespace {
+
+TEST(NSStringTest, StoresUtf16CodeUnits) {
+    const std::pair<const char*, std::u16string> cases[] = {
+        {"Gr\xC3\xB6\xC3\x9F", u"Gr\u00F6\u00DF"},  // two-byte sequences: one unit each
+        {"\xF0\x9D\x84\x9E", u"\xD834\xDD1E"},      // outside the BMP: a surrogate pair
+        {"/Volumes/SC820 \xE2\x82\xAC", u"/Volumes/SC820 \u20AC"},
+        // Bytes that are not UTF-8 are kept, each as U+DC80 to U+DCFF, so a name comes back
+        // byte for byte and differs from the name that holds the replacement character.
+        {"img\xFF.bin", u"img\xDCFF.bin"},
+        {"img\xEF\xBF\xBD.bin", u"img\uFFFD.bin"},
+        {"\xC3\x28", u"\xDCC3("},                                     // a sequence cut short
+        {"\xC0\xAF\xED\xB2\x80", u"\xDCC0\xDCAF\xDCED\xDCB2\xDC80"},  // overlong, surrogate
+        {"\xF0\x9D\x84", u"\xDCF0\xDC9D\xDC84"},                      // truncated at the end
+    };
+    for (const auto& [utf8, units] : cases) {
+        NSString text(utf8);
+        EXPECT_EQ(text.units(), units) << utf8;
+        ASSERT_EQ(text.length(), units.size()) << utf8;
+        for (size_t i = 0; i < units.size(); ++i) EXPECT_EQ(text.characterAtIndex(i), units[i]);
+        EXPECT_EQ(text.UTF8String(), utf8);
+    }
+    EXPECT_EQ(NSString(static_cast<const char*>(nullptr)).length(), 0u);
+}
+
+TEST(SystemLogTest, OneEscapedLinePerEntryKeptWhole) {
+    TempHost host;
+    size_t before = host.logLines().size();
+    NSLog("%s", "com.tavik.driver.ZolSC820 (3.1.4)\nsecond\tpart \\ 100%");
+    std::string big(6000, 'k');
+    NSLog("%s|%d", big.c_str(), 7);
+    std::vector<std::string> lines = host.logLines();
+    ASSERT_EQ(lines.size(), before + 2);
+    std::string program = "foundation_tests[" + std::to_string(getpid()) + "]: ";
+    ASSERT_NE(lines[before].find(program), std::string::npos) << lines[before];
+    EXPECT_EQ(lines[before].substr(lines[before].find(program) + program.size()),
+              "com.tavik.driver.ZolSC820 (3.1.4)\\nsecond\\tpart \\\\ 100%");
+    EXPECT_EQ(lines.back().substr(lines.back().size() - big.size() - 2), big + "|7");
+}
+
+using Status = NSData::ReadStatus;
+
+std::string Plist(const std::string& body) {
+    return "<?xml version=\"1.0\"?><plist version=\"1.0\">" + body + "</plist>";
+}
+
+class FileTest : public ::testing::Test {
+protected:
+    void SetUp() override { alarm(30); }  // a read that blocks ends the program, not hangs it
+    void TearDown() override { alarm(0); }
+    std::string write(const std::string& bytes, std::string name = "") {
+        if (name.empty()) name = "f" + std::to_string(++files_);
+        WriteFileBytes(dir_.path() + "/" + name, bytes);
+        return dir_.path() + "/" + name;
+    }
+    TempDir dir_;
+    int files_ = 0;
+};
+
+// Regular files up to the limit are read whole, also when their name is not UTF-8 (never the
+// file whose name holds the replacement character in its place); what is larger, or not a
+// regular file, is refused without blocking, and is no property list either.
+TEST_F(FileTest, RegularFilesUpToTheLimitAreReadWholeTheRestRefused) {
+    const size_t limit = 69536;
+    std::string full(limit, '\0');
+    for (size_t i = 0; i < limit; ++i) full[i] = static_cast<char>(i * 7 + 1);
+    const std::string fifo = dir_.path() + "/image.rom";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::tuple<std::string, Status, std::string> cases[] = {
+        {write(""), Status::ok, ""},
+        {write(full), Status::ok, full},
+        {write(full + "c"), Status::tooLarge, ""},
+        {write(std::string(1 << 20, 'x')), Status::tooLarge, ""},
+        {write("1", "img\xFF.bin"), Status::ok, "1"},
+        {write("2", "img\xEF\xBF\xBD.bin"), Status::ok, "2"},
+        {write("3", "caf\xE9\xC3.bin"), Status::ok, "3"},
+        {fifo, Status::notRegularFile, ""},  // no writer: a blocking open or read would hang
+        {dir_.path(), Status::notRegularFile, ""},
+        {"/dev/null", Status::notRegularFile, ""},
+        {dir_.path() + "/absent", Status::unreadable, ""},
+    };
+    for (const auto& [path, expected, content] : cases) {
+        Status status = expected == Status::ok ? Status::unreadable : Status::ok;
+        const auto data = NSData::dataWithContentsOfRegularFile(NSString(path), limit, &status);
+        EXPECT_EQ(status, expected) << path;
+        EXPECT_EQ(data ? std::string(reinterpret_cast<const char*>(data->bytes()), data->length())
+                       : "(none)",
+                  expected == Status::ok ? content : "(none)");
+        EXPECT_TRUE(data || !NSDictionary::dictionaryWithContentsOfFile(NSString(path))) << path;
+    }
+}
+
+// Values without text are still entries. Megabytes of nested arrays would take the property-list
+// library's recursion through the stack; such a list is unreadable instead.
+TEST_F(FileTest, PropertyListsGiveADictionaryWithValuesAsTextOrNothing) {
+    auto dict = NSDictionary::dictionaryWithContentsOfFile(NSString(write(
+        Plist("<dict><key>CFBundleVersion</key><string>1.0.2</string><key>Flag</key><true/>"
+              "<key>Build</key><integer>-5</integer><key>Ratio</key><real>1.5</real></dict>"))));
+    ASSERT_TRUE(dict.has_value());
+    EXPECT_EQ(dict->objectForKey("CFBundleVersion")->UTF8String() +
+                  dict->objectForKey("Build")->UTF8String() +
+                  dict->objectForKey("Ratio")->UTF8String(),
+              "1.0.2-51.5");
+    EXPECT_FALSE(dict->objectForKey("Flag") || dict->objectForKey("Missing"));
+    EXPECT_EQ(dict->entries.size(), 4u);
+    EXPECT_TRUE(NSDictionary::dictionaryWithContentsOfFile(NSString(write(Plist("<dict/>")))));
+    for (const std::string& bytes :
+         {std::string(), std::string("CFBundleVersion = 1.0.2\n"),
+          std::string("bplist00\xff\xff\xff\xff\x00\x01", 14),
+          Plist("<dict><key>CFBundleVersion</key><string>1.0.2</string>"),  // unclosed
+          Plist("<array><string>1.0.2</string></array>"), Plist("<string>1.0.2</string>"),
+          nested::XmlArrays(1'000'000), nested::BinaryArrays(1'000'000)}) {
+        EXPECT_FALSE(NSDictionary::dictionaryWithContentsOfFile(NSString(write(bytes))))
+            << bytes.substr(0, 40);
+    }
+}
+
+// The home folder follows one rule wherever it is used, the emulated host's default root
+// included: HOME when absolute, else the password database's entry.
+TEST(HomeFolderTest, HomeWhenAbsoluteElseThePasswordDatabase) {
+    const std::string saved = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+    const char* root = std::getenv("SC820_HOST_ROOT");
+    const std::string savedRoot = root != nullptr ? root : "";
+    unsetenv("SC820_HOST_ROOT");
+    unsetenv("XDG_STATE_HOME");
+    const std::string database = getpwuid(getuid())->pw_dir;
+    for (const auto& [home, expected] : {std::pair<const char*, std::string>{nullptr, database},
+                                         {"", database},
+                                         {"relative/home", database},
+                                         {"/srv/home", "/srv/home"}}) {
+        home == nullptr ? unsetenv("HOME") : setenv("HOME", home, 1);
+        EXPECT_EQ(NSHomeDirectory().UTF8String(), expected);
+        EXPECT_EQ(emu::DefaultHostRoot(),
+                  (expected == "/" ? "" : expected) + "/.local/state/sc820/host");
+    }
+    setenv("HOME", saved.c_str(), 1);
+    if (!savedRoot.empty()) setenv("SC820_HOST_ROOT", savedRoot.c_str(), 1);
+}
+
+std::string Text(const char* key, const char* fallback = "") {
+    return NSBundle::mainBundle()
+        .localizedStringForKey(NSString(key), NSString(fallback), nullptr)
+        .UTF8String();
+}
+
+class BundleTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
+            saved_.emplace_back(name, std::getenv(name) ? std::getenv(name) : "");
+            unsetenv(name);
+        }
+        setenv("LANG", "en_US.UTF-8", 1);
+        UseMainBundleAt(SC820_BUNDLE_DIR);
+    }
+    void TearDown() override {
+        UseMainBundleAt("");
+        for (const auto& [n, v] : saved_)
+            v.empty() ? unsetenv(n.c_str()) : setenv(n.c_str(), v.c_str(), 1);
+    }
+    std::vector<std::pair<std::string, std::string>> saved_;
+    RecordingBackend backend_;
+};
+
+// The language is chosen at each lookup; every message has its text in both; a message is
+// shown as it is, never as a format.
+TEST_F(BundleTest, EveryMessageHasAnEnglishAndAGermanTextChosenAtEachLookup) {
+    for (const char* lang : {"de_DE.UTF-8", "en_US.UTF-8"}) {
+        setenv("LANG", lang, 1);
+        ShowAlert(MSG_ERASE, AlertButtons::okCancel);
+        for (const char* key :
+             {"MSG_APPNAME", "MSG_WARN", "MSG_PATHERROR", "MSG_CHECKPATH", "MSG_START",
+              "MSG_SLOTERROR", "MSG_INITIALIZE", "MSG_ERASE", "MSG_WRITE", "MSG_WRITESTART",
+              "MSG_WRITEFAIL", "MSG_WRITESUCCESS", "MSG_SUCCESS", "MSG_READFAIL", "MSG_STOREFAIL",
+              "MSG_DEFAULTFAIL", "MSG_ERASEFAIL", "MSG_FILEERROR"}) {
+            EXPECT_FALSE(Text(key) == key || Text(key).empty()) << lang << " " << key;
+        }
+    }
+    EXPECT_NE(backend_.alerts[0].message, backend_.alerts[1].message);
+    EXPECT_EQ(ShowAlertWithMessage(NSString("100% done %s %n"), AlertButtons::ok), 1);
+    EXPECT_EQ(backend_.alerts.back().message, "100% done %s %n");
+}
+
+// Without tables, or with a broken one, the key itself (or the fallback) shows.
+TEST_F(BundleTest, MissingTextShowsFallbackOrKey) {
+    EXPECT_EQ(Text("MSG_NOSUCHKEY"), "MSG_NOSUCHKEY");
+    EXPECT_EQ(Text("MSG_NOSUCHKEY", "Fallback"), "Fallback");
+    TempDir empty, broken;
+    std::filesystem::create_directories(broken.path() + "/Contents/Resources/translations");
+    WriteFileBytes(broken.path() + "/Contents/Resources/translations/sc820_en.qm", "not a table");
+    for (const TempDir* dir : {&empty, &broken}) {
+        UseMainBundleAt(dir->path());
+        ShowAlert(MSG_WRITE, AlertButtons::okCancel);
+        EXPECT_EQ(backend_.alerts.back().title + " " + backend_.alerts.back().message,
+                  "MSG_APPNAME MSG_WRITE");
+    }
+}
+
+}  // namespace
