@@ -4,7 +4,6 @@
 // dies, and never through a link or a FIFO put in the lock file's place.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/wait.h>
@@ -169,25 +168,21 @@ TEST_F(HostHandlesTest, AForkedChildWaitsForTheLockItsParentHolds) {
     const std::string marker = host.root() + "/released";
     for (bool childEndsItsCopy : {true, false}) {
         std::filesystem::remove(marker);
-        int done[2];
-        ASSERT_EQ(pipe(done), 0);
         std::optional<emu::HostSession> held(host.root());
         pid_t child = fork();
         if (child == 0) {
             if (childEndsItsCopy) held.reset();
             emu::HostSession locked(host.root());
-            const char result = std::filesystem::exists(marker) ? 'y' : 'n';
-            _exit(write(done[1], &result, 1) == 1 ? 0 : 1);
+            _exit(std::filesystem::exists(marker) ? 0 : 1);
         }
-        close(done[1]);
-        pollfd ready{done[0], POLLIN, 0};
-        EXPECT_TRUE(WaitsForALock(child, [&] { return poll(&ready, 1, 0) == 1; }));
+        siginfo_t ended{};
+        EXPECT_TRUE(WaitsForALock(child, [&] {
+            return waitid(P_PID, child, &ended, WEXITED | WNOHANG | WNOWAIT) == 0 && ended.si_pid;
+        }));
         WriteFileBytes(marker, "");
         held.reset();
-        char result = 0;
-        EXPECT_TRUE(poll(&ready, 1, 30000) == 1 && read(done[0], &result, 1) == 1 && result == 'y');
-        close(done[0]);
-        waitpid(child, nullptr, 0);
+        int status = -1;
+        EXPECT_TRUE(waitpid(child, &status, 0) == child && status == 0);
     }
 }
 
