@@ -107,30 +107,25 @@ TEST_F(HostHandlesTest, AChangeMadeBetweenTwoOperationsIsSeenByTheNext) {
     WriteFileBytes(work.path() + "/flash", std::string(kFlashSize, '\x3c'));
     const std::string record = ReadFileBytes(db("eeprom.bin"));
     const std::string chunk = ReadFileBytes(db("flash.bin")).substr(0, kFlashChunkSize);
-    auto master = [](auto& t) { return std::to_string(emu::KernelMasterPort(t.host.root(), 0)); };
-    const std::tuple<std::function<void(HostHandlesTest&)>,
-                     std::function<std::string(HostHandlesTest&)>, std::string, std::string>
-        cases[] = {
-            {[](auto& t) {
-                 t.host.hostOk({"fault", "master-port", "on"});
-             },
-             master, "0", "5"},
-            {[&](auto& t) {
-                 t.host.hostOk({"flash", "put", work.path() + "/flash"});
-             },
-             [](auto& t) { return t.fetch(kReadFlash); }, chunk, std::string(4000, '\x3c')},
-            {[](auto& t) { t.replace("eeprom.bin", testhost::PatternRecord(4)); },
-             [](auto& t) { return t.fetch(kGetEEPConfig); }, record, testhost::PatternRecord(4)},
-            {[](auto& t) {
-                 t.host.hostOk({"init", "--force"});
-             },
-             [](auto& t) { return std::to_string(t.utilityServices()); }, "1", "0"},
-        };
+    auto see = [this](const std::string& what) {
+        if (what == "master port") return std::to_string(emu::KernelMasterPort(host.root(), 0));
+        if (what == "services") return std::to_string(utilityServices());
+        return fetch(what == "record" ? kGetEEPConfig : kReadFlash);
+    };
+    // A command of the host tool, or "replace" for a record renamed over the host's, and what
+    // this process sees before and after.
+    const std::tuple<std::vector<std::string>, const char*, std::string, std::string> cases[] = {
+        {{"fault", "master-port", "on"}, "master port", "0", "5"},
+        {{"flash", "put", work.path() + "/flash"}, "flash", chunk, std::string(4000, '\x3c')},
+        {{"replace"}, "record", record, testhost::PatternRecord(4)},
+        {{"init", "--force"}, "services", "1", "0"},
+    };
     for (const auto& [change, probe, before, after] : cases) {
         fresh();
-        EXPECT_TRUE(probe(*this) == before && probe(*this) == before);
-        change(*this);
-        EXPECT_TRUE(probe(*this) == after);
+        EXPECT_TRUE(see(probe) == before && see(probe) == before);
+        change[0] == "replace" ? replace("eeprom.bin", testhost::PatternRecord(4))
+                               : void(host.hostOk(change));
+        EXPECT_TRUE(see(probe) == after) << probe;
     }
     fresh();
     // A cached version holds its file open, so that a replacement can never take its inode and
