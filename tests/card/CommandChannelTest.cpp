@@ -101,23 +101,6 @@ TEST_F(CommandChannelTest, EachCommandReachesTheDriverWithItsIndexAndARefusalRet
     }
 }
 
-// A read sweep interrupted first must not move the sweeps that follow.
-TEST_F(CommandChannelTest, AWriteSweepThenAReadSweepGivesBackWhatTheFlashHolds) {
-    std::vector<uint8_t> image(kFlashBufferSize, 0), readBack(kFlashBufferSize, 0);
-    for (size_t i = 0; i < kFlashSweepSize; ++i) image[i] = static_cast<uint8_t>(i * 5 + i / 4000);
-    for (int k = 0; k < 5; ++k) ASSERT_EQ(controller.doReadFlash(readBack.data()), 1);
-    ASSERT_EQ(controller.doGetEEPConfig(), 1);
-    for (uint32_t k = 0; k < 2 * kFlashSweepChunks; ++k)
-        ASSERT_EQ(k < kFlashSweepChunks
-                      ? controller.doWriteFlash(image.data() + k * 4000)
-                      : controller.doReadFlash(readBack.data() + (k - kFlashSweepChunks) * 4000),
-                  1);
-    EXPECT_TRUE(file("flash.bin") == std::string(image.begin(), image.begin() + kFlashSize));
-    std::fill(image.begin() + kFlashSize, image.begin() + kFlashSweepSize, 0xFF);
-    EXPECT_TRUE(readBack == image) << "erased bytes after the flash, nothing past the sweep";
-    expectClosed();
-}
-
 // The failure points of the search and the open: each shows its message with OK only and ends
 // the program before anything is sent. No fault: the utility driver is not loaded.
 TEST(CommandChannelFailureTest, EachFailurePointShowsItsMessageAndSendsNothing) {
