@@ -113,8 +113,7 @@ TEST_F(HostFilesTest, HostileFilesAreRefusedWithoutWaitingOrReachingOutside) {
         lstat(path.c_str(), &after);
         EXPECT_TRUE(inHost || (after.st_ino == before.st_ino) == (status != 0));
         EXPECT_EQ(after.st_mode, inHost || status != 0 ? after.st_mode : S_IFREG | 0640);
-        if (inHost) run("repair", 0, "repaired");
-        if (inHost) run(planted.empty() ? "status" : command, 0, "");
+        if (inHost) run("repair", 0, "repaired"), run(planted.empty() ? "status" : command, 0, "");
         fs::remove(target);
     }
     alarm(0);
