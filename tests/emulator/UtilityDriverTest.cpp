@@ -36,13 +36,10 @@ protected:
     }
     // Each command in its own form and size.
     IOReturn command(int selector, uint8_t* structure) {
-        return call(selector == kWriteFlash || selector == kEraseFlash || selector == kSetEEPConfig
-                        ? kIn
-                        : kOut,
-                    selector, structure,
-                    selector >= kReadFlash    ? 4000
-                    : selector == kEraseFlash ? 2
-                                              : 308);
+        const bool in =
+            selector == kWriteFlash || selector == kEraseFlash || selector == kSetEEPConfig;
+        const uint32_t size = selector >= kReadFlash ? 4000 : selector == kEraseFlash ? 2 : 308;
+        return call(in ? kIn : kOut, selector, structure, size);
     }
     // A full sweep of 17 chunks; a write sweep checks where it landed, a read sweep returns it.
     std::vector<uint8_t> sweep(int selector, int seed = 0) {
