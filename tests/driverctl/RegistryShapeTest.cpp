@@ -2,6 +2,9 @@
 // edited directly through the emulator's own model.
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -59,72 +62,55 @@ Device Under(const std::string& parentClass) {
 }
 
 TEST(RegistryShape, InUseOnlyWhenADeviceHangsFromTheCardDriverWhereverItStands) {
-    struct Case {
-        const char* name;
-        std::vector<Device> devices;
-        std::vector<std::vector<std::string>> commands;
-        int canUnload;
-        bool shape = true;
-    };
     const Device onCard{"", ""};
-    const Case cases[] = {
-        {"only the default device on another controller", {}, {}, 1, false},
-        {"no devices at all", {}, {}, 1},
-        {"card device first", {onCard, Under("GenericSCSIController"), Under("Generic")}, {}, 0},
-        {"card device last", {Under("GenericSCSIController"), Under("Other"), onCard}, {}, 0},
-        {"case differs", {Under("zolsc820"), Under("ZOLSC820"), Under("ZolSc820")}, {}, 1},
-        {"longer or shorter class",
-         {Under("ZolSC820X"), Under("ZolSC82"), Under("XZolSC820")},
+    // The devices that replace the default one (none: the default stays), host commands, and
+    // canUnloadDriver's answer (-1: the slot error, OK only, and the program ends).
+    const std::tuple<std::optional<std::vector<Device>>, std::vector<std::string>, int> cases[] = {
+        {std::nullopt, {}, 1},  // only the default device, on another controller
+        {std::vector<Device>{}, {}, 1},
+        {std::vector{onCard, Under("GenericSCSIController"), Under("Generic")}, {}, 0},
+        {std::vector{Under("GenericSCSIController"), Under("Other"), onCard}, {}, 0},
+        {std::vector{Under("zolsc820"), Under("ZOLSC820"), Under("ZolSc820")}, {}, 1},
+        {std::vector{Under("ZolSC820X"), Under("ZolSC82"), Under("XZolSC820")}, {}, 1},
+        {std::vector{Under("zolSC820"), Under("ZolSC820 "), onCard}, {}, 0},
+        {std::vector{Device{"ZolSC820", "GenericSCSIController"}}, {}, 1},  // named like the driver
+        {std::vector{Device{"scsi@9", "ZolSC820"}},
          {},
-         1},
-        {"look-alikes before the card", {Under("zolSC820"), Under("ZolSC820 "), onCard}, {}, 0},
-        {"the parent is named like the driver",
-         {Device{"ZolSC820", "GenericSCSIController"}},
-         {},
-         1},
-        {"a parent of the driver's class under another name",
-         {Device{"scsi@9", "ZolSC820"}},
-         {},
-         0},
-        {"a device of the searched class under another name",
-         {Device{"", "", "disk@3", emu::kSCSIDeviceName}},
-         {},
-         1},
-        {"card device attached", {}, {{"attach", "0"}}, 0, false},
-        {"device detached again", {}, {{"attach", "6"}, {"detach", "6"}}, 1, false},
-        {"normal driver unloaded", {}, {{"/sbin/kextunload", kSC820DriverBundleID}}, 1, false},
+         0},  // of the driver's class, named otherwise
+        {std::vector{Device{"", "", "disk@3", emu::kSCSIDeviceName}}, {}, 1},
+        {std::nullopt, {"attach 0"}, 0},
+        {std::nullopt, {"attach 6", "detach 6"}, 1},
+        {std::nullopt, {"/sbin/kextunload -m com.tavik.driver.ZolSC820"}, 1},
         // A failed name match or search leaves the answer at "may unload".
-        {"matching fails", {}, {{"attach", "1"}, {"fault", "matching", "on"}}, 1, false},
-        {"search fails", {}, {{"attach", "1"}, {"fault", "search", "on"}}, 1, false},
-        // No registry at all: the slot error, OK only, and the program ends (-1).
-        {"master port fails", {}, {{"attach", "2"}, {"fault", "master-port", "on"}}, -1, false},
+        {std::nullopt, {"attach 1", "fault matching on"}, 1},
+        {std::nullopt, {"attach 1", "fault search on"}, 1},
+        {std::nullopt, {"attach 2", "fault master-port on"}, -1},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [devices, commands, canUnload] : cases) {
         TempHost host;
-        if (c.shape) ShapeRegistry(host.root(), c.devices);
-        for (const auto& step : c.commands) {
-            if (step[0] == "/sbin/kextunload") {
-                ASSERT_EQ(RunProgram({host.root() + step[0], "-m", step[1]}, nullptr), 0);
-            } else {
-                host.hostOk(step);
-            }
+        if (devices) ShapeRegistry(host.root(), *devices);
+        for (const std::string& command : commands) {
+            std::istringstream in(command);
+            std::vector<std::string> words(std::istream_iterator<std::string>(in), {});
+            if (words[0][0] == '/') words[0] = host.root() + words[0];
+            ASSERT_EQ(words[0][0] == '/' ? RunProgram(words, nullptr) : (host.hostOk(words), 0), 0);
         }
         RecordingBackend backend;
         UseMainBundleAt(SC820_BUNDLE_DIR);  // the alert's texts
         SC820Controller controller;
-        if (c.canUnload >= 0) {
-            EXPECT_EQ(controller.canUnloadDriver(), c.canUnload);
-        } else {
+        int answer = -1;
+        if (canUnload >= 0)
+            answer = controller.canUnloadDriver();
+        else
             EXPECT_THROW(controller.canUnloadDriver(), Terminated);
-        }
-        ASSERT_EQ(backend.alerts.size(), c.canUnload < 0 ? 1u : 0u);
-        EXPECT_EQ(backend.terminateCount, c.canUnload < 0 ? 1 : 0);
-        if (c.canUnload < 0) {
-            EXPECT_EQ(backend.alerts[0].message, kEnglishText.at(MSG_SLOTERROR));
-            EXPECT_EQ(backend.alerts[0].defaultButton, "OK");
-            EXPECT_EQ(backend.alerts[0].alternateButton, "");
-        }
+        std::vector<std::string> shown;
+        for (const auto& a : backend.alerts)
+            shown.push_back(a.message + "|" + a.defaultButton + "|" + a.alternateButton);
+        EXPECT_EQ(shown, canUnload < 0
+                             ? std::vector<std::string>{kEnglishText.at(MSG_SLOTERROR) + "|OK|"}
+                             : std::vector<std::string>{});
+        EXPECT_EQ(answer, canUnload);
+        EXPECT_EQ(backend.terminateCount, canUnload < 0 ? 1 : 0);
         EXPECT_EQ(IORegistryHandlesHeld(), 0u);
     }
 }

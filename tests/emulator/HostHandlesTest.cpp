@@ -4,15 +4,12 @@
 // dies, and never through a link or a FIFO put in the lock file's place.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -29,10 +26,8 @@
 
 namespace {
 
-using emu::CallForm;
 using emu::ClaimUtilityClient;
 using emu::HostPaths;
-using emu::UserClientCall;
 
 class HostHandlesTest : public testing::Test {
 public:
@@ -42,8 +37,7 @@ public:
         host.swapDrivers();
         service = static_cast<uint32_t>(std::stoul(testhost::StatusFact(host, "utility-service")));
     }
-    std::string db(const char* name) const { return host.root() + "/var/db/sc820/" + name; }
-    IOReturn masterPort() { return emu::KernelMasterPort(host.root(), nullptr); }
+    std::string db(const std::string& name) const { return host.root() + "/var/db/sc820/" + name; }
     size_t utilityServices() {
         std::vector<emu::ServiceRef> found;
         emu::KernelMatchServices(host.root(), emu::MatchBy::className,
@@ -51,30 +45,25 @@ public:
         return found.size();
     }
     IOReturn call(int selector, std::string& buffer, std::string* problem = nullptr) {
-        UserClientCall c{
-            selector == kEraseFlash ? CallForm::structureInput : CallForm::structureOutput,
-            selector,
-            0,
-            reinterpret_cast<uint8_t*>(buffer.data()),
-            static_cast<uint32_t>(buffer.size()),
-            0};
+        emu::UserClientCall c{selector == kEraseFlash ? emu::CallForm::structureInput
+                                                      : emu::CallForm::structureOutput,
+                              selector,
+                              0,
+                              reinterpret_cast<uint8_t*>(buffer.data()),
+                              static_cast<uint32_t>(buffer.size()),
+                              0};
         return emu::CallUtilityDriver(host.root(), service, c, problem);
     }
-    std::string readRecord() {
-        std::string record(308, '\0');
+    // The record, or the first chunk of a read sweep (the record read first starts it over).
+    std::string fetch(int selector) {
+        std::string record(308, '\0'), chunk(kFlashChunkSize, '\0');
         EXPECT_EQ(call(kGetEEPConfig, record), kIOReturnSuccess);
-        return record;
-    }
-    // The first chunk of a read sweep (any command before it starts the sweep over).
-    std::string firstChunk() {
-        readRecord();
-        std::string chunk(kFlashChunkSize, '\0');
+        if (selector == kGetEEPConfig) return record;
         EXPECT_EQ(call(kReadFlash, chunk), kIOReturnSuccess);
         return chunk;
     }
-    // Puts `bytes` in the place of the host file `name` as every writer does: a new file renamed
-    // over the old one.
-    void replaceFile(const char* name, const std::string& bytes) {
+    // Puts `bytes` in the place of a host file as every writer does: a new file renamed over it.
+    void replace(const std::string& name, const std::string& bytes) {
         WriteFileBytes(db(name) + ".new", bytes);
         ASSERT_EQ(std::rename((db(name) + ".new").c_str(), db(name).c_str()), 0);
     }
@@ -82,15 +71,8 @@ public:
     uint32_t service = 0;
 };
 
-std::string FlashPattern(int seed) {
-    std::string bytes(kFlashSize, '\0');
-    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 5 + seed);
-    return bytes;
-}
-
 // Waits until process `pid` is listed in /proc/locks as waiting for a lock (true) or `done`
-// says the waiter went on (false). The 30 s ceiling is a safety net only: it decides nothing
-// that the state has not decided.
+// says the waiter went on (false). The 30 s ceiling is a safety net that decides nothing.
 bool WaitsForALock(pid_t pid, const std::function<bool()>& done) {
     const std::string waiter = " " + std::to_string(pid) + " ";
     for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -105,288 +87,193 @@ bool WaitsForALock(pid_t pid, const std::function<bool()>& done) {
     return false;
 }
 
-// Holds the host's lock through a descriptor of its own, as another process does.
-struct ForeignLock {
-    explicit ForeignLock(const std::string& root)
-        : fd(open((root + "/var/db/sc820/lock").c_str(), O_RDWR | O_CLOEXEC)) {
-        EXPECT_EQ(flock(fd, LOCK_EX), 0);
-    }
-    ~ForeignLock() { close(fd); }
-    int fd;
-};
+// Runs `operation` on another thread while another descriptor holds the host's lock, released
+// once the thread waits for a lock or has ended: whether it waited, and ran only after that.
+std::pair<bool, bool> WhileLocked(const std::string& root, const std::function<void()>& operation) {
+    std::optional<int> held(open((root + "/var/db/sc820/lock").c_str(), O_RDWR | O_CLOEXEC));
+    EXPECT_EQ(flock(*held, LOCK_EX), 0);
+    std::atomic<bool> released = false;
+    auto ran = std::async(std::launch::async, [&] { return operation(), released.load(); });
+    const bool waited = WaitsForALock(getpid(), [&] {
+        return ran.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    });
+    released = true;
+    close(*held);
+    return {waited, ran.get()};
+}
 
-struct ChangeCase {
-    const char* what;
-    std::function<void(HostHandlesTest&)> change;  // from outside this process's operations
-    std::function<std::string(HostHandlesTest&)> probe;
-    std::string before, after;  // what the probe sees
-};
-
-// The second operation runs on what the first one kept; the one after the change sees it.
 TEST_F(HostHandlesTest, AChangeMadeBetweenTwoOperationsIsSeenByTheNext) {
     TempDir work;
-    WriteFileBytes(work.path() + "/record", testhost::PatternRecord(7));
-    WriteFileBytes(work.path() + "/flash", FlashPattern(3));
+    WriteFileBytes(work.path() + "/flash", std::string(kFlashSize, '\x3c'));
     const std::string record = ReadFileBytes(db("eeprom.bin"));
     const std::string chunk = ReadFileBytes(db("flash.bin")).substr(0, kFlashChunkSize);
-    auto status = [](HostHandlesTest& t) { return std::to_string(t.masterPort()); };
-    auto command = [](std::vector<std::string> words) {
-        return std::function<void(HostHandlesTest&)>([=](auto& t) { t.host.hostOk(words); });
+    auto see = [this](const std::string& what) {
+        if (what == "master port") return std::to_string(emu::KernelMasterPort(host.root(), 0));
+        if (what == "services") return std::to_string(utilityServices());
+        return fetch(what == "record" ? kGetEEPConfig : kReadFlash);
     };
-    auto recordNow = [](HostHandlesTest& t) { return t.readRecord(); };
-    auto chunkNow = [](HostHandlesTest& t) { return t.firstChunk(); };
-    const std::vector<ChangeCase> cases = {
-        {"fault switched", command({"fault", "master-port", "on"}), status,
-         std::to_string(KERN_SUCCESS), std::to_string(KERN_FAILURE)},
-        {"record put", command({"eeprom", "put", work.path() + "/record"}), recordNow, record,
-         testhost::PatternRecord(7)},
-        {"flash put", command({"flash", "put", work.path() + "/flash"}), chunkNow, chunk,
-         FlashPattern(3).substr(0, kFlashChunkSize)},
-        {"flash file replaced under the held descriptor",
-         [](auto& t) { t.replaceFile("flash.bin", FlashPattern(9)); }, chunkNow, chunk,
-         FlashPattern(9).substr(0, kFlashChunkSize)},
-        {"record file replaced",
-         [](auto& t) { t.replaceFile("eeprom.bin", testhost::PatternRecord(4)); }, recordNow,
-         record, testhost::PatternRecord(4)},
-        {"host reset by init --force", command({"init", "--force"}),
-         [](auto& t) { return std::to_string(t.utilityServices()); }, "1", "0"},
+    // A command of the host tool, or "replace" for a record renamed over the host's, and what
+    // this process sees before and after.
+    const std::tuple<std::vector<std::string>, const char*, std::string, std::string> cases[] = {
+        {{"fault", "master-port", "on"}, "master port", "0", "5"},
+        {{"flash", "put", work.path() + "/flash"}, "flash", chunk, std::string(4000, '\x3c')},
+        {{"replace"}, "record", record, testhost::PatternRecord(4)},
+        {{"init", "--force"}, "services", "1", "0"},
     };
-    for (const ChangeCase& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [change, probe, before, after] : cases) {
         fresh();
-        EXPECT_TRUE(c.probe(*this) == c.before && c.probe(*this) == c.before);
-        c.change(*this);
-        EXPECT_TRUE(c.probe(*this) == c.after);
+        EXPECT_TRUE(see(probe) == before && see(probe) == before);
+        change[0] == "replace" ? replace("eeprom.bin", testhost::PatternRecord(4))
+                               : void(host.hostOk(change));
+        EXPECT_TRUE(see(probe) == after) << probe;
     }
     fresh();
     // A cached version holds its file open, so that a replacement can never take its inode and
     // look like it on a file system with coarse times.
-    readRecord();
+    fetch(kGetEEPConfig);
     bool held = false;
     for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd"))
         held |= std::filesystem::read_symlink(fd.path()).string() == db("eeprom.bin");
     EXPECT_TRUE(held);
     // A command lands in the driver state file the path names now, not in the one held before.
     const std::string oneCommand = ReadFileBytes(db("driver.bin"));
-    readRecord();
-    replaceFile("driver.bin", oneCommand);
-    readRecord();
+    fetch(kGetEEPConfig);
+    replace("driver.bin", oneCommand);
+    fetch(kGetEEPConfig);
     EXPECT_EQ(host.commandCounts(), (std::vector<int>{2, 0, 0, 0, 0, 0}));
 }
 
-// While another holder has the lock of a host made anew in the place, an operation waits for
-// it, even when the new state was first read without the lock (a registry search).
-TEST_F(HostHandlesTest, AHostMadeAnewIsLockedThroughItsNewLockFile) {
+// An operation waits for the lock of a host made anew in the place (even when the new state was
+// first read without the lock); a registry search does not wait.
+TEST_F(HostHandlesTest, OperationsWaitForTheLockOfAHostMadeAnewAndSearchesDoNot) {
     for (bool readFirst : {false, true}) {
-        SCOPED_TRACE(readFirst ? "read without the lock first" : "locked operation first");
         { emu::HostSession keep(host.root()); }  // the old lock file's descriptor is kept
         std::filesystem::remove_all(host.root());
         host.hostOk({"init"});
-        if (readFirst) {
-            EXPECT_EQ(masterPort(), KERN_SUCCESS);
-        }
-        std::atomic<bool> released = false;
-        std::optional<ForeignLock> other(host.root());
-        auto operation = std::async(std::launch::async, [&] {
-            emu::HostSession session(host.root());
-            return released.load();
-        });
-        auto done = [&] {
-            return operation.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
-        };
-        EXPECT_TRUE(WaitsForALock(getpid(), done));
-        released = true;
-        other.reset();
-        EXPECT_TRUE(operation.get()) << "the operation ran while another held the lock";
+        if (readFirst) utilityServices();
+        EXPECT_EQ(WhileLocked(host.root(), [&] { emu::HostSession s(host.root()); }),
+                  std::make_pair(true, true));
     }
-}
-
-// Reading the kernel state takes no lock: a search goes on while another holds the lock.
-TEST_F(HostHandlesTest, AReadOfTheKernelStateDoesNotWaitForTheLock) {
-    std::optional<ForeignLock> other(host.root());
-    auto search = std::async(std::launch::async, [this] { return utilityServices(); });
-    auto done = [&] {
-        return search.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
-    };
-    EXPECT_FALSE(WaitsForALock(getpid(), done)) << "the search waited for the lock";
-    EXPECT_TRUE(done());
-    other.reset();  // a search that waits ends now, so the test fails instead of hanging
-    EXPECT_EQ(search.get(), 1u);
+    EXPECT_EQ(WhileLocked(host.root(), [&] { utilityServices(); }), std::make_pair(false, false));
 }
 
 // A forked child waits for the lock its parent holds, whether it ends its copy of the parent's
 // operation first (which must not release the parent's lock) or leaves it alone.
 TEST_F(HostHandlesTest, AForkedChildWaitsForTheLockItsParentHolds) {
     const std::string marker = host.root() + "/released";
-    { emu::HostSession keep(host.root()); }  // the lock file's descriptor is kept
     for (bool childEndsItsCopy : {true, false}) {
-        SCOPED_TRACE(childEndsItsCopy ? "the child ends its copy" : "the child leaves its copy");
         std::filesystem::remove(marker);
-        int done[2];
-        ASSERT_EQ(pipe(done), 0);
         std::optional<emu::HostSession> held(host.root());
         pid_t child = fork();
-        ASSERT_GE(child, 0);
         if (child == 0) {
             if (childEndsItsCopy) held.reset();
-            char result = 'n';
-            try {
-                emu::HostSession locked(host.root());
-                result = std::filesystem::exists(marker) ? 'y' : 'e';
-            } catch (...) {
-            }
-            _exit(write(done[1], &result, 1) == 1 ? 0 : 1);
+            emu::HostSession locked(host.root());
+            _exit(std::filesystem::exists(marker) ? 0 : 1);
         }
-        close(done[1]);
-        pollfd ready{done[0], POLLIN, 0};
-        EXPECT_TRUE(WaitsForALock(child, [&] { return poll(&ready, 1, 0) == 1; }));
+        siginfo_t ended{};
+        EXPECT_TRUE(WaitsForALock(child, [&] {
+            return waitid(P_PID, child, &ended, WEXITED | WNOHANG | WNOWAIT) == 0 && ended.si_pid;
+        }));
         WriteFileBytes(marker, "");
         held.reset();
-        char result = 0;
-        EXPECT_EQ(poll(&ready, 1, 30000), 1);  // a safety net against a child that hangs
-        EXPECT_EQ(read(done[0], &result, 1), 1);
-        EXPECT_EQ(result, 'y') << "e: the child ran while the parent held the lock";
-        close(done[0]);
-        kill(child, SIGKILL);
-        waitpid(child, nullptr, 0);
+        int status = -1;
+        EXPECT_TRUE(waitpid(child, &status, 0) == child && status == 0);
     }
 }
 
-// A child process that claims the client, reports the result and waits to be killed; with a
-// child of its own, forked after the claim, that outlives it.
-class OtherOwner {
-public:
+// A child that claims the client and reports the result; with `forks`, it forks a child of its
+// own after the claim, which outlives it. Killed with the object.
+struct OtherOwner {
     explicit OtherOwner(const std::string& root, bool forks = false) {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(fds[0]);
-            IOReturn result = ClaimUtilityClient(HostPaths(root));
-            // The child says when it runs, so the owner is never killed before the child has
-            // given up its copies of the claim.
-            int ready[2] = {-1, -1};
-            if (forks && pipe(ready) != 0) _exit(1);
+        int fds[2], ready[2];
+        EXPECT_TRUE(pipe(fds) == 0 && pipe(ready) == 0);
+        if ((pid = fork()) == 0) {
+            IOReturn claimed = ClaimUtilityClient(HostPaths(root));
+            // The owner reports only once its child runs, so it is never killed before the child
+            // has given up its copies of the claim.
             pid_t child = forks ? fork() : 0;
-            if (forks && child == 0) {
-                if (write(ready[1], "x", 1) != 1) _exit(1);
-                pause();
-                _exit(0);
-            }
+            if (forks && child == 0) _exit(write(ready[1], "x", 1) + pause());
             char byte = 0;
             if (forks && read(ready[0], &byte, 1) != 1) _exit(1);
-            if (write(fds[1], &result, sizeof result) != sizeof result) _exit(1);
-            if (write(fds[1], &child, sizeof child) != sizeof child) _exit(1);
-            pause();
-            _exit(0);
+            _exit(write(fds[1], &claimed, sizeof claimed) + write(fds[1], &child, 4) + pause());
         }
         close(fds[1]);
-        if (read(fds[0], &result_, sizeof result_) != sizeof result_) result_ = -1;
-        if (read(fds[0], &child_, sizeof child_) != sizeof child_) child_ = 0;
-        close(fds[0]);
+        if (read(fds[0], &result, sizeof result) != sizeof result) result = -1;
+        if (read(fds[0], &grandchild, 4) != 4) grandchild = 0;
+        for (int fd : {fds[0], ready[0], ready[1]}) close(fd);
     }
     ~OtherOwner() {
-        killNow();
-        if (child_ > 0) kill(child_, SIGKILL);
+        end();
+        if (grandchild > 0) kill(grandchild, SIGKILL);  // reparented: not ours to wait for
     }
-    IOReturn result() const { return result_; }
-    void killNow() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-        pid_ = -1;
+    void end() {
+        if (pid > 0 && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
+        pid = -1;
     }
-
-private:
-    pid_t pid_ = -1;
-    pid_t child_ = 0;  // reparented when the owner dies: not ours to wait for
-    IOReturn result_ = -1;
+    pid_t pid = -1, grandchild = 0;
+    IOReturn result = -1;
 };
 
-TEST(UtilityClientOwnerTest, OneProcessAtATimeUntilTheOwnerDies) {
-    TempHost host;
+TEST_F(HostHandlesTest, TheUserClientIsOwnedByOneProcessAtATimeUntilTheOwnerDies) {
     for (bool forks : {true, false}) {  // a child forked by the owner owns nothing
-        SCOPED_TRACE(forks);
         OtherOwner other(host.root(), forks);
-        ASSERT_EQ(other.result(), kIOReturnSuccess);
+        ASSERT_EQ(other.result, kIOReturnSuccess);
         EXPECT_EQ(ClaimUtilityClient(HostPaths(host.root())), kIOReturnExclusiveAccess);
-        other.killNow();
-        EXPECT_EQ(OtherOwner(host.root()).result(), kIOReturnSuccess);
+        other.end();
+        EXPECT_EQ(OtherOwner(host.root()).result, kIOReturnSuccess);
     }
-    EXPECT_EQ(ClaimUtilityClient(HostPaths(host.root())), kIOReturnSuccess);
-    // The owner may claim again, under any spelling of the root; others may not.
+    // The owner may claim again, under any spelling of the root; on a host made anew, not.
+    EXPECT_EQ(emu::KernelOpenUserClient(host.root(), service, 0, nullptr), kIOReturnSuccess);
     EXPECT_EQ(ClaimUtilityClient(HostPaths(host.root() + "/./")), kIOReturnSuccess);
-    EXPECT_EQ(ClaimUtilityClient(HostPaths(host.root())), kIOReturnSuccess);
-}
-
-TEST(UtilityClientOwnerTest, ALinkOrAFifoInTheLockFilesPlaceIsRefused) {
-    alarm(30);  // a claim that waits on the FIFO ends the test program instead of hanging it
-    for (const char* kind : {"link", "fifo", "folder"}) {
-        SCOPED_TRACE(kind);
-        TempHost host;
-        const std::string lock = emu::UtilityClientLockFile(HostPaths(host.root()));
-        const std::string target = host.root() + "/elsewhere";
-        WriteFileBytes(target, "keep");
-        if (std::string(kind) == "link") std::filesystem::create_symlink(target, lock);
-        if (std::string(kind) == "fifo") mkfifo(lock.c_str(), 0644);
-        if (std::string(kind) == "folder") std::filesystem::create_directory(lock);
-        std::string problem;
-        EXPECT_EQ(ClaimUtilityClient(HostPaths(host.root()), &problem), kIOReturnError);
-        EXPECT_NE(problem.find(lock), std::string::npos) << problem;
-        EXPECT_EQ(ReadFileBytes(target), "keep");
-    }
-    alarm(0);
-}
-
-TEST_F(HostHandlesTest, TheUserClientIsClaimedAgainOnAHostMadeAnew) {
-    ASSERT_EQ(emu::KernelOpenUserClient(host.root(), service, 0, nullptr), kIOReturnSuccess);
-    ASSERT_EQ(emu::KernelOpenUserClient(host.root(), service, 0, nullptr), kIOReturnSuccess);
     std::filesystem::remove_all(host.root());
     host.hostOk({"init"});
     fresh();
-    // Another process owns the new host's user client before this one asks again.
     OtherOwner other(host.root());
-    EXPECT_EQ(other.result(), kIOReturnSuccess);
+    EXPECT_EQ(other.result, kIOReturnSuccess);
     EXPECT_EQ(emu::KernelOpenUserClient(host.root(), service, 0, nullptr),
               kIOReturnExclusiveAccess);
 }
 
-// Something in the place of a file the card works on in place is refused at once, naming the
-// file and the mend; the file outside stays as it was and `repair` makes the host's file its own.
-TEST_F(HostHandlesTest, AnythingButAPlainFileInThePlaceOfTheFlashOrTheDriverStateIsRefused) {
-    alarm(30);  // a command that waits on the FIFO ends the test program instead of hanging it
+// Something in the place of a file worked on in place (the client's lock, the flash, the driver
+// state) is refused at once naming the file; the file outside stays, and `repair` mends the host.
+TEST_F(HostHandlesTest, AnythingButAPlainFileInThePlaceOfAFileWorkedOnInPlaceIsRefused) {
+    alarm(60);  // an operation that waits on a FIFO ends the test program instead of hanging it
+    const std::string other = host.root() + "/../other";
     const std::tuple<const char*, const char*, const char*> cases[] = {
         {"flash.bin", "fifo",
-         "flash.bin is a FIFO, not a file of the host's own: sc820-host repair mends it"},
-        {"driver.bin", "fifo", "driver.bin is a FIFO"},
-        {"flash.bin", "symlink", "flash.bin is a symbolic link, not a file of the host's own"},
-        {"driver.bin", "symlink", "driver.bin is a symbolic link"},
+         "flash.bin is a FIFO, not a file of the host's own: sc820-host "
+         "repair mends it"},
+        {"driver.bin", "symlink", "driver.bin is a symbolic link, not a file of the host's own"},
         {"flash.bin", "hardlink", "flash.bin is a file with another name (2 links)"},
-        {"driver.bin", "hardlink", "driver.bin is a file with another name (2 links)"},
+        {"utility-client.lock", "symlink", "utility-client.lock"},
+        {"utility-client.lock", "fifo", "utility-client.lock"},
+        {"utility-client.lock", "folder", "utility-client.lock"},
     };
-    TempDir outside;
-    const std::string other = outside.path() + "/other";
-    for (const auto& [name, planted, message] : cases) {
-        SCOPED_TRACE(std::string(name) + " " + planted);
+    for (const auto& [name, kind, message] : cases) {
+        SCOPED_TRACE(std::string(name) + " " + kind);
         fresh();
-        firstChunk();  // the file's descriptor is kept
-        const std::string original = ReadFileBytes(db(name));
-        WriteFileBytes(other, original);
-        ASSERT_EQ(std::remove(db(name).c_str()), 0);
-        const std::string kind = planted;
-        ASSERT_EQ(kind == "fifo"      ? mkfifo(db(name).c_str(), 0644)
-                  : kind == "symlink" ? symlink(other.c_str(), db(name).c_str())
-                                      : link(other.c_str(), db(name).c_str()),
+        fetch(kReadFlash);  // the file's descriptor is kept
+        const bool client = std::string(name) == "utility-client.lock";
+        const std::string path = db(name);
+        WriteFileBytes(other, client ? "keep" : ReadFileBytes(path));
+        const std::string outside = ReadFileBytes(other);
+        std::filesystem::remove(path);
+        const std::string k = kind;
+        ASSERT_EQ(k == "fifo"      ? mkfifo(path.c_str(), 0644)
+                  : k == "symlink" ? symlink(other.c_str(), path.c_str())
+                  : k == "folder"  ? mkdir(path.c_str(), 0755)
+                                   : link(other.c_str(), path.c_str()),
                   0);
         std::string placeholder(2, '\0'), problem;
-        EXPECT_EQ(call(kEraseFlash, placeholder, &problem), kIOReturnError);
+        EXPECT_EQ(client ? ClaimUtilityClient(HostPaths(host.root()), &problem)
+                         : call(kEraseFlash, placeholder, &problem),
+                  kIOReturnError);
         EXPECT_NE(problem.find(message), std::string::npos) << problem;
+        EXPECT_EQ(ReadFileBytes(other), outside);
+        if (client && std::filesystem::remove(path)) continue;
         host.hostOk({"repair"});
         struct stat info {};
-        ASSERT_EQ(lstat(db(name).c_str(), &info), 0);
-        EXPECT_TRUE(S_ISREG(info.st_mode) && info.st_nlink == 1);
-        EXPECT_EQ(ReadFileBytes(other), original);
-        std::remove(other.c_str());
+        EXPECT_TRUE(lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1);
     }
     alarm(0);
 }
@@ -396,10 +283,9 @@ TEST_F(HostHandlesTest, AChangedStateThatIsNotSavedIsSeenByNoOtherOperation) {
         {
             emu::HostSession session(host.root());
             session.state().faults.insert(emu::kFaultMasterPort);
-            EXPECT_TRUE(session.current().faultOn(emu::kFaultMasterPort));
             if (saved) session.save();
         }
-        EXPECT_EQ(masterPort(), saved ? KERN_FAILURE : KERN_SUCCESS);
+        EXPECT_EQ(emu::KernelMasterPort(host.root(), nullptr), saved ? KERN_FAILURE : KERN_SUCCESS);
     }
 }
 

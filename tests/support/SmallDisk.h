@@ -9,35 +9,29 @@
 #include <cstring>
 #include <fstream>
 #include <string>
-#include <vector>
 
 class SmallDisk {
 public:
     SmallDisk(const std::string& folder, size_t bytes) : folder_(folder) {
-        std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
-        if (mount("sc820-test", folder.c_str(), "tmpfs", 0, options.c_str()) == 0) {
-            mounted_ = true;
-        } else {
+        const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+        mounted_ = mount("sc820-test", folder.c_str(), "tmpfs", 0, options.c_str()) == 0;
+        if (!mounted_)
             reason_ = "cannot mount a tmpfs on " + folder + " (" + std::strerror(errno) +
                       "): run the tests as root, or in a container allowed to mount";
-        }
     }
     ~SmallDisk() {
         if (mounted_) umount2(folder_.c_str(), MNT_DETACH);
     }
     SmallDisk(const SmallDisk&) = delete;
     SmallDisk& operator=(const SmallDisk&) = delete;
-
     bool mounted() const { return mounted_; }
     const std::string& reason() const { return reason_; }
-
-    // Writes a filler file until the disk is full; the disk then holds no free block.
+    // Writes a filler file, a byte at a time at the end, until the disk holds no free block.
     void fill() const {
         std::ofstream filler(folder_ + "/filler", std::ios::binary);
-        std::vector<char> block(4096, 'F');
+        const std::string block(4096, 'F');
         while (filler.write(block.data(), static_cast<std::streamsize>(block.size()))) {
         }
-        // The last partial block: bytes one at a time until the disk refuses.
         filler.clear();
         while (filler.put('F') && filler.flush()) {
         }

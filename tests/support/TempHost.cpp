@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 
@@ -18,13 +19,8 @@ extern char** environ;
 
 namespace fs = std::filesystem;
 
-TempDir::TempDir() {
-    std::string tmpl = (fs::temp_directory_path() / "sc820-test-XXXXXX").string();
-    char* made = mkdtemp(tmpl.data());
-    if (made == nullptr) {
-        ADD_FAILURE() << "mkdtemp failed";
-    }
-    path_ = tmpl;
+TempDir::TempDir() : path_((fs::temp_directory_path() / "sc820-test-XXXXXX").string()) {
+    if (mkdtemp(path_.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
 }
 
 TempDir::~TempDir() {
@@ -51,23 +47,20 @@ int RunProgram(const std::vector<std::string>& argv, std::string* output,
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
     std::vector<std::string> envStrings = MergedEnvironment(extraEnv);
-    std::vector<char*> env;
+    std::vector<char*> args, env;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     for (auto& e : envStrings) env.push_back(e.data());
+    args.push_back(nullptr);
     env.push_back(nullptr);
     pid_t pid = 0;
     int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), env.data());
     posix_spawn_file_actions_destroy(&actions);
     close(pipeFds[1]);
     std::string collected;
-    if (rc == 0) {
-        char buf[4096];
-        ssize_t n;
-        while ((n = read(pipeFds[0], buf, sizeof buf)) > 0) collected.append(buf, n);
-    }
+    char buf[4096];
+    for (ssize_t n; rc == 0 && (n = read(pipeFds[0], buf, sizeof buf)) > 0;)
+        collected.append(buf, n);
     close(pipeFds[0]);
     if (output != nullptr) *output = collected;
     if (rc != 0) return -1;
@@ -80,38 +73,25 @@ int RunProgram(const std::vector<std::string>& argv, std::string* output,
 
 std::string ReadFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 void WriteFileBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-TempHost::TempHost() {
-    TempDir scratch;  // only to pick a unique name
-    dir_ = scratch.path() + "-host";
-    fs::create_directories(dir_);
-    root_ = dir_ + "/root";
-    const char* previous = std::getenv("SC820_HOST_ROOT");
-    hadPreviousRoot_ = previous != nullptr;
-    if (hadPreviousRoot_) previousRoot_ = previous;
-    std::string out;
-    int rc = host({"init"}, &out);
-    if (rc != 0) ADD_FAILURE() << "sc820-host init failed: " << out;
+TempHost::TempHost() : dir_(scratch_.path()), root_(dir_ + "/root") {
+    if (const char* previous = std::getenv("SC820_HOST_ROOT")) previousRoot_ = previous;
+    hostOk({"init"});
     setenv("SC820_HOST_ROOT", root_.c_str(), 1);
 }
 
 TempHost::~TempHost() {
-    if (hadPreviousRoot_) {
-        setenv("SC820_HOST_ROOT", previousRoot_.c_str(), 1);
+    if (previousRoot_) {
+        setenv("SC820_HOST_ROOT", previousRoot_->c_str(), 1);
     } else {
         unsetenv("SC820_HOST_ROOT");
     }
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
 }
 
 int TempHost::host(const std::vector<std::string>& args, std::string* output) const {
@@ -122,10 +102,7 @@ int TempHost::host(const std::vector<std::string>& args, std::string* output) co
 
 std::string TempHost::hostOk(const std::vector<std::string>& args) const {
     std::string out;
-    int rc = host(args, &out);
-    std::string joined;
-    for (const auto& a : args) joined += a + " ";
-    EXPECT_EQ(rc, 0) << "sc820-host " << joined << "-> " << out;
+    EXPECT_EQ(host(args, &out), 0) << "sc820-host " << args[0] << ": " << out;
     return out;
 }
 
@@ -133,42 +110,38 @@ void TempHost::swapDrivers() const {
     std::string out;
     EXPECT_EQ(RunProgram({root_ + "/sbin/kextunload", "-m", "com.tavik.driver.ZolSC820"}, &out), 0)
         << out;
-    EXPECT_EQ(
-        RunProgram({root_ + "/sbin/kextload",
-                    std::string(SC820_BUNDLE_DIR) + "/Contents/Resources/ZOL_SC820_DRVR_X.kext"},
-                   &out),
-        0)
+    EXPECT_EQ(RunProgram({root_ + "/sbin/kextload",
+                          SC820_BUNDLE_DIR "/Contents/Resources/ZOL_SC820_DRVR_X.kext"},
+                         &out),
+              0)
         << out;
 }
 
 std::vector<std::string> TempHost::logLines() const {
     std::vector<std::string> lines;
     std::ifstream in(root_ + "/var/log/system.log");
-    std::string line;
-    while (std::getline(in, line)) lines.push_back(line);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
 }
 
 std::vector<int> TempHost::commandCounts() const {
     std::istringstream fields(testhost::StatusFact(*this, "commands"));
-    std::vector<int> counts;
-    for (int n; fields >> n;) counts.push_back(n);
+    std::vector<int> counts(std::istream_iterator<int>(fields), {});
     if (counts.empty()) ADD_FAILURE() << "no commands line in status";
     return counts;
 }
 
 SCSIUTY_CFG TempHost::eeprom() const {
-    const std::string file = dir_ + "/eeprom-out.bin";
-    hostOk({"eeprom", "get", file});
+    hostOk({"eeprom", "get", dir_ + "/eeprom-out.bin"});
     SCSIUTY_CFG record{};
-    const std::string bytes = ReadFileBytes(file);
+    const std::string bytes = ReadFileBytes(dir_ + "/eeprom-out.bin");
     EXPECT_EQ(bytes.size(), sizeof record);
-    if (bytes.size() == sizeof record) std::memcpy(&record, bytes.data(), sizeof record);
+    std::memcpy(&record, bytes.data(), std::min(bytes.size(), sizeof record));
     return record;
 }
 
 void TempHost::putEeprom(const SCSIUTY_CFG& record) const {
-    const std::string file = dir_ + "/eeprom-in.bin";
-    WriteFileBytes(file, std::string(reinterpret_cast<const char*>(&record), sizeof record));
-    hostOk({"eeprom", "put", file});
+    WriteFileBytes(dir_ + "/eeprom-in.bin",
+                   std::string(reinterpret_cast<const char*>(&record), sizeof record));
+    hostOk({"eeprom", "put", dir_ + "/eeprom-in.bin"});
 }

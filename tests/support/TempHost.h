@@ -5,11 +5,23 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "driverif/def.h"
+
+// A temporary directory removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
 
 class TempHost {
 public:
@@ -36,21 +48,9 @@ public:
     std::vector<int> commandCounts() const;
 
 private:
-    std::string dir_;
-    std::string root_;
-    std::string previousRoot_;
-    bool hadPreviousRoot_ = false;
-};
-
-// A temporary directory removed with everything in it.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
+    TempDir scratch_;
+    std::string dir_, root_;
+    std::optional<std::string> previousRoot_;
 };
 
 // The process environment with the given NAME=VALUE entries replacing or added to it; of two
