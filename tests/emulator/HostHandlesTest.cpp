@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -287,6 +288,39 @@ TEST_F(HostHandlesTest, AChangedStateThatIsNotSavedIsSeenByNoOtherOperation) {
         }
         EXPECT_EQ(emu::KernelMasterPort(host.root(), nullptr), saved ? KERN_FAILURE : KERN_SUCCESS);
     }
+}
+
+// On a disk whose clock keeps whole seconds, replacements within one second can hand a replaced
+// state's inode back with its size and times; what a process kept is still told apart.
+TEST(StateCacheTest, AStateReplacedWithinOneTickOfACoarseClockIsSeen) {
+    TempDir work;
+    const std::string disk = work.path() + "/disk", root = disk + "/host";
+    std::filesystem::create_directories(disk);
+    // ext2 with 128-byte inodes keeps times in whole seconds.
+    const std::string image = work.path() + "/disk.img";
+    if (std::system(("truncate -s 512M " + image + " && mkfs.ext2 -q -I 128 " + image +
+                     " 2>/dev/null && mount -o loop " + image + " " + disk + " 2>/dev/null")
+                        .c_str()) != 0)
+        GTEST_SKIP() << "no loop-mounted ext2 image here";
+    auto host = [&](std::vector<std::vector<std::string>> commands) {
+        for (auto& words : commands) {
+            words.insert(words.begin(), {SC820_HOST_BINARY, "--root", root});
+            std::string out;
+            ASSERT_EQ(RunProgram(words, &out), 0) << out;
+        }
+    };
+    host({{"init"}});
+    // Two states of one size, four replacements apart: the last one takes the first's inode.
+    for (int round = 0; round < 5; ++round) {
+        host({{"auth", "cancel"}, {"fault", "open", "on"}, {"fault", "search", "off"}});
+        EXPECT_EQ(emu::KernelAuthorizationPolicy(root, nullptr), emu::AuthPolicy::cancel);
+        host({{"auth", "deny"},
+              {"fault", "open", "off"},
+              {"fault", "search", "on"},
+              {"fault", "search", "on"}});
+        EXPECT_EQ(emu::KernelAuthorizationPolicy(root, nullptr), emu::AuthPolicy::deny) << round;
+    }
+    umount2(disk.c_str(), MNT_DETACH);
 }
 
 }  // namespace
