@@ -81,6 +81,14 @@ TEST(CommandLine, TheProgramNeedsNoDisplayForItsForms) {
                   status);
         EXPECT_NE(output.find(contains), std::string::npos) << output;
     }
+    // A display that names an X server nobody runs counts as none.
+    std::string output;
+    EXPECT_EQ(
+        RunProgram({SC820_UTILITY_BINARY}, &output,
+                   {"DISPLAY=:97", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=xcb", "SC820_AUTOMATION="}),
+        1);
+    EXPECT_EQ(output.find("cannot reach the display :97; no display and no terminal"), 15u)
+        << output;
 }
 
 using Kind = ScriptStep::Kind;
