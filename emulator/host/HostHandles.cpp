@@ -158,11 +158,8 @@ std::optional<FileVersion> StateVersionOf(HostHandles& kept) {
     clock_gettime(CLOCK_REALTIME, &seen);
     if (!HandleOf(path, &version->stamp)) version->stamp = "stamp " + StampAt(path);
     if (known && version->stamp == kept.stateVersion->stamp) {
-        if (!kept.stateTimesChecked) {
-            kept.stateTimesFromThisClock = TimesFromThisClock(path);
-            kept.stateTimesChecked = true;
-        }
-        kept.stateSettled = kept.stateTimesFromThisClock &&
+        if (!kept.stateTimesFromThisClock) kept.stateTimesFromThisClock = TimesFromThisClock(path);
+        kept.stateSettled = *kept.stateTimesFromThisClock &&
                             Nanoseconds(seen) - Nanoseconds(version->changed) > kCoarsestTickNs;
     }
     return version;

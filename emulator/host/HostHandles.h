@@ -147,9 +147,8 @@ struct HostHandles {
     // later can carry the same time, on a file system that takes its times from this
     // machine's clock.
     std::optional<FileVersion> stateVersion;
-    bool stateSettled = false;  // see keepState
-    bool stateTimesChecked = false;
-    bool stateTimesFromThisClock = false;
+    bool stateSettled = false;                    // see keepState
+    std::optional<bool> stateTimesFromThisClock;  // asked of the file system once
     uint64_t stateGeneration = 0;  // counts the versions cached, so that no count repeats
     std::shared_ptr<const HostState> state;
     // Whether that state was read or saved under a lock confirmed to be on the host's lock
