@@ -54,14 +54,8 @@ int SC820Controller::getPort() {
     }
 
     // mDeviceRef stays held until rereasePort.
-    if (iterator != 0) {
-        IOObjectRelease(iterator);
-        iterator = 0;
-    }
-    if (masterPort != 0) {
-        mach_port_deallocate(mach_task_self(), masterPort);
-        masterPort = 0;
-    }
+    IOObjectRelease(iterator);
+    mach_port_deallocate(mach_task_self(), masterPort);
     return 1;
 }
 

@@ -17,19 +17,18 @@ constexpr size_t kVersionBufferSize = 256;
 // The newer tool first; the older one only when the newer one cannot be started.
 constexpr const char* kStatusTools[] = {"/usr/sbin/kmodstat", "/usr/sbin/kextstat"};
 
-// Starts the first status tool that can be started. Returns false when none can; *pipe is then
-// null. A tool that starts without a stream yields true and a null *pipe.
-bool StartStatusTool(AuthorizationRef authorization, FILE** pipe) {
+// Starts the first status tool that can be started and returns its output stream; null when
+// none can be started, or when the one started gave no stream.
+FILE* StartStatusTool(AuthorizationRef authorization) {
     char* const noArguments[] = {nullptr};
     for (const char* tool : kStatusTools) {
-        *pipe = nullptr;
+        FILE* pipe = nullptr;
         if (AuthorizationExecuteWithPrivileges(authorization, tool, kAuthorizationFlagDefaults,
-                                               noArguments, pipe) == errAuthorizationSuccess) {
-            return true;
+                                               noArguments, &pipe) == errAuthorizationSuccess) {
+            return pipe;
         }
     }
-    *pipe = nullptr;
-    return false;
+    return nullptr;
 }
 
 // A plain, case-sensitive substring test. An empty search text names nothing.
@@ -72,8 +71,7 @@ bool CopyVersion(const std::string& log, char (&buff)[kVersionBufferSize]) {
 NSString SC820Controller::getBiosVersion(const char* targetDriver) {
     std::string log;
     char buff[kVersionBufferSize] = {};
-    FILE* pipe = nullptr;
-    if (StartStatusTool(mAuthRef, &pipe) && pipe != nullptr) {
+    if (FILE* pipe = StartStatusTool(mAuthRef)) {
         log = FindDriverPiece(pipe, targetDriver);
         fflush(stdout);
         fclose(pipe);  // the rest of the listing after the matching line is not read

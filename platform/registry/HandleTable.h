@@ -52,6 +52,10 @@ public:
     }
     size_t size() const { return handles_.size(); }
 
+    // Releases of a non-null handle that was not held: on a real host, a double release frees
+    // a reference someone else still holds.
+    size_t strayReleases = 0;
+
 private:
     std::map<uint32_t, Handle> handles_;
     uint32_t next_ = 0x1003;

@@ -138,6 +138,10 @@ kern_return_t IOObjectRelease(io_object_t object) {
         Handles().remove(object, HandleKind::iterator)) {
         return KERN_SUCCESS;
     }
+    if (object != IO_OBJECT_NULL) {
+        ++Handles().strayReleases;
+        Report("IOObjectRelease", "the handle is not held");
+    }
     return kIOReturnBadArgument;
 }
 

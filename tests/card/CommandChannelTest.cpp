@@ -51,10 +51,11 @@ protected:
     void setRecord(const std::string& bytes) {
         std::memcpy(&controller.eep_config_buf, bytes.data(), 308);
     }
-    // After every command: no connection open, no handle held, nothing shown.
+    // After every command: no connection open, no handle held or released twice, nothing shown.
     void expectClosed() {
         EXPECT_EQ(controller.mDataPort, 0u);
         EXPECT_EQ(IORegistryHandlesHeld(), handlesBefore) << "a handle outlived the command";
+        EXPECT_EQ(IORegistryStrayReleases(), 0u) << "a handle was released twice";
         ExpectAlerts(backend, {});
     }
     TempHost host;
@@ -117,6 +118,7 @@ TEST(CommandChannelFailureTest, EachFailurePointShowsItsMessageAndSendsNothing) 
             std::vector<uint8_t> chunk(kFlashChunkSize, 0x11);
             EXPECT_THROW(run(controller, chunk.data()), Terminated) << fault << " " << code;
             ExpectAlerts(backend, {message});
+            EXPECT_EQ(IORegistryHandlesHeld() + IORegistryStrayReleases(), 0u) << fault << code;
             EXPECT_EQ(chunk, std::vector<uint8_t>(kFlashChunkSize, 0x11)) << fault << " " << code;
         }
         EXPECT_EQ(host.commandCounts(), std::vector<int>(6, 0)) << fault;

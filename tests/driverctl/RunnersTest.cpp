@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/SC820Controller.h"
+#include "driverctl/Pause.h"
 #include "driverif/DriverNames.h"
 #include "tests/support/PlatformProbes.h"
 #include "tests/support/RecordingBackend.h"
@@ -42,6 +43,11 @@ TEST(ExecLog, CountsNewlinesOfBothStreams) {
     for (const auto& [command, lines] : cases)
         EXPECT_EQ(controller.execLog(command.c_str()), lines) << command.substr(0, 40);
     EXPECT_GE(controller.execLog("/nonexistent/sc820-no-such-tool"), 1);
+}
+
+// A pause is a count, so it must make exactly the increments asked for.
+TEST(BusyPause, CountsExactlyToItsCount) {
+    for (uint32_t count : {0u, 1u, 7u, 1000001u}) EXPECT_EQ(BusyPause(count), count);
 }
 
 // Three calls in order, whatever the policy; only granted rights start a tool, and a tool that

@@ -54,8 +54,10 @@ TEST_F(BiosVersion, GivesTheVersionOfTheFirstMatchingLine) {
         {"   1 " + kDriver + " (5.6)", "5.6"},  // no final newline
         {std::string(600, 'a') + "\n" + std::string(1500, 'b') + "\n" + Line(kDriver, "3.1"),
          "3.1"},
-        // A piece holds at most 511 characters: the tail of a long line is a piece of its own.
+        // A piece holds at most 511 characters: the tail of a long line is a piece of its own,
+        // and a name split between two pieces is in neither.
         {std::string(520, 'y') + " " + kDriver + " (8.1)\n", "8.1"},
+        {std::string(510 - kDriver.size(), 'z') + kDriver + " (8.2)\n", "0"},
         {std::string("\0", 1) + Line(kDriver, "6.6") + Line(kDriver, "6.7"), "6.7"},
         {kDriver + " (4.4)" + std::string("\0tail (9)", 9) + "\n", "4.4"},
         // The version is taken after the line's first "(", wherever the name stands.

@@ -7,6 +7,10 @@ size_t IORegistryHandlesHeld() {
     return registry_internal::Handles().size() + registry_internal::LiveDictionaries().size();
 }
 
+size_t IORegistryStrayReleases() {
+    return registry_internal::Handles().strayReleases;
+}
+
 namespace {
 
 std::vector<AuthorizationCall>& Journal() {

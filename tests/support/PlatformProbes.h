@@ -11,6 +11,8 @@
 // How many registry handles (master ports, matching dictionaries, iterators, registry objects,
 // connections) this process still holds: proves that nothing leaks.
 size_t IORegistryHandlesHeld();
+// How many times this process released a registry object it did not hold (a double release).
+size_t IORegistryStrayReleases();
 
 // What this process asked of the authorization service since the journal was last cleared, in
 // order. The journal records from the first call of either function on.
