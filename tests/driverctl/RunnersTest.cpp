@@ -1,6 +1,7 @@
 // The counting runner against a real shell; the rights, the privileged runner and the driver
 // swap against the emulated host, with small tools placed in its root.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -43,6 +44,7 @@ TEST(ExecLog, CountsNewlinesOfBothStreams) {
     for (const auto& [command, lines] : cases)
         EXPECT_EQ(controller.execLog(command.c_str()), lines) << command.substr(0, 40);
     EXPECT_GE(controller.execLog("/nonexistent/sc820-no-such-tool"), 1);
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a shell was left unreaped";
 }
 
 // A pause is a count, so it must make exactly the increments asked for.
