@@ -185,6 +185,8 @@ TEST(HostProgramTest, AHostOutlivesTheProgramThatMadeIt) {
     fs::copy_file(SC820_HOST_BINARY, program);
     std::string out;
     ASSERT_EQ(RunProgram({program, "--root", scratch.path() + "/host", "init"}, &out), 0) << out;
+    // The copy is a hard link where the file system allows it.
+    EXPECT_TRUE(fs::equivalent(program, scratch.path() + "/host/usr/libexec/sc820-host"));
     fs::remove_all(scratch.path() + "/build");
     fs::rename(scratch.path() + "/host", scratch.path() + "/moved");
     EXPECT_EQ(RunProgram({scratch.path() + "/moved/usr/sbin/kextstat"}, &out), 0) << out;

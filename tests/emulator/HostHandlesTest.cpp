@@ -89,8 +89,11 @@ bool WaitsForALock(pid_t pid, const std::function<bool()>& done) {
 }
 
 // Runs `operation` on another thread while another descriptor holds the host's lock, released
-// once the thread waits for a lock or has ended: whether it waited, and ran only after that.
-std::pair<bool, bool> WhileLocked(const std::string& root, const std::function<void()>& operation) {
+// once the thread waits for a lock (and `meanwhile` ran) or has ended: whether it waited, and ran
+// only after that.
+std::pair<bool, bool> WhileLocked(
+    const std::string& root, const std::function<void()>& operation,
+    const std::function<void()>& meanwhile = [] {}) {
     std::optional<int> held(open((root + "/var/db/sc820/lock").c_str(), O_RDWR | O_CLOEXEC));
     EXPECT_EQ(flock(*held, LOCK_EX), 0);
     std::atomic<bool> released = false;
@@ -98,6 +101,7 @@ std::pair<bool, bool> WhileLocked(const std::string& root, const std::function<v
     const bool waited = WaitsForALock(getpid(), [&] {
         return ran.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
     });
+    if (waited) meanwhile();
     released = true;
     close(*held);
     return {waited, ran.get()};
@@ -145,15 +149,19 @@ TEST_F(HostHandlesTest, AChangeMadeBetweenTwoOperationsIsSeenByTheNext) {
 }
 
 // An operation waits for the lock of a host made anew in the place (even when the new state was
-// first read without the lock); a registry search does not wait.
+// first read without the lock, or the lock file is replaced again while it waits); a registry
+// search does not wait.
 TEST_F(HostHandlesTest, OperationsWaitForTheLockOfAHostMadeAnewAndSearchesDoNot) {
-    for (bool readFirst : {false, true}) {
+    for (const std::string variant : {"", "read first", "replaced meanwhile"}) {
         { emu::HostSession keep(host.root()); }  // the old lock file's descriptor is kept
         std::filesystem::remove_all(host.root());
         host.hostOk({"init"});
-        if (readFirst) utilityServices();
-        EXPECT_EQ(WhileLocked(host.root(), [&] { emu::HostSession s(host.root()); }),
-                  std::make_pair(true, true));
+        if (variant == "read first") utilityServices();
+        const auto again = [&] { variant == "replaced meanwhile" ? replace("lock", "") : void(); };
+        EXPECT_EQ(WhileLocked(
+                      host.root(), [&] { emu::HostSession s(host.root()); }, again),
+                  std::make_pair(true, true))
+            << variant;
     }
     EXPECT_EQ(WhileLocked(host.root(), [&] { utilityServices(); }), std::make_pair(false, false));
 }
