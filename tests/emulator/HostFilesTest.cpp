@@ -13,6 +13,7 @@
 
 #include "emulator/host/SystemLog.h"
 #include "tests/emulator/HostFixture.h"
+#include "tests/support/NestedPlists.h"
 #include "tests/support/SmallDisk.h"
 
 namespace fs = std::filesystem;
@@ -62,6 +63,11 @@ TEST_F(HostFilesTest, HostileFilesAreRefusedWithoutWaitingOrReachingOutside) {
     put("Bad.kext/Contents/Info.plist",
         "<plist><dict><key>CFBundleIdentifier</key><string>com.example.\xff</string>"
         "<key>CFBundleVersion</key><string>1</string></dict></plist>");
+    for (const char* deep : {"Xml", "Binary"}) {
+        fs::create_directories(scratch.path() + "/" + deep + ".kext/Contents");
+        put(deep + std::string(".kext/Contents/Info.plist"),
+            *deep == 'X' ? nested::XmlArrays(1'000'000) : nested::BinaryArrays(1'000'000));
+    }
     // The path planted (under the root, or "@out" in scratch; "" plants nothing), its kind (huge:
     // 1 TiB, sparse), the command, its status and what it says.
     const std::tuple<std::string, std::string, std::string, int, std::string> cases[] = {
@@ -77,6 +83,8 @@ TEST_F(HostFilesTest, HostileFilesAreRefusedWithoutWaitingOrReachingOutside) {
         {"var/db/sc820/lock", "dangling", "init --force", 0, "initialised"},
         {"var/db/sc820/lock", "symlink", "status", 1, "lock is a symbolic link"},
         {"", "", "/sbin/kextload @Bad.kext", 1, "CFBundleIdentifier is not valid UTF-8"},
+        {"", "", "/sbin/kextload @Xml.kext", 1, "nested too deeply"},
+        {"", "", "/sbin/kextload @Binary.kext", 1, "nested too deeply"},
         {"@out", "symlink", "eeprom get @out", 1, "is a symbolic link"},
         {"@out", "dangling", "factory get @out", 1, "is a symbolic link"},
         {"@out", "fifo", "flash get @out", 1, "is a FIFO"},
@@ -201,20 +209,15 @@ TEST(HostProgramTest, AHostOutlivesTheProgramThatMadeIt) {
 // The log file keeps one escaped line per entry; the echo on standard error leaves out the
 // text's line ends instead of showing them as \n.
 TEST_F(HostFilesTest, TheLogsEchoOnStandardErrorEndsInARealLineEnd) {
-    const std::string captured = scratch.path() + "/stderr";
-    int saved = dup(2);
-    ASSERT_EQ(dup2(open(captured.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600), 2), 2);
+    const int saved = dup(2);
+    ASSERT_EQ(dup2(open(put("stderr", "").c_str(), O_WRONLY | O_CLOEXEC), 2), 2);
     emu::AppendSystemLog(host.root(), "tool", "first line\nsecond line\n");
     emu::AppendSystemLog(host.root(), "tool", "plain");
     dup2(saved, 2);
-    const std::string echo = ReadFileBytes(captured);
-    EXPECT_EQ(std::count(echo.begin(), echo.end(), '\n'), 2) << echo;
-    EXPECT_THAT(echo, HasSubstr("]: first line\\nsecond line\n"));
-    EXPECT_THAT(echo, EndsWith("]: plain\n"));
-    const std::vector<std::string> lines = host.logLines();
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_THAT(lines[0], EndsWith("]: first line\\nsecond line\\n"));
-    EXPECT_THAT(lines[1], EndsWith("]: plain"));
+    EXPECT_THAT(ReadFileBytes(scratch.path() + "/stderr"),
+                testing::MatchesRegex("[^\n]*]: first line\\\\nsecond line\n[^\n]*]: plain\n"));
+    EXPECT_THAT(host.logLines(), testing::ElementsAre(EndsWith("]: first line\\nsecond line\\n"),
+                                                      EndsWith("]: plain")));
 }
 
 }  // namespace

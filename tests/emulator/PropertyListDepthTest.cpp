@@ -1,13 +1,9 @@
-// The nesting bound checked before the property-list library parses a file, and kextload
-// refusing a bundle whose Info.plist nests too deeply.
-#include <gmock/gmock.h>
+// The nesting bound checked before the property-list library parses a file (kextload refusing a
+// bundle whose Info.plist nests too deeply is a row of HostFilesTest's hostile files).
 #include <gtest/gtest.h>
-
-#include <filesystem>
 
 #include "common/PropertyListDepth.h"
 #include "tests/support/NestedPlists.h"
-#include "tests/support/TempHost.h"
 
 namespace {
 
@@ -55,19 +51,6 @@ TEST(PropertyListDepthTest, XmlCountsNestedElementsAndBinaryFollowsReferencesAnd
     };
     for (size_t i = 0; i < std::size(cases); ++i)
         EXPECT_EQ(sc820::PropertyListWithinDepth(cases[i].first), cases[i].second) << "case " << i;
-}
-
-TEST(PropertyListDepthTest, KextloadRefusesADeeplyNestedInfoPlistInOneLine) {
-    TempHost host;
-    TempDir scratch;
-    std::filesystem::create_directories(scratch.path() + "/Deep.kext/Contents");
-    for (const std::string& plist : {XmlArrays(1'000'000), BinaryArrays(1'000'000)}) {
-        WriteFileBytes(scratch.path() + "/Deep.kext/Contents/Info.plist", plist);
-        std::string out;
-        EXPECT_EQ(testhost::RunTool(host, "kextload", {scratch.path() + "/Deep.kext"}, &out), 1);
-        EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
-        EXPECT_THAT(out, testing::HasSubstr("nested too deeply"));
-    }
 }
 
 }  // namespace
