@@ -1,6 +1,7 @@
 // The driver tools: unloading, user clients, and which host they act on; the registry's device
 // scans: a device belongs to the card when it hangs from the card's SCSI driver, whatever its
-// target ID, and a registry opened to read refuses every change.
+// target ID, and a registry opened to read refuses every change; the nesting bound checked before
+// the property-list library parses a file.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -8,12 +9,14 @@
 #include <filesystem>
 #include <string>
 
+#include "common/PropertyListDepth.h"
 #include "driverif/DriverNames.h"
 #include "emulator/host/HostError.h"
 #include "emulator/kernel/KernelCalls.h"
 #include "emulator/kernel/KernelRegistry.h"
 #include "emulator/tools/DefaultHost.h"
 #include "tests/emulator/HostFixture.h"
+#include "tests/support/NestedPlists.h"
 
 namespace fs = std::filesystem;
 using testing::HasSubstr;
@@ -86,17 +89,13 @@ TEST_F(DriverToolsTest, OnlyServicesWhosePersonalityNamesAUserClientTakeConnecti
 // tool that reads a bundle (the dynamic loader's log names every library it loads).
 TEST_F(DriverToolsTest, ToolsActOnTheirOwnHostAndOnlyKextloadLoadsThePropertyListLibrary) {
     TempHost other;  // SC820_HOST_ROOT now names this one
-    const std::string kext = SC820_BUNDLE_DIR "/Contents/Resources/ZOL_SC820_DRVR_X.kext";
     const std::string shell = "cd '" + host.root() + "' && PATH=./sbin:./usr/sbin LD_DEBUG=files ";
-    const std::pair<std::string, bool> cases[] = {
-        {"kextunload -m com.tavik.driver.ZolSC820", false},
-        {"kextstat", false},
-        {"./sbin/kextload '" + kext + "'", true},
-    };
-    for (const auto& [command, loadsLibrary] : cases) {
+    for (const std::string command :
+         {"kextunload -m com.tavik.driver.ZolSC820", "kextstat",
+          "./sbin/kextload '" SC820_BUNDLE_DIR "/Contents/Resources/ZOL_SC820_DRVR_X.kext'"}) {
         std::string out;
         EXPECT_EQ(RunProgram({"/bin/sh", "-c", shell + command}, &out), 0) << out;
-        EXPECT_EQ(out.find("libplist") != std::string::npos, loadsLibrary) << command;
+        EXPECT_EQ(out.find("libplist") != std::string::npos, command[0] == '.') << command;
     }
     const std::string status = host.hostOk({"status"});
     EXPECT_THAT(status, Not(HasSubstr("extension com.tavik.driver.ZolSC820")));
@@ -133,6 +132,52 @@ TEST(KernelRegistryTest, DevicesAreToldApartByTheDriverTheyHangFrom) {
     EXPECT_THROW(reader.removeOwnedBy(kSC820DriverBundleID), emu::HostError);
     EXPECT_EQ(view.entries.size(), entries);
     EXPECT_EQ(reader.otherTargets(), (std::vector<int>{0, 2}));  // reading still works
+}
+
+using nested::BinaryArrays;
+using nested::XmlArrays;
+
+std::string Repeated(const std::string& text, size_t times) {
+    std::string all;
+    while (times-- > 0) all += text;
+    return all;
+}
+
+TEST(PropertyListDepthTest, XmlCountsNestedElementsAndBinaryFollowsReferencesAndCountsCopies) {
+    std::string truncated = BinaryArrays(3), badRef = BinaryArrays(2);
+    truncated.erase(10, 4);  // the trailer's offsets now point past the table
+    badRef[12] = 9;          // array 0 refers to object 9 of 2
+    auto arrays = [](size_t n) { return Repeated("<array>", n) + Repeated("</array>", n); };
+    const std::pair<std::string, bool> cases[] = {
+        {XmlArrays(63), true},  // 64 levels with <plist>
+        {XmlArrays(64), false},
+        {XmlArrays(100000), false},
+        {"<?xml version=\"1.0\"?><!DOCTYPE plist SYSTEM \"x.dtd\"><plist><dict><key>k</key><dict>"
+         "<key>IOClass</key><string>c</string></dict></dict></plist>",
+         true},
+        // Empty elements, comments, CDATA and quoted '>' add nothing and take nothing away.
+        {"<plist><array>" + Repeated("<array/><array /><true/>", 100) + "</array></plist>", true},
+        {"<plist><!-- " + arrays(100) + " --></plist>", true},
+        {"<plist a=\"<array>\" b='>'><string><![CDATA[</a></a><a>]]></string></plist>", true},
+        // A closing tag hidden in CDATA must not let more levels in: 65 levels.
+        {"<plist><array><![CDATA[</array></array>]]>" + arrays(63) + "</array></plist>", false},
+        {"<plist><!-- never ends", false},
+        {"<plist><array", false},
+        {BinaryArrays(1), true},
+        {BinaryArrays(64), true},
+        {BinaryArrays(65), false},
+        {BinaryArrays(500000), false},
+        {BinaryArrays(19, 2), true},   // 2^19 - 1 copies
+        {BinaryArrays(21, 2), false},  // 2^21 - 1 copies
+        {BinaryArrays(60, 2), false},  // 2^60: shallow enough, far too many
+        {BinaryArrays(3, 1, true), false},
+        {BinaryArrays(1, 1, true), false},  // an array holding itself
+        {truncated, false},
+        {badRef, false},
+        {"bplist00", false},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(sc820::PropertyListWithinDepth(cases[i].first), cases[i].second) << "case " << i;
 }
 
 }  // namespace
