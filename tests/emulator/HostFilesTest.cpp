@@ -11,6 +11,8 @@
 
 #include <thread>
 
+#include "driverif/CommandCodes.h"
+#include "emulator/card/UtilityClientOwner.h"
 #include "emulator/host/SystemLog.h"
 #include "tests/emulator/HostFixture.h"
 #include "tests/support/NestedPlists.h"
@@ -55,7 +57,9 @@ TEST_F(HostFilesTest, OnAFullOrReadOnlyDiskWritesFailWholeAndReadsWork) {
 
 // Whatever is planted, a command neither waits, nor reaches outside, nor runs out of memory:
 // `get FILE` replaces a regular file (whole, keeping its mode) and nothing else; a file planted in
-// the host is refused naming it, and `sc820-host repair` mends the host.
+// the host is refused naming it, and `sc820-host repair` mends the host. "*erase" and "*claim"
+// erase the flash and claim the user client in this process, whose descriptors of the host's
+// files (worked on in place) are kept from before the file was planted.
 TEST_F(HostFilesTest, HostileFilesAreRefusedWithoutWaitingOrReachingOutside) {
     alarm(60);  // a command that waits on a FIFO ends the test program instead of hanging it
     const std::string target = scratch.path() + "/target";
@@ -91,11 +95,25 @@ TEST_F(HostFilesTest, HostileFilesAreRefusedWithoutWaitingOrReachingOutside) {
         {"@out", "device", "eeprom get @out", 1, "is a device"},
         {"@out", "folder", "factory get @out", 1, "is a folder"},
         {"@out", "plain", "eeprom get @out", 0, ""},
+        {"var/db/sc820/flash.bin", "fifo", "*erase", 1,
+         "flash.bin is a FIFO, not a file of the host's own: sc820-host repair mends it"},
+        {"var/db/sc820/driver.bin", "symlink", "*erase", 1,
+         "driver.bin is a symbolic link, not a file of the host's own"},
+        {"var/db/sc820/flash.bin", "hardlink", "*erase", 1,
+         "flash.bin is a file with another name (2 links)"},
+        {"var/db/sc820/utility-client.lock", "symlink", "*claim", 1, "utility-client.lock"},
+        {"var/db/sc820/utility-client.lock", "fifo", "*claim", 1, "utility-client.lock"},
+        {"var/db/sc820/utility-client.lock", "folder", "*claim", 1, "utility-client.lock"},
     };
     for (const auto& [planted, kind, command, status, says] : cases) {
         SCOPED_TRACE(command + " " + kind);
         const bool inHost = planted[0] != '@';
         const std::string path = inHost ? host.root() + "/" + planted : scratch.path() + "/out";
+        std::string chunk(4000, '\0'), problem;
+        if (command[0] == '*') {
+            serve();
+            call(emu::CallForm::structureOutput, kReadFlash, chunk.data(), 4000);
+        }
         WriteFileBytes(target, kind == "hardlink" ? ReadFileBytes(path) : "outside");
         const std::string outside = ReadFileBytes(target);
         ASSERT_TRUE(kind != "huge" || truncate(target.c_str(), 1ll << 40) == 0);
@@ -114,14 +132,30 @@ TEST_F(HostFilesTest, HostileFilesAreRefusedWithoutWaitingOrReachingOutside) {
         }, after{};
         lstat(path.c_str(), &before);
         const auto files = planted.empty() ? Files(db()) : decltype(Files(db()))();
-        run(command, status, says);
+        if (command[0] != '*') {
+            run(command, status, says);
+        } else {
+            EXPECT_EQ(
+                command == "*claim"
+                    ? emu::ClaimUtilityClient(emu::HostPaths(host.root()), &problem)
+                    : call(emu::CallForm::structureInput, kEraseFlash, chunk.data(), 2, &problem),
+                kIOReturnError);
+            EXPECT_THAT(problem, HasSubstr(says));
+        }
         EXPECT_FALSE(fs::exists(target + ".new"));
         EXPECT_TRUE(kind == "huge" || ReadFileBytes(target) == outside);
         EXPECT_TRUE(!planted.empty() || Files(db()) == files);
         lstat(path.c_str(), &after);
         EXPECT_TRUE(inHost || (after.st_ino == before.st_ino) == (status != 0));
         EXPECT_EQ(after.st_mode, inHost || status != 0 ? after.st_mode : S_IFREG | 0640);
-        if (inHost) run("repair", 0, "repaired"), run(planted.empty() ? "status" : command, 0, "");
+        if (inHost) {
+            if (kind == "folder") fs::remove(path);  // repair leaves a folder to its owner
+            run("repair", 0, "repaired");
+            run(planted.empty() || command[0] == '*' ? "status" : command, 0, "");
+            EXPECT_TRUE(planted.empty() || kind == "folder" ||
+                        (lstat(path.c_str(), &after) == 0 && S_ISREG(after.st_mode) &&
+                         after.st_nlink == 1));
+        }
         fs::remove(target);
     }
     alarm(0);

@@ -1,7 +1,8 @@
 // What a process keeps of a host between kernel operations (descriptors, the parsed state, the
 // card's records) must never hide a change, and the host's lock holds against other holders.
 // The utility driver's user client is owned by one process at a time, freed when the owner
-// dies, and never through a link or a FIFO put in the lock file's place.
+// dies. The utility driver's six commands: call forms and sizes, refusals, counts, where flash
+// chunks land, and a store killed halfway.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -16,6 +17,7 @@
 #include <functional>
 #include <future>
 #include <optional>
+#include <random>
 #include <thread>
 
 #include "driverif/CommandCodes.h"
@@ -23,54 +25,65 @@
 #include "emulator/card/UtilityDriver.h"
 #include "emulator/host/HostSession.h"
 #include "emulator/kernel/KernelCalls.h"
-#include "tests/support/TempHost.h"
+#include "tests/emulator/HostFixture.h"
 
 namespace {
 
+using emu::CallForm;
 using emu::ClaimUtilityClient;
 using emu::HostPaths;
 
-class HostHandlesTest : public testing::Test {
+constexpr CallForm kIn = CallForm::structureInput;
+constexpr CallForm kOut = CallForm::structureOutput;
+constexpr IOReturn kBad = kIOReturnBadArgument;
+
+class HostHandlesTest : public HostFixture {
 public:
-    void SetUp() override { fresh(); }
-    void fresh() {
-        host.hostOk({"init", "--force"});
-        host.swapDrivers();
-        service = static_cast<uint32_t>(std::stoul(testhost::StatusFact(host, "utility-service")));
-    }
-    std::string db(const std::string& name) const { return host.root() + "/var/db/sc820/" + name; }
+    void SetUp() override { serve(); }
     size_t utilityServices() {
         std::vector<emu::ServiceRef> found;
         emu::KernelMatchServices(host.root(), emu::MatchBy::className,
                                  "com_tavik_iokit_sc820utl_drvr", &found, nullptr);
         return found.size();
     }
-    IOReturn call(int selector, std::string& buffer, std::string* problem = nullptr) {
-        emu::UserClientCall c{selector == kEraseFlash ? emu::CallForm::structureInput
-                                                      : emu::CallForm::structureOutput,
-                              selector,
-                              0,
-                              reinterpret_cast<uint8_t*>(buffer.data()),
-                              static_cast<uint32_t>(buffer.size()),
-                              0};
-        return emu::CallUtilityDriver(host.root(), service, c, problem);
+    // Each command in its own form and size.
+    IOReturn command(int selector, void* structure) {
+        const bool in =
+            selector == kWriteFlash || selector == kEraseFlash || selector == kSetEEPConfig;
+        const uint32_t size = selector >= kReadFlash ? 4000 : selector == kEraseFlash ? 2 : 308;
+        return call(in ? kIn : kOut, selector, structure, size);
     }
     // The record, or the first chunk of a read sweep (the record read first starts it over).
     std::string fetch(int selector) {
         std::string record(308, '\0'), chunk(kFlashChunkSize, '\0');
-        EXPECT_EQ(call(kGetEEPConfig, record), kIOReturnSuccess);
+        EXPECT_EQ(command(kGetEEPConfig, record.data()), kIOReturnSuccess);
         if (selector == kGetEEPConfig) return record;
-        EXPECT_EQ(call(kReadFlash, chunk), kIOReturnSuccess);
+        EXPECT_EQ(command(kReadFlash, chunk.data()), kIOReturnSuccess);
         return chunk;
     }
+    // A full sweep of 17 chunks; a write sweep checks where it landed, a read sweep returns it.
+    std::vector<uint8_t> sweep(int selector, int seed = 0) {
+        std::vector<uint8_t> bytes(kFlashSweepSize);
+        for (size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = static_cast<uint8_t>((i / kFlashChunkSize) * 16 + i * 3 + seed);
+        for (uint32_t k = 0; k < kFlashSweepChunks; ++k)
+            EXPECT_EQ(command(selector, bytes.data() + k * kFlashChunkSize), kIOReturnSuccess);
+        if (selector == kWriteFlash) {
+            EXPECT_TRUE(file("flash.bin") ==
+                        std::string(bytes.begin(), bytes.begin() + kFlashSize));
+            std::fill(bytes.begin() + kFlashSize, bytes.end(), 0xFF);  // as a read sweep gives it
+        }
+        return bytes;
+    }
+    std::string file(const char* name) { return ReadFileBytes(db(name)); }
+    std::string cursors() { return testhost::StatusFact(host, "flash-cursors"); }
     // Puts `bytes` in the place of a host file as every writer does: a new file renamed over it.
     void replace(const std::string& name, const std::string& bytes) {
         WriteFileBytes(db(name) + ".new", bytes);
         ASSERT_EQ(std::rename((db(name) + ".new").c_str(), db(name).c_str()), 0);
     }
-    TempHost host;
-    uint32_t service = 0;
 };
+class UtilityDriverTest : public HostHandlesTest {};
 
 // Waits until process `pid` is listed in /proc/locks as waiting for a lock (true) or `done`
 // says the waiter went on (false). The 30 s ceiling is a safety net that decides nothing.
@@ -126,13 +139,13 @@ TEST_F(HostHandlesTest, AChangeMadeBetweenTwoOperationsIsSeenByTheNext) {
         {{"init", "--force"}, "services", "1", "0"},
     };
     for (const auto& [change, probe, before, after] : cases) {
-        fresh();
+        serve();
         EXPECT_TRUE(see(probe) == before && see(probe) == before);
         change[0] == "replace" ? replace("eeprom.bin", testhost::PatternRecord(4))
                                : void(host.hostOk(change));
         EXPECT_TRUE(see(probe) == after) << probe;
     }
-    fresh();
+    serve();
     // A cached version holds its file open, so that a replacement can never take its inode and
     // look like it on a file system with coarse times.
     fetch(kGetEEPConfig);
@@ -236,55 +249,11 @@ TEST_F(HostHandlesTest, TheUserClientIsOwnedByOneProcessAtATimeUntilTheOwnerDies
     EXPECT_EQ(ClaimUtilityClient(HostPaths(host.root() + "/./")), kIOReturnSuccess);
     std::filesystem::remove_all(host.root());
     host.hostOk({"init"});
-    fresh();
+    serve();
     OtherOwner other(host.root());
     EXPECT_EQ(other.result, kIOReturnSuccess);
     EXPECT_EQ(emu::KernelOpenUserClient(host.root(), service, 0, nullptr),
               kIOReturnExclusiveAccess);
-}
-
-// Something in the place of a file worked on in place (the client's lock, the flash, the driver
-// state) is refused at once naming the file; the file outside stays, and `repair` mends the host.
-TEST_F(HostHandlesTest, AnythingButAPlainFileInThePlaceOfAFileWorkedOnInPlaceIsRefused) {
-    alarm(60);  // an operation that waits on a FIFO ends the test program instead of hanging it
-    const std::string other = host.root() + "/../other";
-    const std::tuple<const char*, const char*, const char*> cases[] = {
-        {"flash.bin", "fifo",
-         "flash.bin is a FIFO, not a file of the host's own: sc820-host "
-         "repair mends it"},
-        {"driver.bin", "symlink", "driver.bin is a symbolic link, not a file of the host's own"},
-        {"flash.bin", "hardlink", "flash.bin is a file with another name (2 links)"},
-        {"utility-client.lock", "symlink", "utility-client.lock"},
-        {"utility-client.lock", "fifo", "utility-client.lock"},
-        {"utility-client.lock", "folder", "utility-client.lock"},
-    };
-    for (const auto& [name, kind, message] : cases) {
-        SCOPED_TRACE(std::string(name) + " " + kind);
-        fresh();
-        fetch(kReadFlash);  // the file's descriptor is kept
-        const bool client = std::string(name) == "utility-client.lock";
-        const std::string path = db(name);
-        WriteFileBytes(other, client ? "keep" : ReadFileBytes(path));
-        const std::string outside = ReadFileBytes(other);
-        std::filesystem::remove(path);
-        const std::string k = kind;
-        ASSERT_EQ(k == "fifo"      ? mkfifo(path.c_str(), 0644)
-                  : k == "symlink" ? symlink(other.c_str(), path.c_str())
-                  : k == "folder"  ? mkdir(path.c_str(), 0755)
-                                   : link(other.c_str(), path.c_str()),
-                  0);
-        std::string placeholder(2, '\0'), problem;
-        EXPECT_EQ(client ? ClaimUtilityClient(HostPaths(host.root()), &problem)
-                         : call(kEraseFlash, placeholder, &problem),
-                  kIOReturnError);
-        EXPECT_NE(problem.find(message), std::string::npos) << problem;
-        EXPECT_EQ(ReadFileBytes(other), outside);
-        if (client && std::filesystem::remove(path)) continue;
-        host.hostOk({"repair"});
-        struct stat info {};
-        EXPECT_TRUE(lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1);
-    }
-    alarm(0);
 }
 
 TEST_F(HostHandlesTest, AChangedStateThatIsNotSavedIsSeenByNoOtherOperation) {
@@ -329,6 +298,122 @@ TEST(StateCacheTest, AStateReplacedWithinOneTickOfACoarseClockIsSeen) {
         EXPECT_EQ(emu::KernelAuthorizationPolicy(root, nullptr), emu::AuthPolicy::deny) << round;
     }
     umount2(disk.c_str(), MNT_DETACH);
+}
+
+// Only the one form and size is taken; a refused call writes no output and changes nothing,
+// but counts. Only a registered utility service takes commands.
+TEST_F(UtilityDriverTest, EachCommandTakesOneFormAndSizeAndCountsEveryCall) {
+    const std::tuple<CallForm, int, uint32_t, uint32_t, IOReturn> cases[] = {
+        {kOut, kGetEEPConfig, 308, 0, kIOReturnSuccess},
+        {kOut, kGetEEPConfig, 307, 0, kBad},
+        {kIn, kGetEEPConfig, 308, 0, kBad},
+        {kOut, kGetEEPConfig, 308, 1, kBad},
+        {kOut, kSetEEPConfig, 308, 0, kBad},
+        {kIn, kSetEEPConfig, 309, 0, kBad},
+        {kOut, kGetEEPDefault, 4000, 0, kBad},
+        {kOut, kGetEEPDefault, 308, 0, kIOReturnSuccess},
+        {kIn, kEraseFlash, 308, 0, kBad},
+        {kOut, kEraseFlash, 2, 0, kBad},
+        {kIn, kEraseFlash, 2, 2, kBad},
+        {kOut, kReadFlash, 3999, 0, kBad},
+        {kIn, kReadFlash, 4000, 0, kBad},
+        {kIn, kWriteFlash, 4001, 0, kBad},
+        {kOut, kWriteFlash, 4000, 0, kBad},
+        {kOut, 6, 308, 0, kBad},
+        {kIn, -1, 2, 0, kBad},
+    };
+    std::vector<int> counts = {0, 1, 0, 0, 1, 0};  // the calls without a structure below
+    const std::string files = file("eeprom.bin") + file("flash.bin");
+    for (const auto& [form, selector, size, scalars, expected] : cases) {
+        std::vector<uint8_t> buffer(5000, 0xEE);
+        EXPECT_EQ(call(form, selector, buffer.data(), size, nullptr, scalars), expected)
+            << selector << " " << size;
+        EXPECT_TRUE(expected == kIOReturnSuccess || buffer == std::vector<uint8_t>(5000, 0xEE));
+        if (selector >= 0 && selector < 6) ++counts[static_cast<size_t>(selector)];
+    }
+    EXPECT_EQ(call(kIn, kSetEEPConfig, nullptr, 308), kBad);
+    EXPECT_EQ(call(kOut, kReadFlash, nullptr, 4000), kBad);
+    EXPECT_EQ(host.commandCounts(), counts);
+    EXPECT_EQ(file("eeprom.bin") + file("flash.bin"), files);
+    std::vector<uint8_t> record(308);
+    for (uint32_t other : {1u, 999u})  // the registry root and no entry
+        EXPECT_EQ(call(kOut, kGetEEPConfig, record.data(), 308, nullptr, 0, other),
+                  kIOReturnNotAttached);
+    ASSERT_EQ(testhost::RunTool(host, "kextunload", {"-m", "com.tavik.iokit.sc820utl"}), 0);
+    EXPECT_EQ(call(kOut, kGetEEPConfig, record.data(), 308), kIOReturnNotAttached);
+    EXPECT_EQ(host.commandCounts(), counts);
+}
+
+// Records travel whole both ways; a read sweep after a write sweep returns what the flash holds
+// and erased bytes after it; erase clears the flash.
+TEST_F(UtilityDriverTest, RecordsAndSweepsTravelWholeAndEraseClearsTheFlash) {
+    std::string record = testhost::PatternRecord(5), back(308, '\0');
+    ASSERT_EQ(command(kSetEEPConfig, reinterpret_cast<uint8_t*>(record.data())), kIOReturnSuccess);
+    EXPECT_EQ(file("eeprom.bin"), record);
+    ASSERT_EQ(command(kGetEEPConfig, reinterpret_cast<uint8_t*>(back.data())), kIOReturnSuccess);
+    EXPECT_EQ(back, record);
+    ASSERT_EQ(command(kGetEEPDefault, reinterpret_cast<uint8_t*>(back.data())), kIOReturnSuccess);
+    EXPECT_EQ(back, file("factory.bin"));
+    // What runs before a full write sweep and a full read sweep, one command code a digit: part
+    // of a sweep, ended by another command or by a chunk of the other direction.
+    int seed = 0;
+    for (std::string_view before : {"", "44444", "444440", "555552", "5555544", "444445550",
+                                    "55555555555555550", "44444444444444443"}) {
+        std::vector<uint8_t> buffer(4000, 0x77);
+        for (char digit : before) ASSERT_EQ(command(digit - '0', buffer.data()), kIOReturnSuccess);
+        const std::vector<uint8_t> written = sweep(kWriteFlash, ++seed);
+        EXPECT_TRUE(sweep(kReadFlash) == written) << before;
+        EXPECT_EQ(cursors(), "read 0 write 0");
+    }
+    std::vector<uint8_t> placeholder(2, 0);
+    ASSERT_EQ(command(kEraseFlash, placeholder.data()), kIOReturnSuccess);
+    EXPECT_EQ(file("flash.bin"), std::string(kFlashSize, '\xFF'));
+}
+
+// A command the driver does not carry out still ends a sweep in progress: both cursors go back.
+// (What a command failed on the disk leaves, the fault sweep checks.)
+TEST_F(UtilityDriverTest, ARefusedOrMalformedCommandPutsTheCursorsBack) {
+    const std::tuple<int, const char*, CallForm, int, uint32_t> cases[] = {
+        // the part sweep before, the fault switched on for the command, the command
+        {kReadFlash, nullptr, kOut, kReadFlash, 3999},
+        {kWriteFlash, nullptr, kOut, kWriteFlash, 4000},
+        {kReadFlash, nullptr, kOut, 6, 308},
+        {kReadFlash, "refuse-4", kOut, kReadFlash, 4000},
+        {kWriteFlash, "refuse-5", kIn, kWriteFlash, 4000},
+        {kWriteFlash, "refuse-3", kIn, kEraseFlash, 2},
+        {kReadFlash, "refuse-0", kOut, kGetEEPConfig, 308},
+    };
+    for (const auto& [chunks, fault, form, selector, size] : cases) {
+        std::vector<uint8_t> buffer(4000, 0x5A);
+        for (int k = 0; k < 5; ++k) ASSERT_EQ(command(chunks, buffer.data()), kIOReturnSuccess);
+        if (fault) host.hostOk({"fault", fault, "on"});
+        EXPECT_NE(call(form, selector, buffer.data(), size), kIOReturnSuccess) << selector;
+        EXPECT_EQ(cursors(), "read 0 write 0") << selector << (fault ? fault : "");
+        if (fault) host.hostOk({"fault", fault, "off"});
+    }
+}
+
+// A process killed while it stores leaves the old record or the new one, never a mixture, and
+// the host's state stays readable.
+TEST_F(UtilityDriverTest, AKilledStoreNeverLeavesATornRecord) {
+    const std::string original = file("eeprom.bin");
+    std::string records[2] = {testhost::PatternRecord(1), testhost::PatternRecord(2)};
+    std::mt19937 random(820);
+    for (int round = 0; round < 30; ++round) {
+        pid_t child = fork();
+        if (child == 0)
+            for (unsigned n = 0;; ++n)
+                command(kSetEEPConfig, reinterpret_cast<uint8_t*>(records[n % 2].data()));
+        // The first child finishes a store, so that the rounds compare real replacements.
+        for (int wait = 0; round == 0 && wait < 3000 && file("eeprom.bin") == original; ++wait)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 10000));
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        const std::string record = file("eeprom.bin");
+        ASSERT_TRUE(record == records[0] || record == records[1]) << "round " << round;
+        ASSERT_EQ(host.commandCounts().size(), 6u) << "state unreadable in round " << round;
+    }
 }
 
 }  // namespace
