@@ -489,20 +489,19 @@ TEST_F(HostFilesTest, HostileFilesAreRefusedWithoutWaitingOrReachingOutside) {
         put(deep + std::string(".kext/Contents/Info.plist"),
             *deep == 'X' ? nested::XmlArrays(1'000'000) : nested::BinaryArrays(1'000'000));
     }
-    // The path planted (under the root, or "@out" in scratch; "" plants nothing), its kind (huge:
-    // 1 TiB, sparse), the command, its status and what it says.
+    // The path planted (in the host's folder of records, or "@out" in scratch; "" plants nothing),
+    // its kind (huge: 1 TiB, sparse), the command, its status and what it says.
     const std::tuple<std::string, std::string, std::string, int, std::string> cases[] = {
-        {"var/log/system.log", "fifo", "log", 1, "system.log is a FIFO"},
-        {"var/log/system.log", "symlink", "log", 1, "system.log is a symbolic link"},
-        {"var/log/system.log", "huge", "log", 0, "(earlier entries left out"},
-        {"var/db/sc820/state.json", "huge", "status", 1,
-         "state.json is corrupt: more than 4194304 bytes"},
-        {"var/db/sc820/eeprom.bin", "symlink", "eeprom show", 1,
+        {"../../log/system.log", "fifo", "log", 1, "system.log is a FIFO"},
+        {"../../log/system.log", "symlink", "log", 1, "system.log is a symbolic link"},
+        {"../../log/system.log", "huge", "log", 0, "(earlier entries left out"},
+        {"state.json", "huge", "status", 1, "state.json is corrupt: more than 4194304 bytes"},
+        {"eeprom.bin", "symlink", "eeprom show", 1,
          "eeprom.bin is a symbolic link, not a file of the host's own: sc820-host repair mends it"},
-        {"var/db/sc820/eeprom.bin", "hardlink", "eeprom show", 1,
+        {"eeprom.bin", "hardlink", "eeprom show", 1,
          "eeprom.bin is a file with another name (2 links)"},
-        {"var/db/sc820/lock", "dangling", "init --force", 0, "initialised"},
-        {"var/db/sc820/lock", "symlink", "status", 1, "lock is a symbolic link"},
+        {"lock", "dangling", "init --force", 0, "initialised"},
+        {"lock", "symlink", "status", 1, "lock is a symbolic link"},
         {"", "", "/sbin/kextload @Bad.kext", 1, "CFBundleIdentifier is not valid UTF-8"},
         {"", "", "/sbin/kextload @Xml.kext", 1, "nested too deeply"},
         {"", "", "/sbin/kextload @Binary.kext", 1, "nested too deeply"},
@@ -512,20 +511,19 @@ TEST_F(HostFilesTest, HostileFilesAreRefusedWithoutWaitingOrReachingOutside) {
         {"@out", "device", "eeprom get @out", 1, "is a device"},
         {"@out", "folder", "factory get @out", 1, "is a folder"},
         {"@out", "plain", "eeprom get @out", 0, ""},
-        {"var/db/sc820/flash.bin", "fifo", "*erase", 1,
+        {"flash.bin", "fifo", "*erase", 1,
          "flash.bin is a FIFO, not a file of the host's own: sc820-host repair mends it"},
-        {"var/db/sc820/driver.bin", "symlink", "*erase", 1,
+        {"driver.bin", "symlink", "*erase", 1,
          "driver.bin is a symbolic link, not a file of the host's own"},
-        {"var/db/sc820/flash.bin", "hardlink", "*erase", 1,
-         "flash.bin is a file with another name (2 links)"},
-        {"var/db/sc820/utility-client.lock", "symlink", "*claim", 1, "utility-client.lock"},
-        {"var/db/sc820/utility-client.lock", "fifo", "*claim", 1, "utility-client.lock"},
-        {"var/db/sc820/utility-client.lock", "folder", "*claim", 1, "utility-client.lock"},
+        {"flash.bin", "hardlink", "*erase", 1, "flash.bin is a file with another name (2 links)"},
+        {"utility-client.lock", "symlink", "*claim", 1, "utility-client.lock"},
+        {"utility-client.lock", "fifo", "*claim", 1, "utility-client.lock"},
+        {"utility-client.lock", "folder", "*claim", 1, "utility-client.lock"},
     };
     for (const auto& [planted, kind, command, status, says] : cases) {
         SCOPED_TRACE(command + " " + kind);
         const bool inHost = planted[0] != '@';
-        const std::string path = inHost ? host.root() + "/" + planted : scratch.path() + "/out";
+        const std::string path = inHost ? db(planted) : scratch.path() + "/out";
         std::string chunk(4000, '\0'), problem;
         if (command[0] == '*') {
             serve();

@@ -276,22 +276,16 @@ TEST(StateCacheTest, AStateReplacedWithinOneTickOfACoarseClockIsSeen) {
                      " 2>/dev/null && mount -o loop " + image + " " + disk + " 2>/dev/null")
                         .c_str()) != 0)
         GTEST_SKIP() << "no loop-mounted ext2 image here";
-    auto host = [&](std::vector<std::vector<std::string>> commands) {
-        for (auto& words : commands) {
-            words.insert(words.begin(), {SC820_HOST_BINARY, "--root", root});
-            std::string out;
-            ASSERT_EQ(RunProgram(words, &out), 0) << out;
-        }
+    auto host = [&](const std::string& commands) {  // h: sc820-host on the disk's host
+        std::string out, h = "set -e; h() { " SC820_HOST_BINARY " --root " + root + " \"$@\"; }; ";
+        ASSERT_EQ(RunProgram({"/bin/sh", "-c", h + commands}, &out), 0) << out;
     };
-    host({{"init"}});
+    host("h init");
     // Two states of one size, four replacements apart: the last one takes the first's inode.
     for (int round = 0; round < 5; ++round) {
-        host({{"auth", "cancel"}, {"fault", "open", "on"}, {"fault", "search", "off"}});
+        host("h auth cancel; h fault open on; h fault search off");
         EXPECT_EQ(emu::KernelAuthorizationPolicy(root, nullptr), emu::AuthPolicy::cancel);
-        host({{"auth", "deny"},
-              {"fault", "open", "off"},
-              {"fault", "search", "on"},
-              {"fault", "search", "on"}});
+        host("h auth deny; h fault open off; h fault search on; h fault search on");
         EXPECT_EQ(emu::KernelAuthorizationPolicy(root, nullptr), emu::AuthPolicy::deny) << round;
     }
     umount2(disk.c_str(), MNT_DETACH);
