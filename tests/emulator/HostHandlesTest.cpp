@@ -22,7 +22,6 @@
 
 #include "driverif/CommandCodes.h"
 #include "emulator/card/UtilityClientOwner.h"
-#include "emulator/card/UtilityDriver.h"
 #include "emulator/host/HostSession.h"
 #include "emulator/kernel/KernelCalls.h"
 #include "tests/emulator/HostFixture.h"
