@@ -380,9 +380,6 @@ TEST(KernelRegistryTest, DevicesAreToldApartByTheDriverTheyHangFrom) {
     registry.attachDevice(2);  // the other controller's device has this target too
     EXPECT_EQ(registry.cardTargets(), (std::vector<int>{2, 7}));
     EXPECT_EQ(registry.otherTargets(), (std::vector<int>{0, 2}));
-    EXPECT_EQ(registry.deviceUnder({kSC820DriverClass})->target, 7);  // the first attached
-    EXPECT_EQ(registry.deviceUnder({"GenericSCSIController"})->target, 2);
-    EXPECT_EQ(registry.deviceUnder({"NoSuchDriver"}), nullptr);
     registry.detachDevice(2);  // the card's target 2, not the other controller's
     EXPECT_EQ(registry.cardTargets(), (std::vector<int>{7}));
     EXPECT_EQ(registry.otherTargets(), (std::vector<int>{0, 2}));
