@@ -1,27 +1,54 @@
 // The sc820-host admin command and the driver tools on the host's files: wrong forms, failing
-// and refused operations, corrupt files, failed file operations, repair, help and listings.
+// and refused operations, corrupt files, failed file operations, repair, help and listings;
+// unloading, user clients, and which host the tools act on. Files under trouble: a full disk,
+// hostile files in and outside the host, a read-only host, broken standard streams, temporaries
+// left by a killed process, a program moved away after it made a host. The registry's device
+// scans: a device belongs to the card when it hangs from the card's SCSI driver, whatever its
+// target ID, and a registry opened to read refuses every change; the nesting bound checked before
+// the property-list library parses a file.
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <nlohmann/json.hpp>
+#include <regex>
+#include <thread>
 
 #include "Sc820Version.h"
+#include "common/PropertyListDepth.h"
 #include "driverif/CommandCodes.h"
+#include "driverif/DriverNames.h"
 #include "emulator/card/DriverState.h"
+#include "emulator/card/UtilityClientOwner.h"
+#include "emulator/host/HostError.h"
+#include "emulator/host/SystemLog.h"
+#include "emulator/kernel/KernelCalls.h"
+#include "emulator/kernel/KernelRegistry.h"
+#include "emulator/tools/DefaultHost.h"
 #include "tests/emulator/HostFixture.h"
+#include "tests/support/NestedPlists.h"
+#include "tests/support/SmallDisk.h"
 
+namespace fs = std::filesystem;
 using testhost::PatternRecord;
 using testhost::StatusFact;
+using testing::EndsWith;
 using testing::HasSubstr;
+using testing::Not;
 using Json = nlohmann::json;
 
 namespace {
 
 class HostCommandTest : public HostFixture {};
-
-const std::string kKext =
-    std::string(SC820_BUNDLE_DIR) + "/Contents/Resources/ZOL_SC820_DRVR_X.kext";
+class HostFilesTest : public HostFixture {};
+class DriverToolsTest : public HostFixture {};
 
 // Edits the host's state file: "POINTER JSON;..." (a pointer alone removes the member).
 void EditState(const std::string& path, const std::string& edits) {
@@ -58,6 +85,7 @@ TEST_F(HostCommandTest, WrongFormsExit2AndFailingOperationsExit1ChangingNothing)
         {"flash put " + scratch.path(), 1, "is a folder", ""},
         {"detach 5", 1, "no device with target 5", ""},
         {"attach 4", 0, "", ""},
+        {"eeprom show", 0, "\npad3 0f f0 1e\nReserved1 0x0820c0de\n", ""},
         {"attach 4", 1, "already attached", ""},
         // At the edge of a counter the state reads; the operation that would pass it is refused.
         {"attach 3", 1, unsaved, "/nextEntryId 4294967295"},
@@ -117,6 +145,7 @@ TEST_F(HostCommandTest, CorruptFilesAreReportedAndNeverReplaced) {
         {"eeprom.bin", "309", "eeprom get @out", "309 bytes, expected 308"},
         {"factory.bin", "", "factory get @out", "the file is missing"},
         {"flash.bin", "65537", "flash get @out", "65537 bytes, expected 65536"},
+        {"driver.bin", "200", "flash erase", "200 bytes, expected 176"},
     };
     for (const auto& [file, edit, verb, reason] : cases) {
         host.hostOk({"init", "--force"});
@@ -185,43 +214,43 @@ TEST_F(HostCommandTest, RepairRebuildsTheStateAndKeepsTheCard) {
 // --help, --version and VERB --help print to standard output and exit 0 without a host.
 TEST(CommandLineTest, HelpAndVersionPrintAndExit0) {
     TempDir nowhere;
-    const std::pair<std::string, std::vector<const char*>> cases[] = {
-        {"--version", {"sc820-host ", kSc820Version}},
-        {"--help",
-         {"usage: sc820-host [--root DIR] COMMAND",
-          "  --root DIR                  the host's "
-          "root folder",
-          "${XDG_STATE_HOME:-$HOME/.local/state}/sc820/host)"}},
-        {"-h", {"--root"}},
-        {"eeprom get --help", {"sc820-host eeprom get", "FILE"}},
+    const std::pair<std::string, std::string> cases[] = {
+        {"--version", std::string("sc820-host ") + kSc820Version},
+        {"--help", "  --root DIR                  the host's root folder"},
+        {"-h", "${XDG_STATE_HOME:-$HOME/.local/state}/sc820/host)"},
+        {"eeprom get --help", "sc820-host eeprom get"},
     };
     for (const auto& [words, shows] : cases) {
         std::string out;
-        EXPECT_EQ(
-            RunProgram({"/bin/sh", "-c",
-                        "SC820_HOST_ROOT=" + nowhere.path() + " " SC820_HOST_BINARY " " + words},
-                       &out),
-            0)
-            << out;
-        for (const char* text : shows) EXPECT_THAT(out, HasSubstr(text)) << words;
+        const std::string env = "SC820_HOST_ROOT=" + nowhere.path() + " ";
+        EXPECT_EQ(RunProgram({"/bin/sh", "-c", env + SC820_HOST_BINARY " " + words}, &out), 0);
+        EXPECT_THAT(out, HasSubstr(shows)) << words;
     }
     EXPECT_TRUE(std::filesystem::is_empty(nowhere.path()));
     EXPECT_EQ(emu::Crc16X25("123456789"), 0x906E);  // the driver state's checksum: X.25's check
-    EXPECT_EQ(emu::Crc16X25(""), 0x0000);
 }
 
-// Reference counts of the listing: repeated links count each time, links to unloaded
-// extensions count for nobody.
-TEST_F(HostCommandTest, ListingReferenceCountsCountEveryLink) {
+// Every line of the listing has its shape; repeated links count each time, links to unloaded
+// extensions count for nobody; kmodstat lists the same without the links.
+TEST_F(HostCommandTest, ListingsShowEachExtensionAndCountEveryLink) {
     Json state = Json::parse(ReadFileBytes(db("state.json")));
     const std::vector<std::vector<int>> links = {{}, {1}, {1, 1}, {2, 99}, {}, {5}, {1}, {6}};
     for (size_t i = 0; i < links.size(); ++i) state["extensions"][i]["linked"] = links[i];
     WriteFileBytes(db("state.json"), state.dump());
-    std::istringstream in(run("/usr/sbin/kextstat", 0, "Index"));
-    std::string line;
-    std::vector<int> refs;
-    for (int index, count; std::getline(in, line), in >> index >> count;) refs.push_back(count);
-    EXPECT_EQ(refs, (std::vector<int>{4, 1, 0, 0, 1, 1, 0, 0}));
+    static const std::regex shape(
+        R"(^ *\d+ +(\d+) 0x[0-9a-f]+ +0x[0-9a-f]+ +0x[0-9a-f]+ +\S+ \([^()]*\)(?: <[0-9 ]+>)?$)");
+    const std::string kextstat =
+        run("/usr/sbin/kextstat", 0, " com.tavik.driver.ZolSC820 (3.1.4) <6>");
+    std::istringstream in(kextstat);
+    std::string line, refs;
+    std::getline(in, line);
+    EXPECT_THAT(line, testing::MatchesRegex("Index Refs Address .*<Linked Against>"));
+    for (std::smatch m; std::getline(in, line);)
+        refs += std::regex_match(line, m, shape) ? m[1].str() + " " : line;
+    EXPECT_EQ(refs, "4 1 0 0 1 1 0 0 ");
+    std::filesystem::create_symlink(SC820_HOST_BINARY, host.root() + "/usr/sbin/kmodstat");
+    EXPECT_EQ(run("/usr/sbin/kmodstat", 0, ""),
+              std::regex_replace(kextstat, std::regex(" <[^>]*>"), ""));
 }
 
 // A new host's card holds these records (the configuration: host ID 7, BIOS and CD-ROM boot
@@ -237,6 +266,8 @@ TEST_F(HostCommandTest, ANewCardHoldsTheDefaultRecordsAndBios) {
         }
         return text;
     };
+    std::string ones;  // the factory record's 64 per-target settings
+    for (int i = 0; i < 64; ++i) ones += "01000000";
     const std::pair<const char*, std::string> records[] = {
         {"eeprom.bin",
          "010000000700a55a01000000010000000000000002103cc30100000003000000010000000100000001000000"
@@ -247,15 +278,8 @@ TEST_F(HostCommandTest, ANewCardHoldsTheDefaultRecordsAndBios) {
          "0100000001000000020000000300000004000000050000000600000007000000010000000200000003000000"
          "0400000005000000060000000700000001000000020000005e990120020ff01edec0200801000000034dd47"
          "7"},
-        {"factory.bin",
-         "0100000007000000010000000000000000000000001000000100000004000000010000000100000001000000"
-         "0100000001000000010000000100000001000000010000000100000001000000010000000100000001000000"
-         "0100000001000000010000000100000001000000010000000100000001000000010000000100000001000000"
-         "0100000001000000010000000100000001000000010000000100000001000000010000000100000001000000"
-         "0100000001000000010000000100000001000000010000000100000001000000010000000100000001000000"
-         "0100000001000000010000000100000001000000010000000100000001000000010000000100000001000000"
-         "010000000100000001000000010000000100000001000000000001100100000000000000000000000000000"
-         "0"},
+        {"factory.bin", "0100000007000000010000000000000000000000001000000100000004000000" + ones +
+                            "0000011001000000000000000000000000000000"},
     };
     for (const auto& [name, bytes] : records) EXPECT_EQ(hex(name, 0, 308), bytes) << name;
     EXPECT_EQ(hex("flash.bin", 0, 3) + hex("flash.bin", 0x80, 8) + hex("flash.bin", 0x7ff8, 9),
@@ -264,6 +288,382 @@ TEST_F(HostCommandTest, ANewCardHoldsTheDefaultRecordsAndBios) {
     EXPECT_EQ(flash.substr(0x20, 26), "SC820 PCI SCSI BIOS 1.20\r\n");
     EXPECT_EQ(flash.find_first_not_of('\xff', 0x8000), std::string::npos);
     EXPECT_EQ(flash.size(), 65536u);
+}
+
+// A driver with a device hanging from it is not unloaded (and nothing is logged); the card holds
+// one driver at a time: the utility extension loaded while the normal driver serves the card
+// stays without a service until the card is free and it is loaded again.
+TEST_F(DriverToolsTest, TheCardServesOneDriverAtATimeAndAnInUseDriverStays) {
+    std::filesystem::create_directory_symlink(
+        std::string(SC820_BUNDLE_DIR) + "/Contents/Resources/" + kUtilityKextName,
+        scratch.path() + "/utility");
+    const std::string unload = std::string("/sbin/kextunload -m ") + kSC820DriverBundleID;
+    const std::string normal = std::string(" ") + kSC820DriverBundleID + " (";
+    // The command, its status, what it says and does not say, the utility services after it.
+    const std::tuple<std::string, int, std::string, std::string, const char*> steps[] = {
+        {"attach 3", 0, "", "", "0"},
+        {unload, 1,
+         "kextunload: com.tavik.driver.ZolSC820 is in use: a SCSI device (target 3) "
+         "is attached to it\n",
+         "", "0"},
+        {"detach 3", 0, "", "", "0"},
+        {"/sbin/kextload @utility", 0, "the card is held by another driver", "", "0"},
+        {"/usr/sbin/kextstat", 0, " com.tavik.iokit.sc820utl (2.1.0)", "", "0"},
+        {unload, 0, "", "", "0"},
+        {"/usr/sbin/kextstat", 0, "", normal, "0"},
+        {"/sbin/kextload @utility", 0, "now serves the card", "", "1"},
+        {"/sbin/kextload @utility", 0, "", "now serves the card", "1"},
+        // The fault registers the service twice, once however often it is switched on.
+        {"fault duplicate-service on", 0, "", "", "2"},
+        {"fault duplicate-service on", 0, "", "", "2"},
+        {"fault duplicate-service off", 0, "", "", "1"},
+    };
+    for (const auto& [command, status, says, absent, services] : steps) {
+        const std::string out = run(command, status, says);
+        EXPECT_TRUE(absent.empty() || out.find(absent) == std::string::npos) << command;
+        EXPECT_EQ(testhost::StatusFact(host, "utility-services"), services);
+        EXPECT_TRUE(status == 0 || host.logLines().empty()) << command;
+    }
+}
+
+// Whether a service takes user-client connections is the data of the extension that registered
+// it: a personality that names a user-client class, not the service's class name.
+TEST_F(DriverToolsTest, OnlyServicesWhosePersonalityNamesAUserClientTakeConnections) {
+    run("/sbin/kextunload -m " + std::string(kSC820DriverBundleID), 0, "");
+    for (const std::string client : {"", "<key>IOUserClientClass</key><string>C</string>"}) {
+        fs::create_directories(scratch.path() + "/E.kext/Contents");
+        put("E.kext/Contents/Info.plist",
+            "<plist><dict><key>CFBundleIdentifier</key><string>com.example</string><key>"
+            "CFBundleVersion</key><string>1</string><key>IOKitPersonalities</key><dict><key>P</key>"
+            "<dict><key>IOClass</key><string>ExampleDriver</string>" +
+                client + "</dict></dict></dict></plist>");
+        run("/sbin/kextload @E.kext", 0, "");
+        std::vector<emu::ServiceRef> found;
+        emu::KernelMatchServices(host.root(), emu::MatchBy::className, "ExampleDriver", &found,
+                                 nullptr);
+        ASSERT_EQ(found.size(), 1u);
+        EXPECT_EQ(emu::KernelOpenUserClient(host.root(), found[0].id, 0, nullptr),
+                  client.empty() ? kIOReturnUnsupported : kIOReturnSuccess);
+        run("/sbin/kextunload -m com.example", 0, "");
+    }
+}
+
+// The tools find their host from the path they were started by, not from the environment; a
+// relative path counts from the working directory. The property-list library is loaded by the one
+// tool that reads a bundle (the dynamic loader's log names every library it loads).
+TEST_F(DriverToolsTest, ToolsActOnTheirOwnHostAndOnlyKextloadLoadsThePropertyListLibrary) {
+    TempHost other;  // SC820_HOST_ROOT now names this one
+    const std::string shell = "cd '" + host.root() + "' && PATH=./sbin:./usr/sbin LD_DEBUG=files ";
+    for (const std::string command :
+         {"kextunload -m com.tavik.driver.ZolSC820", "kextstat",
+          "./sbin/kextload '" SC820_BUNDLE_DIR "/Contents/Resources/ZOL_SC820_DRVR_X.kext'"}) {
+        std::string out;
+        EXPECT_EQ(RunProgram({"/bin/sh", "-c", shell + command}, &out), 0) << out;
+        EXPECT_EQ(out.find("libplist") != std::string::npos, command[0] == '.') << command;
+    }
+    const std::string status = host.hostOk({"status"});
+    EXPECT_THAT(status, Not(HasSubstr("extension com.tavik.driver.ZolSC820")));
+    EXPECT_THAT(status, HasSubstr("extension com.tavik.iokit.sc820utl (2.1.0)"));
+    EXPECT_THAT(other.hostOk({"status"}), HasSubstr("extension com.tavik.driver.ZolSC820"));
+    EXPECT_THAT(other.hostOk({"status"}), Not(HasSubstr("com.tavik.iokit.sc820utl")));
+}
+
+TEST(KernelRegistryTest, DevicesAreToldApartByTheDriverTheyHangFrom) {
+    // The default host has one device, target 2, on another controller; a target 0 follows it.
+    emu::HostState state = emu::DefaultHostState();
+    auto other = *std::find_if(state.entries.begin(), state.entries.end(),
+                               [](const emu::RegistryEntry& e) { return e.target == 2; });
+    other.id = state.nextEntryId++, other.target = 0;
+    state.entries.push_back(other);
+    emu::KernelRegistry registry(state);
+    registry.attachDevice(7);
+    registry.attachDevice(2);  // the other controller's device has this target too
+    EXPECT_EQ(registry.cardTargets(), (std::vector<int>{2, 7}));
+    EXPECT_EQ(registry.otherTargets(), (std::vector<int>{0, 2}));
+    registry.detachDevice(2);  // the card's target 2, not the other controller's
+    EXPECT_EQ(registry.cardTargets(), (std::vector<int>{7}));
+    EXPECT_EQ(registry.otherTargets(), (std::vector<int>{0, 2}));
+    EXPECT_THROW(registry.detachDevice(2), emu::HostError);
+    const emu::HostState& view = state;
+    const size_t entries = view.entries.size();
+    emu::KernelRegistry reader(view);
+    EXPECT_THROW(reader.attachDevice(9), emu::HostError);
+    EXPECT_THROW(reader.detachDevice(7), emu::HostError);
+    EXPECT_THROW(reader.setDuplicateServices(true), emu::HostError);
+    EXPECT_THROW(reader.removeOwnedBy(kSC820DriverBundleID), emu::HostError);
+    EXPECT_EQ(view.entries.size(), entries);
+    EXPECT_EQ(reader.otherTargets(), (std::vector<int>{0, 2}));  // reading still works
+}
+
+using nested::BinaryArrays;
+using nested::XmlArrays;
+
+std::string Repeated(const std::string& text, size_t times) {
+    std::string all;
+    while (times-- > 0) all += text;
+    return all;
+}
+
+TEST(PropertyListDepthTest, XmlCountsNestedElementsAndBinaryFollowsReferencesAndCountsCopies) {
+    std::string truncated = BinaryArrays(3), badRef = BinaryArrays(2);
+    truncated.erase(10, 4);  // the trailer's offsets now point past the table
+    badRef[12] = 9;          // array 0 refers to object 9 of 2
+    auto arrays = [](size_t n) { return Repeated("<array>", n) + Repeated("</array>", n); };
+    const std::pair<std::string, bool> cases[] = {
+        {XmlArrays(63), true},  // 64 levels with <plist>
+        {XmlArrays(64), false},
+        {XmlArrays(100000), false},
+        {"<?xml version=\"1.0\"?><!DOCTYPE plist SYSTEM \"x.dtd\"><plist><dict><key>k</key><dict>"
+         "<key>IOClass</key><string>c</string></dict></dict></plist>",
+         true},
+        // Empty elements, comments, CDATA and quoted '>' add nothing and take nothing away.
+        {"<plist><array>" + Repeated("<array/><array /><true/>", 100) + "</array></plist>", true},
+        {"<plist><!-- " + arrays(100) + " --></plist>", true},
+        {"<plist a=\"<array>\" b='>'><string><![CDATA[</a></a><a>]]></string></plist>", true},
+        // A closing tag hidden in CDATA must not let more levels in: 65 levels.
+        {"<plist><array><![CDATA[</array></array>]]>" + arrays(63) + "</array></plist>", false},
+        {"<plist><!-- never ends", false},
+        {"<plist><array", false},
+        {BinaryArrays(1), true},
+        {BinaryArrays(64), true},
+        {BinaryArrays(65), false},
+        {BinaryArrays(500000), false},
+        {BinaryArrays(19, 2), true},   // 2^19 - 1 copies
+        {BinaryArrays(21, 2), false},  // 2^21 - 1 copies
+        {BinaryArrays(60, 2), false},  // 2^60: shallow enough, far too many
+        {BinaryArrays(3, 1, true), false},
+        {BinaryArrays(1, 1, true), false},  // an array holding itself
+        {truncated, false},
+        {badRef, false},
+        {"bplist00", false},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(sc820::PropertyListWithinDepth(cases[i].first), cases[i].second) << "case " << i;
+}
+
+// The host's folder of records moved onto a small disk that is then filled up: every write
+// fails as a whole and keeps the old files. Made read-only, the disk still serves every read.
+TEST_F(HostFilesTest, OnAFullOrReadOnlyDiskWritesFailWholeAndReadsWork) {
+    auto files = Files(db());
+    SmallDisk disk(db(), 512 * 1024);
+    if (!disk.mounted()) GTEST_SKIP() << disk.reason();
+    for (const auto& [name, bytes] : files) WriteFileBytes(db(name), bytes);
+    WriteFileBytes(db("copy.bin"), files["copy.bin"] = "the old copy");
+    put("record", PatternRecord(1));
+    put("image", std::string(4000, '\x11'));
+    disk.fill();
+    files["filler"] = ReadFileBytes(db("filler"));
+    for (const std::string& command :
+         Words{"eeprom put @record", "factory put @record", "flash put @image", "flash erase",
+               "attach 3", "auth deny", "eeprom get " + db("copy.bin"),
+               "flash get " + db("copy.bin")})
+        run(command, 1, "No space left on device");
+    EXPECT_EQ(Files(db()), files);
+    fs::remove(db("filler"));
+    run("eeprom put @record", 0, "");
+    EXPECT_EQ(ReadFileBytes(db("eeprom.bin")), PatternRecord(1));
+    disk.makeReadOnly();
+    put("r", PatternRecord(2));
+    for (const char* command : {"status", "eeprom show", "log"}) run(command, 0, "");
+    run("/usr/sbin/kextstat", 0, "com.tavik.driver.ZolSC820");
+    run("auth deny", 1, "Read-only file system");
+}
+
+// Whatever is planted, a command neither waits, nor reaches outside, nor runs out of memory:
+// `get FILE` replaces a regular file (whole, keeping its mode) and nothing else; a file planted in
+// the host is refused naming it, and `sc820-host repair` mends the host. "*erase" and "*claim"
+// erase the flash and claim the user client in this process, whose descriptors of the host's
+// files (worked on in place) are kept from before the file was planted.
+TEST_F(HostFilesTest, HostileFilesAreRefusedWithoutWaitingOrReachingOutside) {
+    alarm(60);  // a command that waits on a FIFO ends the test program instead of hanging it
+    const std::string target = scratch.path() + "/target";
+    fs::create_directories(scratch.path() + "/Bad.kext/Contents");
+    put("Bad.kext/Contents/Info.plist",
+        "<plist><dict><key>CFBundleIdentifier</key><string>com.example.\xff</string>"
+        "<key>CFBundleVersion</key><string>1</string></dict></plist>");
+    for (const char* deep : {"Xml", "Binary"}) {
+        fs::create_directories(scratch.path() + "/" + deep + ".kext/Contents");
+        put(deep + std::string(".kext/Contents/Info.plist"),
+            *deep == 'X' ? nested::XmlArrays(1'000'000) : nested::BinaryArrays(1'000'000));
+    }
+    // The path planted (in the host's folder of records, or "@out" in scratch; "" plants nothing),
+    // its kind (huge: 1 TiB, sparse), the command, its status and what it says.
+    const std::tuple<std::string, std::string, std::string, int, std::string> cases[] = {
+        {"../../log/system.log", "fifo", "log", 1, "system.log is a FIFO"},
+        {"../../log/system.log", "symlink", "log", 1, "system.log is a symbolic link"},
+        {"../../log/system.log", "huge", "log", 0, "(earlier entries left out"},
+        {"state.json", "huge", "status", 1, "state.json is corrupt: more than 4194304 bytes"},
+        {"eeprom.bin", "symlink", "eeprom show", 1,
+         "eeprom.bin is a symbolic link, not a file of the host's own: sc820-host repair mends it"},
+        {"eeprom.bin", "hardlink", "eeprom show", 1,
+         "eeprom.bin is a file with another name (2 links)"},
+        {"lock", "dangling", "init --force", 0, "initialised"},
+        {"lock", "symlink", "status", 1, "lock is a symbolic link"},
+        {"", "", "/sbin/kextload @Bad.kext", 1, "CFBundleIdentifier is not valid UTF-8"},
+        {"", "", "/sbin/kextload @Xml.kext", 1, "nested too deeply"},
+        {"", "", "/sbin/kextload @Binary.kext", 1, "nested too deeply"},
+        {"@out", "symlink", "eeprom get @out", 1, "is a symbolic link"},
+        {"@out", "dangling", "factory get @out", 1, "is a symbolic link"},
+        {"@out", "fifo", "flash get @out", 1, "is a FIFO"},
+        {"@out", "device", "eeprom get @out", 1, "is a device"},
+        {"@out", "folder", "factory get @out", 1, "is a folder"},
+        {"@out", "plain", "eeprom get @out", 0, ""},
+        {"flash.bin", "fifo", "*erase", 1,
+         "flash.bin is a FIFO, not a file of the host's own: sc820-host repair mends it"},
+        {"driver.bin", "symlink", "*erase", 1,
+         "driver.bin is a symbolic link, not a file of the host's own"},
+        {"flash.bin", "hardlink", "*erase", 1, "flash.bin is a file with another name (2 links)"},
+        {"utility-client.lock", "symlink", "*claim", 1, "utility-client.lock"},
+        {"utility-client.lock", "fifo", "*claim", 1, "utility-client.lock"},
+        {"utility-client.lock", "folder", "*claim", 1, "utility-client.lock"},
+    };
+    for (const auto& [planted, kind, command, status, says] : cases) {
+        SCOPED_TRACE(command + " " + kind);
+        const bool inHost = planted[0] != '@';
+        const std::string path = inHost ? db(planted) : scratch.path() + "/out";
+        std::string chunk(4000, '\0'), problem;
+        if (command[0] == '*') {
+            serve();
+            call(emu::CallForm::structureOutput, kReadFlash, chunk.data(), 4000);
+        }
+        WriteFileBytes(target, kind == "hardlink" ? ReadFileBytes(path) : "outside");
+        const std::string outside = ReadFileBytes(target);
+        ASSERT_TRUE(kind != "huge" || truncate(target.c_str(), 1ll << 40) == 0);
+        if (!planted.empty()) fs::remove(path);
+        ASSERT_EQ(kind == "fifo"       ? mkfifo(path.c_str(), 0644)
+                  : kind == "symlink"  ? symlink(target.c_str(), path.c_str())
+                  : kind == "dangling" ? symlink((target + ".new").c_str(), path.c_str())
+                  : kind == "hardlink" ? link(target.c_str(), path.c_str())
+                  : kind == "huge"     ? rename(target.c_str(), path.c_str())
+                  : kind == "device"   ? mknod(path.c_str(), S_IFCHR | 0666, makedev(1, 3))
+                  : kind == "folder"   ? mkdir(path.c_str(), 0755)
+                  : kind == "plain"    ? (WriteFileBytes(path, outside), chmod(path.c_str(), 0640))
+                                       : 0,
+                  0);
+        struct stat before {
+        }, after{};
+        lstat(path.c_str(), &before);
+        const auto files = planted.empty() ? Files(db()) : decltype(Files(db()))();
+        if (command[0] != '*') {
+            run(command, status, says);
+        } else {
+            EXPECT_EQ(
+                command == "*claim"
+                    ? emu::ClaimUtilityClient(emu::HostPaths(host.root()), &problem)
+                    : call(emu::CallForm::structureInput, kEraseFlash, chunk.data(), 2, &problem),
+                kIOReturnError);
+            EXPECT_THAT(problem, HasSubstr(says));
+        }
+        EXPECT_FALSE(fs::exists(target + ".new"));
+        EXPECT_TRUE(kind == "huge" || ReadFileBytes(target) == outside);
+        EXPECT_TRUE(!planted.empty() || Files(db()) == files);
+        lstat(path.c_str(), &after);
+        EXPECT_TRUE(inHost || (after.st_ino == before.st_ino) == (status != 0));
+        EXPECT_EQ(after.st_mode, inHost || status != 0 ? after.st_mode : S_IFREG | 0640);
+        if (inHost) {
+            if (kind == "folder") fs::remove(path);  // repair leaves a folder to its owner
+            run("repair", 0, "repaired");
+            run(planted.empty() || command[0] == '*' ? "status" : command, 0, "");
+            EXPECT_TRUE(planted.empty() || kind == "folder" ||
+                        (lstat(path.c_str(), &after) == 0 && S_ISREG(after.st_mode) &&
+                         after.st_nlink == 1));
+        }
+        fs::remove(target);
+    }
+    alarm(0);
+    EXPECT_EQ(ReadFileBytes(scratch.path() + "/out"), ReadFileBytes(db("eeprom.bin")));
+    for (const auto& entry : fs::directory_iterator(scratch.path()))
+        EXPECT_NE(entry.path().filename().string()[0], '.') << "a temporary was left behind";
+}
+
+// The input of `put` is read before the host is locked: a FIFO nobody writes to yet keeps
+// only its own command waiting (timeout(1) ends one that would wait for the lock: exit 124).
+TEST_F(HostFilesTest, AFifoGivenToPutBlocksNoOtherCommand) {
+    ASSERT_EQ(mkfifo((scratch.path() + "/fifo").c_str(), 0600), 0);
+    std::thread putter([&] { run("eeprom put @fifo", 0, ""); });
+    std::string out;
+    EXPECT_EQ(RunProgram({"/usr/bin/timeout", "30", SC820_HOST_BINARY, "--root", host.root(),
+                          "auth", "deny"},
+                         &out),
+              0)
+        << out;
+    WriteFileBytes(scratch.path() + "/fifo", PatternRecord(9));
+    putter.join();
+    EXPECT_EQ(testhost::StatusFact(host, "auth"), "deny");
+    EXPECT_EQ(ReadFileBytes(db("eeprom.bin")), PatternRecord(9));
+}
+
+// Output that cannot be written makes the command fail; a standard descriptor closed at the
+// start is never taken by a file of the host, whose text would then land in it.
+TEST_F(HostFilesTest, OutputErrorsFailAndClosedStreamsStayClosedToHostFiles) {
+    const std::string tool = SC820_HOST_BINARY " --root '" + host.root() + "' ";
+    const std::string kextstat = "'" + host.root() + "/usr/sbin/kextstat' ";
+    WriteFileBytes(host.root() + "/var/log/system.log", "2026-01-01 00:00:00.000 test[1]: one\n");
+    const std::tuple<std::string, int, const char*> cases[] = {
+        {tool + "status >/dev/full", 1, "sc820-host: cannot write the output"},
+        {kextstat + ">/dev/full", 1, "kextstat: cannot write the output"},
+        {tool + "status <&- >&- 2>&-", 0, ""},
+        {kextstat + ">&-", 0, ""},
+    };
+    for (const auto& [command, status, says] : cases) {
+        std::string out;
+        EXPECT_EQ(RunProgram({"/bin/sh", "-c", command}, &out), status) << command << ": " << out;
+        EXPECT_THAT(out, HasSubstr(says)) << command;
+        EXPECT_EQ(ReadFileBytes(db("lock")), "") << command;
+    }
+}
+
+// A replacement killed half-way leaves a temporary; the next replacement in the host's folder,
+// or the next repair for a copy of the program, removes it, and only it.
+TEST_F(HostFilesTest, TheNextReplacementRemovesTemporariesOfKilledOnes) {
+    const std::string libexec = host.root() + "/usr/libexec";
+    put("r", PatternRecord(2));
+    for (const char* command : {"eeprom put @r", "auth allow", "repair"}) {
+        for (const char* name : {".eeprom.bin.tmp-k1ll3d", ".state.json.tmp-abcdef", ".keep"})
+            WriteFileBytes(db(name), "half");
+        WriteFileBytes(libexec + "/.sc820-host.tmp-k1ll3d", "half a program");
+        run(command, 0, "");
+        std::string names;
+        for (const auto& [name, bytes] : Files(db())) names += name + " ";
+        EXPECT_EQ(names, ".keep driver.bin eeprom.bin factory.bin flash.bin lock state.json ");
+    }
+    EXPECT_EQ(Files(libexec).size(), 1u);
+}
+
+// The tools of a host link, relatively, to the host's own copy of the program: the host keeps
+// working when the program that made it is deleted, and when it is moved.
+TEST(HostProgramTest, AHostOutlivesTheProgramThatMadeIt) {
+    TempDir scratch;
+    const std::string program = scratch.path() + "/build/sc820-host";
+    fs::create_directories(scratch.path() + "/build");
+    fs::copy_file(SC820_HOST_BINARY, program);
+    std::string out;
+    ASSERT_EQ(RunProgram({program, "--root", scratch.path() + "/host", "init"}, &out), 0) << out;
+    // The copy is a hard link where the file system allows it.
+    EXPECT_TRUE(fs::equivalent(program, scratch.path() + "/host/usr/libexec/sc820-host"));
+    fs::remove_all(scratch.path() + "/build");
+    fs::rename(scratch.path() + "/host", scratch.path() + "/moved");
+    EXPECT_EQ(RunProgram({scratch.path() + "/moved/usr/sbin/kextstat"}, &out), 0) << out;
+    EXPECT_THAT(out, HasSubstr("com.tavik.driver.ZolSC820"));
+    EXPECT_EQ(
+        RunProgram({scratch.path() + "/moved/sbin/kextunload", "-m", "com.tavik.driver.ZolSC820"},
+                   &out),
+        0)
+        << out;
+}
+
+// The log file keeps one escaped line per entry; the echo on standard error leaves out the
+// text's line ends instead of showing them as \n.
+TEST_F(HostFilesTest, TheLogsEchoOnStandardErrorEndsInARealLineEnd) {
+    const int saved = dup(2);
+    ASSERT_EQ(dup2(open(put("stderr", "").c_str(), O_WRONLY | O_CLOEXEC), 2), 2);
+    emu::AppendSystemLog(host.root(), "tool", "first line\nsecond line\n");
+    emu::AppendSystemLog(host.root(), "tool", "plain");
+    dup2(saved, 2);
+    EXPECT_THAT(ReadFileBytes(scratch.path() + "/stderr"),
+                testing::MatchesRegex("[^\n]*]: first line\\\\nsecond line\n[^\n]*]: plain\n"));
+    EXPECT_THAT(host.logLines(), testing::ElementsAre(EndsWith("]: first line\\nsecond line\\n"),
+                                                      EndsWith("]: plain")));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <map>
 #include <sstream>
 
+#include "emulator/card/UtilityDriver.h"
 #include "tests/support/TempHost.h"
 
 using Words = std::vector<std::string>;
@@ -50,6 +51,18 @@ protected:
         }
         return out;
     }
+    // Makes the host anew with the utility's driver serving the card.
+    void serve() {
+        host.hostOk({"init", "--force"});
+        host.swapDrivers();
+        service = static_cast<uint32_t>(std::stoul(testhost::StatusFact(host, "utility-service")));
+    }
+    IOReturn call(emu::CallForm form, int selector, void* structure, uint32_t size,
+                  std::string* problem = nullptr, uint32_t scalars = 0, uint32_t to = 0) {
+        emu::UserClientCall c{form, selector, scalars, static_cast<uint8_t*>(structure), size, 0};
+        return emu::CallUtilityDriver(host.root(), to ? to : service, c, problem);
+    }
     TempHost host;
     TempDir scratch;
+    uint32_t service = 0;
 };

@@ -1,7 +1,8 @@
 // What a process keeps of a host between kernel operations (descriptors, the parsed state, the
 // card's records) must never hide a change, and the host's lock holds against other holders.
 // The utility driver's user client is owned by one process at a time, freed when the owner
-// dies, and never through a link or a FIFO put in the lock file's place.
+// dies. The utility driver's six commands: call forms and sizes, refusals, counts, where flash
+// chunks land, and a store killed halfway.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -16,61 +17,72 @@
 #include <functional>
 #include <future>
 #include <optional>
+#include <random>
 #include <thread>
 
 #include "driverif/CommandCodes.h"
 #include "emulator/card/UtilityClientOwner.h"
-#include "emulator/card/UtilityDriver.h"
 #include "emulator/host/HostSession.h"
 #include "emulator/kernel/KernelCalls.h"
-#include "tests/support/TempHost.h"
+#include "tests/emulator/HostFixture.h"
 
 namespace {
 
+using emu::CallForm;
 using emu::ClaimUtilityClient;
 using emu::HostPaths;
 
-class HostHandlesTest : public testing::Test {
+constexpr CallForm kIn = CallForm::structureInput;
+constexpr CallForm kOut = CallForm::structureOutput;
+constexpr IOReturn kBad = kIOReturnBadArgument;
+
+class HostHandlesTest : public HostFixture {
 public:
-    void SetUp() override { fresh(); }
-    void fresh() {
-        host.hostOk({"init", "--force"});
-        host.swapDrivers();
-        service = static_cast<uint32_t>(std::stoul(testhost::StatusFact(host, "utility-service")));
-    }
-    std::string db(const std::string& name) const { return host.root() + "/var/db/sc820/" + name; }
+    void SetUp() override { serve(); }
     size_t utilityServices() {
         std::vector<emu::ServiceRef> found;
         emu::KernelMatchServices(host.root(), emu::MatchBy::className,
                                  "com_tavik_iokit_sc820utl_drvr", &found, nullptr);
         return found.size();
     }
-    IOReturn call(int selector, std::string& buffer, std::string* problem = nullptr) {
-        emu::UserClientCall c{selector == kEraseFlash ? emu::CallForm::structureInput
-                                                      : emu::CallForm::structureOutput,
-                              selector,
-                              0,
-                              reinterpret_cast<uint8_t*>(buffer.data()),
-                              static_cast<uint32_t>(buffer.size()),
-                              0};
-        return emu::CallUtilityDriver(host.root(), service, c, problem);
+    // Each command in its own form and size.
+    IOReturn command(int selector, void* structure) {
+        const bool in =
+            selector == kWriteFlash || selector == kEraseFlash || selector == kSetEEPConfig;
+        const uint32_t size = selector >= kReadFlash ? 4000 : selector == kEraseFlash ? 2 : 308;
+        return call(in ? kIn : kOut, selector, structure, size);
     }
     // The record, or the first chunk of a read sweep (the record read first starts it over).
     std::string fetch(int selector) {
         std::string record(308, '\0'), chunk(kFlashChunkSize, '\0');
-        EXPECT_EQ(call(kGetEEPConfig, record), kIOReturnSuccess);
+        EXPECT_EQ(command(kGetEEPConfig, record.data()), kIOReturnSuccess);
         if (selector == kGetEEPConfig) return record;
-        EXPECT_EQ(call(kReadFlash, chunk), kIOReturnSuccess);
+        EXPECT_EQ(command(kReadFlash, chunk.data()), kIOReturnSuccess);
         return chunk;
     }
+    // A full sweep of 17 chunks; a write sweep checks where it landed, a read sweep returns it.
+    std::vector<uint8_t> sweep(int selector, int seed = 0) {
+        std::vector<uint8_t> bytes(kFlashSweepSize);
+        for (size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = static_cast<uint8_t>((i / kFlashChunkSize) * 16 + i * 3 + seed);
+        for (uint32_t k = 0; k < kFlashSweepChunks; ++k)
+            EXPECT_EQ(command(selector, bytes.data() + k * kFlashChunkSize), kIOReturnSuccess);
+        if (selector == kWriteFlash) {
+            EXPECT_TRUE(file("flash.bin") ==
+                        std::string(bytes.begin(), bytes.begin() + kFlashSize));
+            std::fill(bytes.begin() + kFlashSize, bytes.end(), 0xFF);  // as a read sweep gives it
+        }
+        return bytes;
+    }
+    std::string file(const char* name) { return ReadFileBytes(db(name)); }
+    std::string cursors() { return testhost::StatusFact(host, "flash-cursors"); }
     // Puts `bytes` in the place of a host file as every writer does: a new file renamed over it.
     void replace(const std::string& name, const std::string& bytes) {
         WriteFileBytes(db(name) + ".new", bytes);
         ASSERT_EQ(std::rename((db(name) + ".new").c_str(), db(name).c_str()), 0);
     }
-    TempHost host;
-    uint32_t service = 0;
 };
+class UtilityDriverTest : public HostHandlesTest {};
 
 // Waits until process `pid` is listed in /proc/locks as waiting for a lock (true) or `done`
 // says the waiter went on (false). The 30 s ceiling is a safety net that decides nothing.
@@ -89,8 +101,11 @@ bool WaitsForALock(pid_t pid, const std::function<bool()>& done) {
 }
 
 // Runs `operation` on another thread while another descriptor holds the host's lock, released
-// once the thread waits for a lock or has ended: whether it waited, and ran only after that.
-std::pair<bool, bool> WhileLocked(const std::string& root, const std::function<void()>& operation) {
+// once the thread waits for a lock (and `meanwhile` ran) or has ended: whether it waited, and ran
+// only after that.
+std::pair<bool, bool> WhileLocked(
+    const std::string& root, const std::function<void()>& operation,
+    const std::function<void()>& meanwhile = [] {}) {
     std::optional<int> held(open((root + "/var/db/sc820/lock").c_str(), O_RDWR | O_CLOEXEC));
     EXPECT_EQ(flock(*held, LOCK_EX), 0);
     std::atomic<bool> released = false;
@@ -98,6 +113,7 @@ std::pair<bool, bool> WhileLocked(const std::string& root, const std::function<v
     const bool waited = WaitsForALock(getpid(), [&] {
         return ran.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
     });
+    if (waited) meanwhile();
     released = true;
     close(*held);
     return {waited, ran.get()};
@@ -113,22 +129,30 @@ TEST_F(HostHandlesTest, AChangeMadeBetweenTwoOperationsIsSeenByTheNext) {
         if (what == "services") return std::to_string(utilityServices());
         return fetch(what == "record" ? kGetEEPConfig : kReadFlash);
     };
-    // A command of the host tool, or "replace" for a record renamed over the host's, and what
-    // this process sees before and after.
+    // A command of the host tool, "replace" for a record renamed over the host's, or "session"
+    // for a fault set in this process (and saved), and what this process sees before and after.
     const std::tuple<std::vector<std::string>, const char*, std::string, std::string> cases[] = {
         {{"fault", "master-port", "on"}, "master port", "0", "5"},
         {{"flash", "put", work.path() + "/flash"}, "flash", chunk, std::string(4000, '\x3c')},
         {{"replace"}, "record", record, testhost::PatternRecord(4)},
         {{"init", "--force"}, "services", "1", "0"},
+        {{"session"}, "master port", "0", "0"},  // changed in this process, not saved
+        {{"session", "save"}, "master port", "0", "5"},
     };
     for (const auto& [change, probe, before, after] : cases) {
-        fresh();
+        serve();
         EXPECT_TRUE(see(probe) == before && see(probe) == before);
-        change[0] == "replace" ? replace("eeprom.bin", testhost::PatternRecord(4))
-                               : void(host.hostOk(change));
+        if (change[0] == "session") {
+            emu::HostSession session(host.root());
+            session.state().faults.insert(emu::kFaultMasterPort);
+            if (change.size() > 1) session.save();
+        } else {
+            change[0] == "replace" ? replace("eeprom.bin", testhost::PatternRecord(4))
+                                   : void(host.hostOk(change));
+        }
         EXPECT_TRUE(see(probe) == after) << probe;
     }
-    fresh();
+    serve();
     // A cached version holds its file open, so that a replacement can never take its inode and
     // look like it on a file system with coarse times.
     fetch(kGetEEPConfig);
@@ -145,15 +169,19 @@ TEST_F(HostHandlesTest, AChangeMadeBetweenTwoOperationsIsSeenByTheNext) {
 }
 
 // An operation waits for the lock of a host made anew in the place (even when the new state was
-// first read without the lock); a registry search does not wait.
+// first read without the lock, or the lock file is replaced again while it waits); a registry
+// search does not wait.
 TEST_F(HostHandlesTest, OperationsWaitForTheLockOfAHostMadeAnewAndSearchesDoNot) {
-    for (bool readFirst : {false, true}) {
+    for (const std::string variant : {"", "read first", "replaced meanwhile"}) {
         { emu::HostSession keep(host.root()); }  // the old lock file's descriptor is kept
         std::filesystem::remove_all(host.root());
         host.hostOk({"init"});
-        if (readFirst) utilityServices();
-        EXPECT_EQ(WhileLocked(host.root(), [&] { emu::HostSession s(host.root()); }),
-                  std::make_pair(true, true));
+        if (variant == "read first") utilityServices();
+        const auto again = [&] { variant == "replaced meanwhile" ? replace("lock", "") : void(); };
+        EXPECT_EQ(WhileLocked(
+                      host.root(), [&] { emu::HostSession s(host.root()); }, again),
+                  std::make_pair(true, true))
+            << variant;
     }
     EXPECT_EQ(WhileLocked(host.root(), [&] { utilityServices(); }), std::make_pair(false, false));
 }
@@ -228,66 +256,11 @@ TEST_F(HostHandlesTest, TheUserClientIsOwnedByOneProcessAtATimeUntilTheOwnerDies
     EXPECT_EQ(ClaimUtilityClient(HostPaths(host.root() + "/./")), kIOReturnSuccess);
     std::filesystem::remove_all(host.root());
     host.hostOk({"init"});
-    fresh();
+    serve();
     OtherOwner other(host.root());
     EXPECT_EQ(other.result, kIOReturnSuccess);
     EXPECT_EQ(emu::KernelOpenUserClient(host.root(), service, 0, nullptr),
               kIOReturnExclusiveAccess);
-}
-
-// Something in the place of a file worked on in place (the client's lock, the flash, the driver
-// state) is refused at once naming the file; the file outside stays, and `repair` mends the host.
-TEST_F(HostHandlesTest, AnythingButAPlainFileInThePlaceOfAFileWorkedOnInPlaceIsRefused) {
-    alarm(60);  // an operation that waits on a FIFO ends the test program instead of hanging it
-    const std::string other = host.root() + "/../other";
-    const std::tuple<const char*, const char*, const char*> cases[] = {
-        {"flash.bin", "fifo",
-         "flash.bin is a FIFO, not a file of the host's own: sc820-host "
-         "repair mends it"},
-        {"driver.bin", "symlink", "driver.bin is a symbolic link, not a file of the host's own"},
-        {"flash.bin", "hardlink", "flash.bin is a file with another name (2 links)"},
-        {"utility-client.lock", "symlink", "utility-client.lock"},
-        {"utility-client.lock", "fifo", "utility-client.lock"},
-        {"utility-client.lock", "folder", "utility-client.lock"},
-    };
-    for (const auto& [name, kind, message] : cases) {
-        SCOPED_TRACE(std::string(name) + " " + kind);
-        fresh();
-        fetch(kReadFlash);  // the file's descriptor is kept
-        const bool client = std::string(name) == "utility-client.lock";
-        const std::string path = db(name);
-        WriteFileBytes(other, client ? "keep" : ReadFileBytes(path));
-        const std::string outside = ReadFileBytes(other);
-        std::filesystem::remove(path);
-        const std::string k = kind;
-        ASSERT_EQ(k == "fifo"      ? mkfifo(path.c_str(), 0644)
-                  : k == "symlink" ? symlink(other.c_str(), path.c_str())
-                  : k == "folder"  ? mkdir(path.c_str(), 0755)
-                                   : link(other.c_str(), path.c_str()),
-                  0);
-        std::string placeholder(2, '\0'), problem;
-        EXPECT_EQ(client ? ClaimUtilityClient(HostPaths(host.root()), &problem)
-                         : call(kEraseFlash, placeholder, &problem),
-                  kIOReturnError);
-        EXPECT_NE(problem.find(message), std::string::npos) << problem;
-        EXPECT_EQ(ReadFileBytes(other), outside);
-        if (client && std::filesystem::remove(path)) continue;
-        host.hostOk({"repair"});
-        struct stat info {};
-        EXPECT_TRUE(lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1);
-    }
-    alarm(0);
-}
-
-TEST_F(HostHandlesTest, AChangedStateThatIsNotSavedIsSeenByNoOtherOperation) {
-    for (bool saved : {false, true}) {
-        {
-            emu::HostSession session(host.root());
-            session.state().faults.insert(emu::kFaultMasterPort);
-            if (saved) session.save();
-        }
-        EXPECT_EQ(emu::KernelMasterPort(host.root(), nullptr), saved ? KERN_FAILURE : KERN_SUCCESS);
-    }
 }
 
 // On a disk whose clock keeps whole seconds, replacements within one second can hand a replaced
@@ -302,25 +275,125 @@ TEST(StateCacheTest, AStateReplacedWithinOneTickOfACoarseClockIsSeen) {
                      " 2>/dev/null && mount -o loop " + image + " " + disk + " 2>/dev/null")
                         .c_str()) != 0)
         GTEST_SKIP() << "no loop-mounted ext2 image here";
-    auto host = [&](std::vector<std::vector<std::string>> commands) {
-        for (auto& words : commands) {
-            words.insert(words.begin(), {SC820_HOST_BINARY, "--root", root});
-            std::string out;
-            ASSERT_EQ(RunProgram(words, &out), 0) << out;
-        }
+    auto host = [&](const std::string& commands) {  // h: sc820-host on the disk's host
+        std::string out, h = "set -e; h() { " SC820_HOST_BINARY " --root " + root + " \"$@\"; }; ";
+        ASSERT_EQ(RunProgram({"/bin/sh", "-c", h + commands}, &out), 0) << out;
     };
-    host({{"init"}});
+    host("h init");
     // Two states of one size, four replacements apart: the last one takes the first's inode.
     for (int round = 0; round < 5; ++round) {
-        host({{"auth", "cancel"}, {"fault", "open", "on"}, {"fault", "search", "off"}});
+        host("h auth cancel; h fault open on; h fault search off");
         EXPECT_EQ(emu::KernelAuthorizationPolicy(root, nullptr), emu::AuthPolicy::cancel);
-        host({{"auth", "deny"},
-              {"fault", "open", "off"},
-              {"fault", "search", "on"},
-              {"fault", "search", "on"}});
+        host("h auth deny; h fault open off; h fault search on; h fault search on");
         EXPECT_EQ(emu::KernelAuthorizationPolicy(root, nullptr), emu::AuthPolicy::deny) << round;
     }
     umount2(disk.c_str(), MNT_DETACH);
+}
+
+// Only the one form and size is taken; a refused call writes no output and changes nothing,
+// but counts. Only a registered utility service takes commands.
+TEST_F(UtilityDriverTest, EachCommandTakesOneFormAndSizeAndCountsEveryCall) {
+    const std::tuple<CallForm, int, uint32_t, uint32_t, IOReturn> cases[] = {
+        {kOut, kGetEEPConfig, 308, 0, kIOReturnSuccess},
+        {kOut, kGetEEPConfig, 307, 0, kBad},
+        {kIn, kGetEEPConfig, 308, 0, kBad},
+        {kOut, kGetEEPConfig, 308, 1, kBad},
+        {kOut, kSetEEPConfig, 308, 0, kBad},
+        {kIn, kSetEEPConfig, 309, 0, kBad},
+        {kOut, kGetEEPDefault, 4000, 0, kBad},
+        {kOut, kGetEEPDefault, 308, 0, kIOReturnSuccess},
+        {kIn, kEraseFlash, 308, 0, kBad},
+        {kOut, kEraseFlash, 2, 0, kBad},
+        {kIn, kEraseFlash, 2, 2, kBad},
+        {kOut, kReadFlash, 3999, 0, kBad},
+        {kIn, kReadFlash, 4000, 0, kBad},
+        {kIn, kWriteFlash, 4001, 0, kBad},
+        {kOut, kWriteFlash, 4000, 0, kBad},
+        {kOut, 6, 308, 0, kBad},
+        {kIn, -1, 2, 0, kBad},
+    };
+    std::vector<int> counts = {0, 1, 0, 0, 1, 0};  // the calls without a structure below
+    const std::string files = file("eeprom.bin") + file("flash.bin");
+    for (const auto& [form, selector, size, scalars, expected] : cases) {
+        std::vector<uint8_t> buffer(5000, 0xEE);
+        EXPECT_EQ(call(form, selector, buffer.data(), size, nullptr, scalars), expected)
+            << selector << " " << size;
+        EXPECT_TRUE(expected == kIOReturnSuccess || buffer == std::vector<uint8_t>(5000, 0xEE));
+        if (selector >= 0 && selector < 6) ++counts[static_cast<size_t>(selector)];
+    }
+    EXPECT_EQ(call(kIn, kSetEEPConfig, nullptr, 308), kBad);
+    EXPECT_EQ(call(kOut, kReadFlash, nullptr, 4000), kBad);
+    EXPECT_EQ(host.commandCounts(), counts);
+    EXPECT_EQ(file("eeprom.bin") + file("flash.bin"), files);
+    std::vector<uint8_t> record(308);
+    for (uint32_t other : {1u, 999u})  // the registry root and no entry
+        EXPECT_EQ(call(kOut, kGetEEPConfig, record.data(), 308, nullptr, 0, other),
+                  kIOReturnNotAttached);
+    ASSERT_EQ(testhost::RunTool(host, "kextunload", {"-m", "com.tavik.iokit.sc820utl"}), 0);
+    EXPECT_EQ(call(kOut, kGetEEPConfig, record.data(), 308), kIOReturnNotAttached);
+    EXPECT_EQ(host.commandCounts(), counts);
+}
+
+// A read sweep after a write sweep returns what the flash holds and erased bytes after it,
+// whatever ran before: part of a sweep, ended by another command or by a chunk of the other
+// direction (one command code a digit). (Records, the factory record and erase: the end-to-end
+// form and flash scenarios.)
+TEST_F(UtilityDriverTest, ASweepIsEndedByAnyOtherCommand) {
+    int seed = 0;
+    for (std::string_view before : {"", "44444", "444440", "555552", "5555544", "444445550",
+                                    "55555555555555550", "44444444444444443"}) {
+        std::vector<uint8_t> buffer(4000, 0x77);
+        for (char digit : before) ASSERT_EQ(command(digit - '0', buffer.data()), kIOReturnSuccess);
+        const std::vector<uint8_t> written = sweep(kWriteFlash, ++seed);
+        EXPECT_TRUE(sweep(kReadFlash) == written) << before;
+        EXPECT_EQ(cursors(), "read 0 write 0");
+    }
+}
+
+// A command the driver does not carry out still ends a sweep in progress: both cursors go back.
+// (What a command failed on the disk leaves, the fault sweep checks.)
+TEST_F(UtilityDriverTest, ARefusedOrMalformedCommandPutsTheCursorsBack) {
+    const std::tuple<int, const char*, CallForm, int, uint32_t> cases[] = {
+        // the part sweep before, the fault switched on for the command, the command
+        {kReadFlash, nullptr, kOut, kReadFlash, 3999},
+        {kWriteFlash, nullptr, kOut, kWriteFlash, 4000},
+        {kReadFlash, nullptr, kOut, 6, 308},
+        {kReadFlash, "refuse-4", kOut, kReadFlash, 4000},
+        {kWriteFlash, "refuse-5", kIn, kWriteFlash, 4000},
+        {kWriteFlash, "refuse-3", kIn, kEraseFlash, 2},
+        {kReadFlash, "refuse-0", kOut, kGetEEPConfig, 308},
+    };
+    for (const auto& [chunks, fault, form, selector, size] : cases) {
+        std::vector<uint8_t> buffer(4000, 0x5A);
+        for (int k = 0; k < 5; ++k) ASSERT_EQ(command(chunks, buffer.data()), kIOReturnSuccess);
+        if (fault) host.hostOk({"fault", fault, "on"});
+        EXPECT_NE(call(form, selector, buffer.data(), size), kIOReturnSuccess) << selector;
+        EXPECT_EQ(cursors(), "read 0 write 0") << selector << (fault ? fault : "");
+        if (fault) host.hostOk({"fault", fault, "off"});
+    }
+}
+
+// A process killed while it stores leaves the old record or the new one, never a mixture, and
+// the host's state stays readable.
+TEST_F(UtilityDriverTest, AKilledStoreNeverLeavesATornRecord) {
+    const std::string original = file("eeprom.bin");
+    std::string records[2] = {testhost::PatternRecord(1), testhost::PatternRecord(2)};
+    std::mt19937 random(820);
+    for (int round = 0; round < 30; ++round) {
+        pid_t child = fork();
+        if (child == 0)
+            for (unsigned n = 0;; ++n)
+                command(kSetEEPConfig, reinterpret_cast<uint8_t*>(records[n % 2].data()));
+        // The first child finishes a store, so that the rounds compare real replacements.
+        for (int wait = 0; round == 0 && wait < 3000 && file("eeprom.bin") == original; ++wait)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 10000));
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        const std::string record = file("eeprom.bin");
+        ASSERT_TRUE(record == records[0] || record == records[1]) << "round " << round;
+        ASSERT_EQ(host.commandCounts().size(), 6u) << "state unreadable in round " << round;
+    }
 }
 
 }  // namespace
