@@ -8,10 +8,12 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 
 #include "app/Messages.h"
 #include "emulator/host/HostRoot.h"
 #include "platform/foundation/Foundation.h"
+#include "platform/foundation/StringTable.h"
 #include "tests/support/NestedPlists.h"
 #include "tests/support/PlatformProbes.h"
 #include "tests/support/RecordingBackend.h"
@@ -145,6 +147,33 @@ protected:
     std::vector<std::pair<std::string, std::string>> saved_;
     RecordingBackend backend_;
 };
+
+// The user's languages follow Qt's order of the variables, and the alerts speak the first one
+// that has tables, whichever variable chooses it. LANGUAGE outranks every other variable, as in
+// every Qt program; a language without tables gives way to the next one named.
+TEST_F(BundleTest, TheAlertsSpeakTheUsersLanguage) {
+    const std::tuple<std::map<std::string, std::string>, QStringList, bool> cases[] = {
+        {{}, {"en"}, false},
+        {{{"LANG", "de_DE.UTF-8"}}, {"de_DE"}, true},
+        {{{"LANG", "de_AT.UTF-8@euro"}}, {"de_AT"}, true},
+        {{{"LANG", "en_US.UTF-8"}, {"LC_MESSAGES", "de_DE.UTF-8"}}, {"de_DE"}, true},
+        {{{"LC_MESSAGES", "de_DE.UTF-8"}, {"LC_ALL", "en_GB.UTF-8"}}, {"en_GB"}, false},
+        {{{"LC_ALL", "C.UTF-8"}, {"LANG", "de_DE.UTF-8"}}, {"en"}, false},
+        {{{"LANG", "POSIX"}}, {"en"}, false},
+        {{{"LANGUAGE", "fr:de"}, {"LC_ALL", "C.UTF-8"}}, {"fr", "de"}, true},
+        {{{"LANGUAGE", "de_AT:de::"}, {"LANG", "en_US.UTF-8"}}, {"de_AT", "de"}, true},
+        {{{"LANGUAGE", ""}, {"LANG", "de_DE.UTF-8"}}, {"de_DE"}, true},
+        {{{"LANGUAGE", "fr"}, {"LANG", "de_DE.UTF-8"}}, {"fr"}, false},
+        {{{"LANGUAGE", "en:de"}, {"LANG", "de_DE.UTF-8"}}, {"en", "de"}, false},
+    };
+    for (const auto& [locale, languages, german] : cases) {
+        SCOPED_TRACE(languages.join(':').toStdString());
+        for (const auto& [n, v] : saved_)
+            locale.count(n) ? setenv(n.c_str(), locale.at(n).c_str(), 1) : unsetenv(n.c_str());
+        EXPECT_EQ(StringTable::userLanguages(), languages);
+        EXPECT_NE(Text("MSG_START").find(german ? "Fortfahren?" : "Continue?"), std::string::npos);
+    }
+}
 
 // The language is chosen at each lookup; every message has its text in both; a message is
 // shown as it is, never as a format.

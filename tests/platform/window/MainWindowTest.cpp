@@ -1,10 +1,8 @@
-// The main window description as the utility relies on it: the user's language (the choice
-// shared with the alerts), the tab order, its alert box and open panel taking the keys, and the
-// automation engine in-process.
+// The main window as the utility relies on it: its controls, its alert box and open panel taking
+// the keys, and the automation engine in-process.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
@@ -15,18 +13,13 @@
 #include <QTimer>
 #include <QtTest/QTest>
 #include <functional>
-#include <map>
 #include <memory>
-#include <optional>
-#include <set>
 
-#include "platform/foundation/StringTable.h"
 #include "platform/window/Dialogs.h"
 #include "platform/window/NibLoader.h"
 #include "platform/window/QtBackend.h"
 #include "platform/window/QtControls.h"
 #include "platform/window/automation/Automation.h"
-#include "tests/support/PlatformProbes.h"
 #include "tests/support/TempHost.h"
 
 namespace {
@@ -135,24 +128,10 @@ TEST_F(MainWindowTest, TheAlertBoxAnswersEnterWithItsDefaultAndEscapeWithItsAlte
     }
 }
 
-// The per-target controls are found once each by their tag in their container, each of its kind;
-// a position outside a list selects nothing.
-TEST_F(MainWindowTest, EveryTaggedControlIsFoundOnceAndIsOfItsKind) {
+// A tag that no control has finds nothing; a position outside a list selects nothing.
+TEST_F(MainWindowTest, AnAbsentTagOrPositionFindsNothing) {
     NSView* box = NSViewForWidget(child("out_hostSCSIID"))->superview();
-    std::set<NSView*> found;
-    for (long tag = 100; tag < 416; tag += tag % 100 == 15 ? 85 : 1) {
-        NSView* view = box->viewWithTag(tag);
-        ASSERT_TRUE(view != nullptr && view->superview() == box && found.insert(view).second);
-        EXPECT_EQ(WidgetTag(WidgetForObject(view)), tag);
-        EXPECT_TRUE(tag >= 200 ? dynamic_cast<NSButton*>(view) != nullptr
-                               : dynamic_cast<NSPopUpButton*>(view) != nullptr)
-            << tag;
-    }
     EXPECT_EQ(box->viewWithTag(116), nullptr);
-    int tagged = 0;
-    for (QWidget* widget : window_->findChildren<QWidget*>())
-        tagged += widget->property("tag").isValid();
-    EXPECT_EQ(tagged, 64);
     auto* list = dynamic_cast<NSPopUpButton*>(box->viewWithTag(100));
     for (const auto& [index, selected] :
          {std::pair{3, 3}, {-1, -1}, {10, 10}, {11, -1}, {-7, -1}}) {
@@ -247,99 +226,6 @@ TEST_F(AutomationTest, WhatTheScriptCannotDoEndsWithStatus3) {
             transcript().substr(transcript().rfind('\n', transcript().size() - 2) + 1);
         EXPECT_EQ(last.rfind(std::string("error\t") + error, 0), 0u) << last;
     }
-}
-
-using Variables = std::map<std::string, std::string>;
-
-// The window in the language that the locale variables choose; they are restored afterwards.
-class WindowTexts : public MainWindowTest {
-protected:
-    void SetUp() override {
-        MainWindowTest::SetUp();
-        for (const char* n : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
-            saved_[n] = getenv(n) ? std::optional<std::string>(getenv(n)) : std::nullopt;
-        }
-    }
-    void TearDown() override {
-        for (const auto& [n, v] : saved_)
-            v ? setenv(n.c_str(), v->c_str(), 1) : unsetenv(n.c_str());
-        InstallWindowTexts(kTables);
-        UseMainBundleAt("");
-    }
-    // Loads the window as the program does, in the language that exactly these variables choose.
-    std::unique_ptr<QWidget> load(const Variables& locale) {
-        for (const auto& [n, v] : saved_) {
-            locale.count(n) ? setenv(n.c_str(), locale.at(n).c_str(), 1) : unsetenv(n.c_str());
-        }
-        InstallWindowTexts(kTables);
-        QString error;
-        std::unique_ptr<QWidget> window = LoadWindowDescription(kMainWindowDescription, &error);
-        EXPECT_TRUE(window) << error.toStdString();
-        return window;
-    }
-    const std::string kTables = std::string(SC820_BUNDLE_DIR) + "/Contents/Resources/translations";
-    std::map<std::string, std::optional<std::string>> saved_;
-};
-
-// The user's languages follow Qt's order of the variables, and the window and its alerts speak
-// the first one that has tables, whichever variable chooses it. LANGUAGE outranks every other
-// variable, as in every Qt program; a language without tables gives way to the next one named.
-TEST_F(WindowTexts, TheWindowAndItsAlertsSpeakTheUsersLanguage) {
-    const std::tuple<Variables, QStringList, bool> cases[] = {
-        {{}, {"en"}, false},
-        {{{"LANG", "de_DE.UTF-8"}}, {"de_DE"}, true},
-        {{{"LANG", "de_AT.UTF-8@euro"}}, {"de_AT"}, true},
-        {{{"LANG", "en_US.UTF-8"}, {"LC_MESSAGES", "de_DE.UTF-8"}}, {"de_DE"}, true},
-        {{{"LC_MESSAGES", "de_DE.UTF-8"}, {"LC_ALL", "en_GB.UTF-8"}}, {"en_GB"}, false},
-        {{{"LC_ALL", "C.UTF-8"}, {"LANG", "de_DE.UTF-8"}}, {"en"}, false},
-        {{{"LANG", "POSIX"}}, {"en"}, false},
-        {{{"LANGUAGE", "fr:de"}, {"LC_ALL", "C.UTF-8"}}, {"fr", "de"}, true},
-        {{{"LANGUAGE", "de_AT:de::"}, {"LANG", "en_US.UTF-8"}}, {"de_AT", "de"}, true},
-        {{{"LANGUAGE", ""}, {"LANG", "de_DE.UTF-8"}}, {"de_DE"}, true},
-        {{{"LANGUAGE", "fr"}, {"LANG", "de_DE.UTF-8"}}, {"fr"}, false},
-        {{{"LANGUAGE", "en:de"}, {"LANG", "de_DE.UTF-8"}}, {"en", "de"}, false},
-    };
-    UseMainBundleAt(SC820_BUNDLE_DIR);
-    for (const auto& [locale, languages, german] : cases) {
-        SCOPED_TRACE(languages.join(':').toStdString());
-        std::unique_ptr<QWidget> window = load(locale);
-        EXPECT_EQ(StringTable::userLanguages(), languages);
-        EXPECT_EQ(window->findChild<QAbstractButton*>("btnCancel")->text(),
-                  german ? "&Abbrechen" : "&Cancel");
-        const std::string alert =
-            NSBundle::mainBundle()
-                .localizedStringForKey(NSString("MSG_START"), NSString(""), nullptr)
-                .UTF8String();
-        EXPECT_NE(alert.find(german ? "Fortfahren?" : "Continue?"), std::string::npos) << alert;
-    }
-}
-
-// Tab goes through the form row by row, then the buttons.
-TEST_F(WindowTexts, TabGoesThroughTheFormRowByRowThenTheButtons) {
-    std::unique_ptr<QWidget> window = load({{"LC_ALL", "C.UTF-8"}});
-    std::vector<std::string> expected = {
-        "out_hostSCSIID",        "out_resetRecoveringTime", "out_requestSenseDelay",
-        "out_burstTransfer_E",   "out_burstTransfer_D",     "out_parity_E",
-        "out_parity_D",          "out_SCSITerminators_0",   "out_SCSITerminators_1",
-        "out_SCSITerminators_2", "out_SCSITerminators_3"};
-    for (int target = 0; target < 16; ++target) {
-        for (const char* control : {"maxTransfer", "synchronous", "wide", "disconnect"}) {
-            expected.push_back(control + std::to_string(target));
-        }
-    }
-    expected.insert(expected.end(), {"out_verSCSIConfigration", "out_verConfigurateionDriver",
-                                     "out_verPCB", "out_verSCSIBIOS", "btnDefault", "out_erase",
-                                     "out_write", "btnOk", "btnCancel"});
-    QWidget* first = window->findChild<QWidget*>("out_hostSCSIID");
-    std::vector<std::string> chain;
-    QWidget* widget = first;
-    do {
-        if ((widget->focusPolicy() & Qt::TabFocus) && widget->window() == window.get()) {
-            chain.push_back(widget->objectName().toStdString());
-        }
-        widget = widget->nextInFocusChain();
-    } while (widget != first && chain.size() < 200);
-    EXPECT_EQ(chain, expected);
 }
 
 }  // namespace
