@@ -31,14 +31,11 @@ TEST(CommandLine, EachFormGivesItsStatusOptionsAndOutput) {
          "",
          ""},
         {{"--help"}, 0, false, "Usage: sc820-utility", ""},
-        {{"-h"}, 0, false, "--terminal", ""},
-        {{"--help"}, 0, false, "-platform NAME", ""},
-        {{"--help"}, 0, false, "4 you declined", ""},
+        {{"-h"}, 0, false, "-platform NAME", ""},
         {{"--version"}, 0, false, "sc820-utility 1.0.2\n", ""},
         {{"--frobnicate"}, 2, false, "", "Usage:"},
         {{"file.bin"}, 2, false, "", "file.bin"},
         {{"-platform"}, 2, false, "", "Usage:"},
-        {{"flash"}, 2, false, "", "Usage:"},
         {{"config", "import"}, 2, false, "", "FILE"},
         {{"flash", "erase", "--json"}, 2, false, "", "--json"},
     };
@@ -60,35 +57,27 @@ TEST(CommandLine, EachFormGivesItsStatusOptionsAndOutput) {
     }
 }
 
-// The real program answers --version, and refuses a wrong form, without a display and without
-// starting the window; with neither a display nor a terminal it says how to run it, and the
-// terminal backend without a terminal refuses in one line.
+// The real program answers --version without a display and without starting the window; with
+// neither a display (one that names an X server nobody runs counts as none) nor a terminal it
+// says how to run it, and the terminal backend without a terminal refuses in one line.
 TEST(CommandLine, TheProgramNeedsNoDisplayForItsForms) {
-    for (const auto& [argument, status, contains] :
-         {std::tuple{"--version", 0, "sc820-utility 1.0.2"},
-          {"--bogus", 2, "Usage:"},
-          {"--terminal", 1,
+    const std::string none = "no display and no terminal: run it on a terminal, for example ssh";
+    for (const auto& [argument, display, status, says] :
+         {std::tuple<const char*, const char*, int, std::string>{"--version", "", 0,
+                                                                 "sc820-utility 1.0.2"},
+          {"--terminal", "", 1,
            "sc820-utility: the terminal backend needs a terminal on standard input and output\n"},
-          {"", 1,
-           "no display and no terminal: run it on a terminal, for example ssh -t HOST "
-           "sc820-utility"}}) {
+          {"", "", 1, "sc820-utility: " + none},
+          {"", ":97", 1, "sc820-utility: cannot reach the display :97; " + none}}) {
         std::vector<std::string> argv = {SC820_UTILITY_BINARY};
         if (*argument != '\0') argv.push_back(argument);
         std::string output;
-        EXPECT_EQ(RunProgram(
-                      argv, &output,
-                      {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=xcb", "SC820_AUTOMATION="}),
+        EXPECT_EQ(RunProgram(argv, &output,
+                             {std::string("DISPLAY=") + display,
+                              "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=xcb", "SC820_AUTOMATION="}),
                   status);
-        EXPECT_NE(output.find(contains), std::string::npos) << output;
+        EXPECT_EQ(output.rfind(says, 0), 0u) << output;
     }
-    // A display that names an X server nobody runs counts as none.
-    std::string output;
-    EXPECT_EQ(
-        RunProgram({SC820_UTILITY_BINARY}, &output,
-                   {"DISPLAY=:97", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=xcb", "SC820_AUTOMATION="}),
-        1);
-    EXPECT_EQ(output.find("cannot reach the display :97; no display and no terminal"), 15u)
-        << output;
 }
 
 using Kind = ScriptStep::Kind;
