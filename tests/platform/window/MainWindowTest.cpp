@@ -66,7 +66,6 @@ TEST_F(MainWindowTest, TheOpenPanelGivesTheFileTypedByteForByteAndEscapeCancels)
         std::string chosen;  // empty: refused (when typed), then cancelled
         bool typed = true;
     } cases[] = {
-        {{"bios.rom"}, "bios.rom"},
         {{"img\xFF.bin"}, "img\xFF.bin"},
         {{"img\xEF\xBF\xBD.bin"}, "img\xEF\xBF\xBD.bin"},
         {{"img\xFF.bin", "img\xEF\xBF\xBD.bin"}, ""},
@@ -128,8 +127,9 @@ TEST_F(MainWindowTest, TheAlertBoxAnswersEnterWithItsDefaultAndEscapeWithItsAlte
     }
 }
 
-// A tag that no control has finds nothing; a position outside a list selects nothing.
-TEST_F(MainWindowTest, AnAbsentTagOrPositionFindsNothing) {
+// Through the controls the utility uses: a tag that no control has finds nothing, a position
+// outside a list selects nothing, and a button's state is its own.
+TEST_F(MainWindowTest, TheControlsFindSelectAndSetOnlyWhatTheyAreGiven) {
     NSView* box = NSViewForWidget(child("out_hostSCSIID"))->superview();
     EXPECT_EQ(box->viewWithTag(116), nullptr);
     auto* list = dynamic_cast<NSPopUpButton*>(box->viewWithTag(100));
@@ -139,11 +139,8 @@ TEST_F(MainWindowTest, AnAbsentTagOrPositionFindsNothing) {
         list->selectItemAtIndex(index);
         EXPECT_EQ(list->indexOfSelectedItem(), selected) << index;
     }
-}
-
-// Through the controls the utility uses, setState turns a button on and its partner off, and
-// off even when it is the only one on, which Qt alone would keep.
-TEST_F(MainWindowTest, SetStateTurnsOnlyTheButtonOnOrOff) {
+    // setState turns a button on and its partner off, and off even when it is the only one on,
+    // which Qt alone would keep.
     auto* enabled = dynamic_cast<NSButton*>(NSViewForWidget(child("out_parity_E")));
     auto* disabled = dynamic_cast<NSButton*>(NSViewForWidget(child("out_parity_D")));
     disabled->setState(1);
@@ -154,46 +151,13 @@ TEST_F(MainWindowTest, SetStateTurnsOnlyTheButtonOnOrOff) {
     EXPECT_TRUE(child<QRadioButton>("out_parity_E")->autoExclusive());
 }
 
-// The automation engine over the main window, writing its transcript to a file; the exit it
-// is given throws, so that a test sees the status.
+// What the script cannot do, or does not answer, ends the run with status 3 and says why. The
+// engine runs over the main window in-process; the exit it is given throws, to see the status.
 struct Exited {
     int status;
 };
 
-class AutomationTest : public MainWindowTest {
-protected:
-    void start(const std::string& text) {
-        std::string error;
-        auto script = AutomationScript::parse(text, &error);
-        ASSERT_TRUE(script.has_value()) << error;
-        path_ = dir_.path() + "/transcript";
-        automation_ = std::make_unique<Automation>(
-            std::move(*script),
-            std::make_unique<Transcript>(
-                ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600), true),
-            [](int status) { throw Exited{status}; });
-        automation_->attach(window_.get(), {"out_window", "out_hostSCSIID", "out_parity_E",
-                                            "out_parity_D", "out_verPCB", "dlgPassword"});
-    }
-    // Runs the action, then idle steps, until the script ends the run: its exit status.
-    int runToEnd(const std::function<void()>& action = [] {}) {
-        try {
-            action();
-            for (int i = 0; i < 100; ++i) automation_->runIdleStep();
-        } catch (const Exited& exited) {
-            return exited.status;
-        }
-        return -1;
-    }
-    std::string transcript() const { return ReadFileBytes(path_); }
-
-    TempDir dir_;
-    std::string path_;
-    std::unique_ptr<Automation> automation_;
-};
-
-// What the script cannot do, or does not answer, ends the run with status 3 and says why.
-TEST_F(AutomationTest, WhatTheScriptCannotDoEndsWithStatus3) {
+TEST_F(MainWindowTest, WhatTheScriptCannotDoEndsWithStatus3) {
     enum Open { none, alert, panel };
     const std::tuple<const char*, Open, const char*> cases[] = {
         {"", alert, "script ended while an alert is open: Start?"},
@@ -205,23 +169,33 @@ TEST_F(AutomationTest, WhatTheScriptCannotDoEndsWithStatus3) {
         {"select out_nothing 1\n", none, "line 1 (select out_nothing 1): no control out_nothing"},
         {"select out_parity_E 1\n", none,
          "line 1 (select out_parity_E 1): out_parity_E is not a pop-up list"},
-        {"set out_hostSCSIID 1\n", none,
-         "line 1 (set out_hostSCSIID 1): out_hostSCSIID is not a button"},
         {"dump\nset tag:100 1\n", none, "line 2 (set tag:100 1): tag:100 is not a button"},
         {"press erase\n", none, "line 1 (press erase): the button is disabled"},
     };
     child("out_erase")->setEnabled(false);
-    for (const auto& [script, open, error] : cases) {
-        start(script);
+    TempDir dir;
+    const std::string path = dir.path() + "/transcript";
+    for (const auto& [text, open, error] : cases) {
         std::string chosen;
-        EXPECT_EQ(runToEnd([&, open = open] {
-                      if (open == alert) automation_->answerAlert("T", "Start?", "OK", "Cancel");
-                      if (open == panel) automation_->answerPanel("/home/op", &chosen);
-                  }),
-                  3)
-            << script;
+        Automation automation(
+            *AutomationScript::parse(text, &chosen),
+            std::make_unique<Transcript>(
+                ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600), true),
+            [](int status) { throw Exited{status}; });
+        automation.attach(window_.get(), {"out_window", "out_hostSCSIID", "out_parity_E",
+                                          "out_parity_D", "out_verPCB", "dlgPassword"});
+        int status = -1;
+        try {
+            if (open == alert) automation.answerAlert("T", "Start?", "OK", "Cancel");
+            if (open == panel) automation.answerPanel("/home/op", &chosen);
+            for (int i = 0; i < 100; ++i) automation.runIdleStep();
+        } catch (const Exited& exited) {
+            status = exited.status;
+        }
+        EXPECT_EQ(status, 3) << text;
+        const std::string transcript = ReadFileBytes(path);
         const std::string last =
-            transcript().substr(transcript().rfind('\n', transcript().size() - 2) + 1);
+            transcript.substr(transcript.rfind('\n', transcript.size() - 2) + 1);
         EXPECT_EQ(last.rfind(std::string("error\t") + error, 0), 0u) << last;
     }
 }
