@@ -42,12 +42,11 @@ class TerminalScreen : public ::testing::Test {
 protected:
     std::unique_ptr<TerminalProgram> start(const std::vector<std::string>& extraEnv = {},
                                            std::pair<int, int> size = {24, 80},
-                                           const std::string& program = kProgram,
                                            const char* option = "--terminal") {
         std::vector<std::string> env = {"SC820_HOST_ROOT=" + host.root(), "HOME=" + work.path(),
                                         "LANG=en_US.UTF-8", "LC_ALL=C.UTF-8", "QT_QPA_PLATFORM="};
         env.insert(env.end(), extraEnv.begin(), extraEnv.end());
-        std::vector<std::string> argv = {program};
+        std::vector<std::string> argv = {kProgram};
         if (*option != '\0') argv.push_back(option);
         return std::make_unique<TerminalProgram>(argv, env, size.first, size.second);
     }
@@ -98,9 +97,11 @@ protected:
 
 // Without a display the terminal is used when standard input and output are a terminal. The
 // start-up alert shows its title, text and buttons below it, OK (the default) focused; Escape
-// declines and leaves the drivers as they were; a crash later gives the terminal back.
-TEST_F(TerminalScreen, TheStartUpAlertIsDrawnAndEscapeDeclinesIt) {
-    auto p = start({}, {24, 80}, kProgram, "");
+// declines. An alert that ends the program keeps the message's line breaks ("\r\r" leaves a
+// blank line), shows nothing as '?', and its OK ends with a failure. A crash, too, gives the
+// terminal back; on a terminal that cannot place the cursor the program refuses in one line.
+TEST_F(TerminalScreen, TheAlertsAtStartTakeTheKeysAndEveryEndGivesTheTerminalBack) {
+    auto p = start({}, {24, 80}, "");
     WAIT(p, reversedAt(*p, kAlertButtons, 12));
     const int title = p->find("┌─ SC820 Utility ─").first, buttons = p->find(kAlertButtons).first;
     EXPECT_LT(title, p->find("The utility will now unload the card's SCSI driver").first);
@@ -109,8 +110,24 @@ TEST_F(TerminalScreen, TheStartUpAlertIsDrawnAndEscapeDeclinesIt) {
     p->send(kEscape);
     EXPECT_EQ(p->waitForExit(), 4);  // declined
     expectRestored(*p);
-    const std::string status = host.hostOk({"status"});  // the card's own driver still serves
-    EXPECT_NE(status.find("utility-services 0"), std::string::npos) << status;
+    p = start({"TERM=dumb"});
+    EXPECT_EQ(p->waitForExit(), 1);
+    EXPECT_NE(p->output().find("sc820-utility: the terminal type dumb cannot show a full"),
+              std::string::npos);
+    expectRestored(*p);
+    const std::string first = "the card and start the utility again.",
+                      second = "Nothing has been changed. The utility will now quit.";
+    host.hostOk({"attach", "2"});
+    p = start();
+    WAIT(p, p->find(first).first >= 0 &&
+                p->find(second) == std::pair(p->find(first).first + 2, p->find(first).second) &&
+                p->cell(p->find(first).first + 1, p->find(first).second) == " " &&
+                p->find("[ OK ]").first > p->find(second).first);
+    EXPECT_EQ(p->screen().find('?'), std::string::npos) << p->screen();
+    p->send(kEnter);
+    EXPECT_EQ(p->waitForExit(), 1) << p->screen();  // ended by a failure
+    expectRestored(*p);
+    host.hostOk({"detach", "2"});
     p = start();
     reachMainScreen(*p);
     p->signal(SIGSEGV);
@@ -118,54 +135,12 @@ TEST_F(TerminalScreen, TheStartUpAlertIsDrawnAndEscapeDeclinesIt) {
     expectRestored(*p);
 }
 
-// On a terminal that cannot place the cursor the program refuses in one line.
-TEST_F(TerminalScreen, OnATerminalThatCannotPlaceTheCursorTheProgramRefuses) {
-    auto dumb = start({"TERM=dumb"});
-    EXPECT_EQ(dumb->waitForExit(), 1);
-    EXPECT_NE(dumb->output().find("sc820-utility: the terminal type dumb cannot show a full"),
-              std::string::npos);
-    expectRestored(*dumb);
-}
-
-// The keys open and change a list and toggle a box, the mouse clicks a box, and the window's
-// close key stores the form.
-TEST_F(TerminalScreen, KeysAndTheMouseChangeTheFormAndClosingStoresIt) {
-    SCSIUTY_CFG r = host.eeprom();
-    r.HA_ScsiID = 7;
-    r.SyncEnable[0] = 0;
-    r.WideEnable[0] = r.DisconnectEnable[2] = 1;
-    host.putEeprom(r);
-    auto p = start();
-    reachMainScreen(*p);
-    p->send(kEnter);  // the focused host SCSI ID list opens at its current entry
-    WAIT(p, reversedAt(*p, "│ 7    │", 1) && !reversedAt(*p, "│ 7    │", 1, -1));
-    p->send(kDown + kDown + kEnter);
-    WAIT_TEXT(p, "Host adapter SCSI ID:  [9 ▾]");
-    // From the host SCSI ID list: right to target 0's transfer list, right to its Sync box.
-    p->send(kDown + kUp + kRight + kRight);
-    WAIT(p, p->find("0 [").first == 3 && reversedAt(*p, "0 [", 15));
-    p->send(" ");
-    WAIT(p, p->row(3).find("▾] [x]  [x]") != std::string::npos);
-    const auto [target2, column] = p->find("2 [");
-    ASSERT_EQ(target2, 5) << p->screen();
-    p->send(Click({target2, column + 29}));  // "2 [20 MB/s  ▾] [x]  [x]     [x]"
-    WAIT(p, p->cell(target2, column + 29) == " ");
-    p->send("z" + kF10);  // a letter no button takes; the window's close box stores
-    WAIT_TEXT(p, "stored");
-    p->send(kEnter);
-    EXPECT_EQ(p->waitForExit(), 0) << p->screen();
-    expectRestored(*p);
-    const SCSIUTY_CFG stored = host.eeprom();
-    EXPECT_EQ(std::vector<int>({stored.HA_ScsiID, stored.SyncEnable[0], stored.WideEnable[0],
-                                stored.DisconnectEnable[2]}),
-              std::vector<int>({9, 1, 1, 0}));
-}
-
 // Write BIOS… asks first, then prompts for the file: the prompt lists its folder at once, and
 // typing, Tab, the arrows and Enter pick the file. A name that is not UTF-8 is used byte for
 // byte where paths keep their bytes, else refused: never another file's name. Escape at the
-// question or at the prompt writes nothing. A click on Cancel then quits.
-TEST_F(TerminalScreen, TheWriteQuestionAndFilePromptTakeTheKeys) {
+// question or at the prompt writes nothing. Then the mouse opens a list, the keys change it and
+// toggle a box, the mouse clicks a box, and the window's close key stores the form.
+TEST_F(TerminalScreen, TheWriteQuestionTheFilePromptAndTheFormTakeTheKeys) {
     const bool bytesKept = NSString(std::string("a\xff")).UTF8String() == "a\xff";
     const std::string names[] = {"",
                                  "img\xff.bin",
@@ -222,10 +197,28 @@ TEST_F(TerminalScreen, TheWriteQuestionAndFilePromptTakeTheKeys) {
         EXPECT_EQ(now, c.written == 0 ? before : Image(c.written));
         before = now;
     }
-    const auto [row, column] = p->find("[ Cancel ]");
-    p->send(Click({row, column + 3}));  // quit without storing
-    EXPECT_EQ(p->waitForExit(), 0);
+    p->send(Click(p->find("[7 ▾]")));  // the host SCSI ID list opens at its current entry
+    WAIT(p, reversedAt(*p, "│ 7    │", 1) && !reversedAt(*p, "│ 7    │", 1, -1));
+    p->send(kDown + kDown + kEnter);
+    WAIT_TEXT(p, "Host adapter SCSI ID:  [9 ▾]");
+    // From the host SCSI ID list: right to target 0's transfer list, right to its Sync box.
+    p->send(kDown + kUp + kRight + kRight);
+    WAIT(p, p->find("0 [").first == 3 && reversedAt(*p, "0 [", 15));
+    p->send(" ");
+    WAIT(p, p->row(3).find("▾] [ ]  [x]") != std::string::npos);
+    const auto [target2, column] = p->find("2 [");
+    ASSERT_EQ(target2, 5) << p->screen();
+    p->send(Click({target2, column + 29}));  // "2 [20 MB/s  ▾] [x]  [x]     [x]"
+    WAIT(p, p->cell(target2, column + 29) == " ");
+    p->send("z" + kF10);  // a letter no button takes; the window's close box stores
+    WAIT_TEXT(p, "stored");
+    p->send(kEnter);
+    EXPECT_EQ(p->waitForExit(), 0) << p->screen();
     expectRestored(*p);
+    const SCSIUTY_CFG stored = host.eeprom();
+    EXPECT_EQ(std::vector<int>({stored.HA_ScsiID, stored.SyncEnable[0], stored.WideEnable[0],
+                                stored.DisconnectEnable[2]}),
+              std::vector<int>({9, 0, 1, 0}));
 }
 
 // Each language fits the documented 80x24 with every column in reach, a larger screen shows the
@@ -319,23 +312,6 @@ TEST_F(TerminalScreen, TheScreenFitsEachLanguageAndEachSize) {
         EXPECT_EQ(p->waitForExit(), 128 + SIGINT);
         expectRestored(*p);
     }
-}
-
-// An alert that ends the program: the message's line breaks are the window's ("\r\r" leaves a
-// blank line), nothing shows as '?', and OK ends it with a failure.
-TEST_F(TerminalScreen, AnAlertThatEndsTheProgramGivesTheTerminalBack) {
-    const std::string first = "the card and start the utility again.",
-                      second = "Nothing has been changed. The utility will now quit.";
-    host.hostOk({"attach", "2"});
-    auto p = start();
-    WAIT(p, p->find(first).first >= 0 &&
-                p->find(second) == std::pair(p->find(first).first + 2, p->find(first).second) &&
-                p->cell(p->find(first).first + 1, p->find(first).second) == " " &&
-                p->find("[ OK ]").first > p->find(second).first);
-    EXPECT_EQ(p->screen().find('?'), std::string::npos) << p->screen();
-    p->send(kEnter);
-    EXPECT_EQ(p->waitForExit(), 1) << p->screen();  // ended by a failure
-    expectRestored(*p);
 }
 
 }  // namespace
