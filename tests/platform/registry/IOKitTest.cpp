@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -64,23 +63,6 @@ TEST_F(IOKitTest, EachServiceIsFoundOnceAndAConnectionClosesOnce) {
     EXPECT_EQ(got, 4000u);
     EXPECT_EQ(IOServiceClose(connect), KERN_SUCCESS);
     EXPECT_EQ(IOServiceClose(connect), kIOReturnBadArgument);
-}
-
-TEST_F(IOKitTest, ClassNamesAreCutToTheBufferAndTerminated) {
-    TempDir scratch;
-    const std::string longName(200, 'L');
-    std::filesystem::create_directories(scratch.path() + "/Long.kext/Contents");
-    WriteFileBytes(scratch.path() + "/Long.kext/Contents/Info.plist",
-                   "<plist><dict><key>CFBundleIdentifier</key><string>com.example.long</string>"
-                   "<key>CFBundleVersion</key><string>1</string><key>IOKitPersonalities</key><dict>"
-                   "<key>P</key><dict><key>IOClass</key><string>" +
-                       longName + "</string></dict></dict></dict></plist>");
-    // The card takes one driver at a time: free it for the extension.
-    ASSERT_EQ(testhost::RunTool(host, "kextunload", {"-m", "com.tavik.driver.ZolSC820"}), 0);
-    ASSERT_EQ(testhost::RunTool(host, "kextload", {scratch.path() + "/Long.kext"}), 0);
-    Search search(IOServiceMatching(longName.c_str()));
-    ASSERT_EQ(search.found.size(), 1u);
-    EXPECT_EQ(ClassOf(search.found[0]), std::string(127, 'L'));
 }
 
 // Handles that were never given out, were released already, or are of another kind get an
