@@ -119,17 +119,16 @@ TEST(AutomationScriptTest, RefusesLinesThatAreNotStepsWithTheirNumber) {
         "-\nselect tag:- 1\n\v\n\v\f \v\n\0\nanswer\v1\npress\fwrite\nanswer \0\nanswer 1\0\n"
         "select tag:\0 5 1\nselect tag:\0"
         "105 1\nchoose /tmp/a\0/etc\nset out_parity_E 1\x1b\ndump\x7f\n"s;
-    std::vector<std::string> cases;
+    int refused = 0;
     for (size_t at = 0, end; (end = lines.find('\n', at)) != std::string::npos; at = end + 1) {
-        cases.push_back(lines.substr(at, end - at));
-    }
-    ASSERT_EQ(cases.size(), 31u);
-    for (const std::string& line : cases) {
+        const std::string line = lines.substr(at, end - at);
         std::string error;
+        ++refused;
         EXPECT_FALSE(AutomationScript::parse("answer 1\n" + line + "\n", &error))
             << Transcript::escape(line);
         EXPECT_NE(error.find("line 2"), std::string::npos) << error;
     }
+    EXPECT_EQ(refused, 31);
 }
 
 TEST(TranscriptTest, EscapesSoThatEveryEventIsOneLine) {
@@ -139,7 +138,6 @@ TEST(TranscriptTest, EscapesSoThatEveryEventIsOneLine) {
         {"a\\b", "a\\\\b"},
         {"\\t", "\\\\t"},              // a backslash before a t is not a tab
         {"a\vb\x7f", "a\\x0bb\\x7f"},  // every other control character: one line per event
-        {"", ""},
     };
     for (const auto& [in, out] : cases) EXPECT_EQ(Transcript::escape(in), out) << in;
 }

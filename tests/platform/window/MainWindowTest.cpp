@@ -17,7 +17,6 @@
 
 #include "platform/window/Dialogs.h"
 #include "platform/window/NibLoader.h"
-#include "platform/window/QtBackend.h"
 #include "platform/window/QtControls.h"
 #include "platform/window/automation/Automation.h"
 #include "tests/support/TempHost.h"
@@ -43,19 +42,15 @@ protected:
     std::unique_ptr<QWidget> window_;
 };
 
-// Acts as the person at the window's modal boxes: each time one is up, `act` gets it.
-class Person {
-public:
-    explicit Person(std::function<void(QWidget*)> act) {
-        QObject::connect(&timer_, &QTimer::timeout, [act] {
-            if (QWidget* modal = QApplication::activeModalWidget()) act(modal);
-        });
-        timer_.start(10);
-    }
-
-private:
-    QTimer timer_;
-};
+// Acts as the person at the window's modal boxes, while kept: each time one is up, `act` gets it.
+std::unique_ptr<QTimer> Person(const std::function<void(QWidget*)>& act) {
+    auto timer = std::make_unique<QTimer>();
+    QObject::connect(timer.get(), &QTimer::timeout, [act] {
+        if (QWidget* modal = QApplication::activeModalWidget()) act(modal);
+    });
+    timer->start(10);
+    return timer;
+}
 
 // The open panel, answered by keys: a typed name and Enter give the file chosen, byte for byte,
 // also when its name is not UTF-8; a name that reads the same as another one's in its folder is
@@ -77,7 +72,7 @@ TEST_F(MainWindowTest, TheOpenPanelGivesTheFileTypedByteForByteAndEscapeCancels)
         for (const std::string& file : c.files) WriteFileBytes(dir.path() + "/" + file, "image");
         int refusals = 0;
         bool typed = !c.typed;
-        Person person([&](QWidget* modal) {
+        const auto person = Person([&](QWidget* modal) {
             auto* name = modal->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
             if (qobject_cast<QMessageBox*>(modal) != nullptr) {
                 ++refusals;
@@ -110,7 +105,7 @@ TEST_F(MainWindowTest, TheAlertBoxAnswersEnterWithItsDefaultAndEscapeWithItsAlte
                                                  {nullptr, Qt::Key_Escape, 1},
                                                  {nullptr, Qt::Key_Return, 1}}) {
         std::vector<QString> seen;
-        Person person([&, key = key](QWidget* modal) {
+        const auto person = Person([&, key = key](QWidget* modal) {
             for (const char* name : {"qt_msgbox_label", "qt_msgbox_informativelabel"}) {
                 auto* label = modal->findChild<QLabel*>(QString::fromLatin1(name));
                 if (label != nullptr && label->textFormat() == Qt::PlainText) {
