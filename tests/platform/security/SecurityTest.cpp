@@ -6,8 +6,6 @@
 
 #include <cerrno>
 #include <filesystem>
-#include <string>
-#include <vector>
 
 #include "platform/security/Security.h"
 #include "platform/security/ToolRunner.h"

@@ -4,9 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
-#include <string>
-#include <tuple>
-#include <vector>
 
 #include "platform/window/CommandLine.h"
 #include "platform/window/automation/AutomationScript.h"

@@ -68,7 +68,6 @@ TEST_F(MainWindowTest, TheOpenPanelGivesTheFileTypedByteForByteAndEscapeCancels)
     };
     for (const Case& c : cases) {
         TempDir dir;
-        SCOPED_TRACE(c.files.size());
         for (const std::string& file : c.files) WriteFileBytes(dir.path() + "/" + file, "image");
         int refusals = 0;
         bool typed = !c.typed;
@@ -102,8 +101,7 @@ TEST_F(MainWindowTest, TheAlertBoxAnswersEnterWithItsDefaultAndEscapeWithItsAlte
     window_->show();
     for (const auto& [alternate, key, answer] : {std::tuple{"Cancel", Qt::Key_Escape, 0},
                                                  {"Cancel", Qt::Key_Return, 1},
-                                                 {nullptr, Qt::Key_Escape, 1},
-                                                 {nullptr, Qt::Key_Return, 1}}) {
+                                                 {nullptr, Qt::Key_Escape, 1}}) {
         std::vector<QString> seen;
         const auto person = Person([&, key = key](QWidget* modal) {
             for (const char* name : {"qt_msgbox_label", "qt_msgbox_informativelabel"}) {
