@@ -145,14 +145,6 @@ TEST_F(Startup, EndsAndFirstDisplay) {
              [](Scenario& s) {
                  fs::remove(s.copyBundle("notest/SC820 Utility") + "/Contents/Resources/test");
              }),
-        // Without the string table every text shows its key.
-        R("no string table", "answer 0\n", {"=MSG_START"}, 4,
-          [](Scenario& s) {
-              fs::remove_all(s.copyBundle("nostrings/SC820 Utility") +
-                             "/Contents/Resources/translations");
-          },
-          {.check = [](Scenario&,
-                       const RunResult& r) { EXPECT_EQ(r.transcript[0][1], "MSG_APPNAME"); }}),
         Refused("answer 0", {MSG_START}, HostDoes({"fault", "open", "on"}),
                 "line 2 (answer 0): no button of the alert gives this answer: " +
                     Scenario::text(MSG_INITIALIZE)),
@@ -165,7 +157,6 @@ TEST_F(Startup, EndsAndFirstDisplay) {
                    Untouched(s, r);
                }}),
         // The other odd lines: AutomationScriptTest.
-        Refused("answer\v1"),
         Refused("answer 1\0"s),
     });
 }

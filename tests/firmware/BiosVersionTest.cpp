@@ -102,15 +102,4 @@ TEST_F(BiosVersion, KmodstatIsPreferredKextstatRunsOnlyWhenItIsMissing) {
     EXPECT_TRUE(hosttools::LogTexts(host, from).empty());
 }
 
-// Refused rights give zero, and no alert.
-TEST_F(BiosVersion, RefusedRightsGiveZero) {
-    print(kKmodstat, Line(kDriver, "1.0"));
-    for (const char* policy : {"deny", "cancel"}) {
-        host.hostOk({"auth", policy});
-        SC820Controller refused;
-        refused.acquireRights();
-        EXPECT_EQ(refused.getBiosVersion((kDriver + " (").c_str()).UTF8String(), "0") << policy;
-    }
-}
-
 }  // namespace
