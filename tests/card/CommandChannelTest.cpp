@@ -64,27 +64,14 @@ protected:
     size_t handlesBefore = IORegistryHandlesHeld();
 };
 
-// The record travels whole both ways (the field offsets are pinned where the record is
-// declared), and of two utility services the last one takes the commands.
-TEST_F(CommandChannelTest, TheRecordTravelsWholeToTheLastUtilityService) {
+// The driver takes a command only in its exact form and size (2, 308 or 4000 bytes), so an
+// accepted command proves both; the counts prove the index. Refused, a command returns 0 and
+// leaves the buffers and the host as they were. Of two utility services the last one found
+// takes the commands (the record's bytes travel whole: the batch export and import).
+TEST_F(CommandChannelTest, EachCommandReachesTheDriverWithItsIndexAndARefusalReturns0) {
     host.hostOk({"fault", "duplicate-service", "on"});
     const std::string status = host.hostOk({"status"});
     const size_t last = status.rfind("utility-service ") + 16;
-    setRecord(testhost::PatternRecord(7));
-    ASSERT_EQ(controller.doSetEEPConfig(), 1);
-    setRecord(std::string(308, '\0'));
-    ASSERT_EQ(controller.doGetEEPConfig(), 1);
-    EXPECT_EQ(record() + file("eeprom.bin"),
-              testhost::PatternRecord(7) + testhost::PatternRecord(7));
-    EXPECT_EQ(testhost::StatusFact(host, "last-service"),
-              status.substr(last, status.find('\n', last) - last));
-    expectClosed();
-}
-
-// The driver takes a command only in its exact form and size (2, 308 or 4000 bytes), so an
-// accepted command proves both; the counts prove the index. Refused, a command returns 0 and
-// leaves the buffers and the host as they were.
-TEST_F(CommandChannelTest, EachCommandReachesTheDriverWithItsIndexAndARefusalReturns0) {
     std::vector<int> counts(6, 0);
     for (auto [code, run] : kCommands) {
         std::vector<uint8_t> chunk(kFlashChunkSize, 0x5A);
@@ -100,6 +87,8 @@ TEST_F(CommandChannelTest, EachCommandReachesTheDriverWithItsIndexAndARefusalRet
         EXPECT_EQ(host.commandCounts(), counts) << code;
         expectClosed();
     }
+    EXPECT_EQ(testhost::StatusFact(host, "last-service"),
+              status.substr(last, status.find('\n', last) - last));
 }
 
 // The failure points of the search and the open: each shows its message with OK only and ends
