@@ -25,11 +25,11 @@ public:
     // Reads the program's output until the condition holds; false after the timeout or when
     // the program has ended without it holding. One screen update may arrive in several
     // reads: a caller waits for the whole state it then checks.
-    bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 30000);
-    bool waitForText(const std::string& text, int timeoutMs = 30000);
+    bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 60000);
+    bool waitForText(const std::string& text, int timeoutMs = 60000);
     // Reads until the program ends; its exit status, 128+N when killed by signal N, or -1 on
     // timeout.
-    int waitForExit(int timeoutMs = 30000);
+    int waitForExit(int timeoutMs = 60000);
     // Writes to the terminal behind the program's back, as another program (wall, a kernel
     // message) would.
     void scribble(const std::string& bytes);
