@@ -20,6 +20,8 @@ protected:
         return host.root() + "/var/db/sc820" + (name.empty() ? "" : "/" + name);
     }
     std::string put(const std::string& name, const std::string& bytes) {
+        std::filesystem::create_directories(
+            std::filesystem::path(scratch.path() + "/" + name).parent_path());
         WriteFileBytes(scratch.path() + "/" + name, bytes);
         return scratch.path() + "/" + name;
     }

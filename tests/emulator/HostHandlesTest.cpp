@@ -74,6 +74,13 @@ public:
         }
         return bytes;
     }
+    // A call written "o0/308/1": output (o) or input (i), the selector, the size, the scalars.
+    IOReturn callRow(const std::string& row, void* structure) {
+        int selector = 0;
+        uint32_t size = 0, scalars = 0;
+        sscanf(row.c_str(), "%*c%d/%u/%u", &selector, &size, &scalars);
+        return call(row[0] == 'i' ? kIn : kOut, selector, structure, size, nullptr, scalars);
+    }
     std::string file(const char* name) { return ReadFileBytes(db(name)); }
     std::string cursors() { return testhost::StatusFact(host, "flash-cursors"); }
     // Puts `bytes` in the place of a host file as every writer does: a new file renamed over it.
@@ -293,33 +300,17 @@ TEST(StateCacheTest, AStateReplacedWithinOneTickOfACoarseClockIsSeen) {
 // Only the one form and size is taken; a refused call writes no output and changes nothing,
 // but counts. Only a registered utility service takes commands.
 TEST_F(UtilityDriverTest, EachCommandTakesOneFormAndSizeAndCountsEveryCall) {
-    const std::tuple<CallForm, int, uint32_t, uint32_t, IOReturn> cases[] = {
-        {kOut, kGetEEPConfig, 308, 0, kIOReturnSuccess},
-        {kOut, kGetEEPConfig, 307, 0, kBad},
-        {kIn, kGetEEPConfig, 308, 0, kBad},
-        {kOut, kGetEEPConfig, 308, 1, kBad},
-        {kOut, kSetEEPConfig, 308, 0, kBad},
-        {kIn, kSetEEPConfig, 309, 0, kBad},
-        {kOut, kGetEEPDefault, 4000, 0, kBad},
-        {kOut, kGetEEPDefault, 308, 0, kIOReturnSuccess},
-        {kIn, kEraseFlash, 308, 0, kBad},
-        {kOut, kEraseFlash, 2, 0, kBad},
-        {kIn, kEraseFlash, 2, 2, kBad},
-        {kOut, kReadFlash, 3999, 0, kBad},
-        {kIn, kReadFlash, 4000, 0, kBad},
-        {kIn, kWriteFlash, 4001, 0, kBad},
-        {kOut, kWriteFlash, 4000, 0, kBad},
-        {kOut, 6, 308, 0, kBad},
-        {kIn, -1, 2, 0, kBad},
-    };
-    std::vector<int> counts = {0, 1, 0, 0, 1, 0};  // the calls without a structure below
+    // The calls as callRow writes them; "+": the call is taken.
+    std::istringstream cases(
+        "o0/308+ o0/307 i0/308 o0/308/1 o1/308 i1/309 o2/4000 o2/308+ i3/308 "
+        "o3/2 i3/2/2 o4/3999 i4/4000 i5/4001 o5/4000 o6/308 i-1/2");
+    const std::vector<int> counts = {4, 3, 2, 3, 3, 2};  // with the two calls without a structure
     const std::string files = file("eeprom.bin") + file("flash.bin");
-    for (const auto& [form, selector, size, scalars, expected] : cases) {
+    for (std::string row; cases >> row;) {
         std::vector<uint8_t> buffer(5000, 0xEE);
-        EXPECT_EQ(call(form, selector, buffer.data(), size, nullptr, scalars), expected)
-            << selector << " " << size;
-        EXPECT_TRUE(expected == kIOReturnSuccess || buffer == std::vector<uint8_t>(5000, 0xEE));
-        if (selector >= 0 && selector < 6) ++counts[static_cast<size_t>(selector)];
+        const bool taken = row.back() == '+';
+        EXPECT_EQ(callRow(row, buffer.data()), taken ? kIOReturnSuccess : kBad) << row;
+        EXPECT_TRUE(taken || buffer == std::vector<uint8_t>(5000, 0xEE)) << row;
     }
     EXPECT_EQ(call(kIn, kSetEEPConfig, nullptr, 308), kBad);
     EXPECT_EQ(call(kOut, kReadFlash, nullptr, 4000), kBad);
@@ -353,23 +344,18 @@ TEST_F(UtilityDriverTest, ASweepIsEndedByAnyOtherCommand) {
 // A command the driver does not carry out still ends a sweep in progress: both cursors go back.
 // (What a command failed on the disk leaves, the fault sweep checks.)
 TEST_F(UtilityDriverTest, ARefusedOrMalformedCommandPutsTheCursorsBack) {
-    const std::tuple<int, const char*, CallForm, int, uint32_t> cases[] = {
-        // the part sweep before, the fault switched on for the command, the command
-        {kReadFlash, nullptr, kOut, kReadFlash, 3999},
-        {kWriteFlash, nullptr, kOut, kWriteFlash, 4000},
-        {kReadFlash, nullptr, kOut, 6, 308},
-        {kReadFlash, "refuse-4", kOut, kReadFlash, 4000},
-        {kWriteFlash, "refuse-5", kIn, kWriteFlash, 4000},
-        {kWriteFlash, "refuse-3", kIn, kEraseFlash, 2},
-        {kReadFlash, "refuse-0", kOut, kGetEEPConfig, 308},
-    };
-    for (const auto& [chunks, fault, form, selector, size] : cases) {
+    // The part sweep before (4: read, 5: write), the fault switched on for the command, the
+    // command.
+    std::istringstream cases(
+        "4 - o4/3999  5 - o5/4000  4 - o6/308  4 refuse-4 o4/4000  "
+        "5 refuse-5 i5/4000  5 refuse-3 i3/2  4 refuse-0 o0/308");
+    for (std::string part, fault, row; cases >> part >> fault >> row;) {
         std::vector<uint8_t> buffer(4000, 0x5A);
-        for (int k = 0; k < 5; ++k) ASSERT_EQ(command(chunks, buffer.data()), kIOReturnSuccess);
-        if (fault) host.hostOk({"fault", fault, "on"});
-        EXPECT_NE(call(form, selector, buffer.data(), size), kIOReturnSuccess) << selector;
-        EXPECT_EQ(cursors(), "read 0 write 0") << selector << (fault ? fault : "");
-        if (fault) host.hostOk({"fault", fault, "off"});
+        for (int k = 0; k < 5; ++k) ASSERT_EQ(command(stoi(part), buffer.data()), kIOReturnSuccess);
+        if (fault != "-") host.hostOk({"fault", fault, "on"});
+        EXPECT_NE(callRow(row, buffer.data()), kIOReturnSuccess) << row;
+        EXPECT_EQ(cursors(), "read 0 write 0") << row << " " << fault;
+        if (fault != "-") host.hostOk({"fault", fault, "off"});
     }
 }
 
