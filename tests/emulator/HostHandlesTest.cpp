@@ -28,12 +28,11 @@
 
 namespace {
 
-using emu::CallForm;
 using emu::ClaimUtilityClient;
 using emu::HostPaths;
 
-constexpr CallForm kIn = CallForm::structureInput;
-constexpr CallForm kOut = CallForm::structureOutput;
+constexpr emu::CallForm kIn = emu::CallForm::structureInput;
+constexpr emu::CallForm kOut = emu::CallForm::structureOutput;
 constexpr IOReturn kBad = kIOReturnBadArgument;
 
 class HostHandlesTest : public HostFixture {
@@ -47,10 +46,8 @@ public:
     }
     // Each command in its own form and size.
     IOReturn command(int selector, void* structure) {
-        const bool in =
-            selector == kWriteFlash || selector == kEraseFlash || selector == kSetEEPConfig;
-        const uint32_t size = selector >= kReadFlash ? 4000 : selector == kEraseFlash ? 2 : 308;
-        return call(in ? kIn : kOut, selector, structure, size);
+        const char* rows[] = {"o0/308", "i1/308", "o2/308", "i3/2", "o4/4000", "i5/4000"};
+        return callRow(rows[selector], structure);
     }
     // The record, or the first chunk of a read sweep (the record read first starts it over).
     std::string fetch(int selector) {
@@ -127,8 +124,6 @@ std::pair<bool, bool> WhileLocked(
 }
 
 TEST_F(HostHandlesTest, AChangeMadeBetweenTwoOperationsIsSeenByTheNext) {
-    TempDir work;
-    WriteFileBytes(work.path() + "/flash", std::string(kFlashSize, '\x3c'));
     const std::string record = ReadFileBytes(db("eeprom.bin"));
     const std::string chunk = ReadFileBytes(db("flash.bin")).substr(0, kFlashChunkSize);
     auto see = [this](const std::string& what) {
@@ -140,7 +135,10 @@ TEST_F(HostHandlesTest, AChangeMadeBetweenTwoOperationsIsSeenByTheNext) {
     // for a fault set in this process (and saved), and what this process sees before and after.
     const std::tuple<std::vector<std::string>, const char*, std::string, std::string> cases[] = {
         {{"fault", "master-port", "on"}, "master port", "0", "5"},
-        {{"flash", "put", work.path() + "/flash"}, "flash", chunk, std::string(4000, '\x3c')},
+        {{"flash", "put", put("flash", std::string(kFlashSize, '\x3c'))},
+         "flash",
+         chunk,
+         std::string(4000, '\x3c')},
         {{"replace"}, "record", record, testhost::PatternRecord(4)},
         {{"init", "--force"}, "services", "1", "0"},
         {{"session"}, "master port", "0", "0"},  // changed in this process, not saved
@@ -274,10 +272,9 @@ TEST_F(HostHandlesTest, TheUserClientIsOwnedByOneProcessAtATimeUntilTheOwnerDies
 // state's inode back with its size and times; what a process kept is still told apart.
 TEST(StateCacheTest, AStateReplacedWithinOneTickOfACoarseClockIsSeen) {
     TempDir work;
-    const std::string disk = work.path() + "/disk", root = disk + "/host";
+    const std::string disk = work.path() + "/disk", root = disk + "/host", image = disk + ".img";
     std::filesystem::create_directories(disk);
     // ext2 with 128-byte inodes keeps times in whole seconds.
-    const std::string image = work.path() + "/disk.img";
     if (std::system(("truncate -s 512M " + image + " && mkfs.ext2 -q -I 128 " + image +
                      " 2>/dev/null && mount -o loop " + image + " " + disk + " 2>/dev/null")
                         .c_str()) != 0)
