@@ -124,7 +124,7 @@ std::pair<bool, bool> WhileLocked(
 }
 
 TEST_F(HostHandlesTest, AChangeMadeBetweenTwoOperationsIsSeenByTheNext) {
-    const std::string record = ReadFileBytes(db("eeprom.bin"));
+    const std::string record = ReadFileBytes(db("eeprom.bin")), image(kFlashSize, '\x3c');
     const std::string chunk = ReadFileBytes(db("flash.bin")).substr(0, kFlashChunkSize);
     auto see = [this](const std::string& what) {
         if (what == "master port") return std::to_string(emu::KernelMasterPort(host.root(), 0));
@@ -135,10 +135,7 @@ TEST_F(HostHandlesTest, AChangeMadeBetweenTwoOperationsIsSeenByTheNext) {
     // for a fault set in this process (and saved), and what this process sees before and after.
     const std::tuple<std::vector<std::string>, const char*, std::string, std::string> cases[] = {
         {{"fault", "master-port", "on"}, "master port", "0", "5"},
-        {{"flash", "put", put("flash", std::string(kFlashSize, '\x3c'))},
-         "flash",
-         chunk,
-         std::string(4000, '\x3c')},
+        {{"flash", "put", put("flash", image)}, "flash", chunk, std::string(4000, '\x3c')},
         {{"replace"}, "record", record, testhost::PatternRecord(4)},
         {{"init", "--force"}, "services", "1", "0"},
         {{"session"}, "master port", "0", "0"},  // changed in this process, not saved
