@@ -1,11 +1,11 @@
 // The sc820-host admin command and the driver tools on the host's files: wrong forms, failing
 // and refused operations, corrupt files, failed file operations, repair; loading and unloading,
-// and which host the tools act on. Files under trouble: a full disk,
-// hostile files in and outside the host, a read-only host, broken standard streams, temporaries
-// left by a killed process, a program moved away after it made a host. The registry's device
-// scans: a device belongs to the card when it hangs from the card's SCSI driver, whatever its
-// target ID, and a registry opened to read refuses every change; the nesting bound checked before
-// the property-list library parses a file.
+// and which host the tools act on. Files under trouble: a full disk, hostile files in and outside
+// the host, a read-only host, broken standard streams, temporaries left by a killed process, a
+// program moved away after it made a host. The registry's device scans: a device belongs to the
+// card when it hangs from the card's SCSI driver, whatever its target ID, and a registry opened to
+// read refuses every change; the nesting bound checked before the property-list library parses a
+// file.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
