@@ -16,10 +16,18 @@ using Words = std::vector<std::string>;
 
 class HostFixture : public testing::Test {
 protected:
+    // "@utility" names the utility's extension.
+    HostFixture() {
+        std::filesystem::create_directory_symlink(SC820_BUNDLE_DIR
+                                                  "/Contents/Resources/ZOL_SC820_DRVR_X.kext",
+                                                  scratch.path() + "/utility");
+    }
     std::string db(const std::string& name = "") const {
         return host.root() + "/var/db/sc820" + (name.empty() ? "" : "/" + name);
     }
     std::string put(const std::string& name, const std::string& bytes) {
+        std::filesystem::create_directories(
+            std::filesystem::path(scratch.path() + "/" + name).parent_path());
         WriteFileBytes(scratch.path() + "/" + name, bytes);
         return scratch.path() + "/" + name;
     }

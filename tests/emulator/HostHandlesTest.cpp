@@ -28,12 +28,11 @@
 
 namespace {
 
-using emu::CallForm;
 using emu::ClaimUtilityClient;
 using emu::HostPaths;
 
-constexpr CallForm kIn = CallForm::structureInput;
-constexpr CallForm kOut = CallForm::structureOutput;
+constexpr emu::CallForm kIn = emu::CallForm::structureInput;
+constexpr emu::CallForm kOut = emu::CallForm::structureOutput;
 constexpr IOReturn kBad = kIOReturnBadArgument;
 
 class HostHandlesTest : public HostFixture {
@@ -47,10 +46,8 @@ public:
     }
     // Each command in its own form and size.
     IOReturn command(int selector, void* structure) {
-        const bool in =
-            selector == kWriteFlash || selector == kEraseFlash || selector == kSetEEPConfig;
-        const uint32_t size = selector >= kReadFlash ? 4000 : selector == kEraseFlash ? 2 : 308;
-        return call(in ? kIn : kOut, selector, structure, size);
+        const char* rows[] = {"o0/308", "i1/308", "o2/308", "i3/2", "o4/4000", "i5/4000"};
+        return callRow(rows[selector], structure);
     }
     // The record, or the first chunk of a read sweep (the record read first starts it over).
     std::string fetch(int selector) {
@@ -73,6 +70,13 @@ public:
             std::fill(bytes.begin() + kFlashSize, bytes.end(), 0xFF);  // as a read sweep gives it
         }
         return bytes;
+    }
+    // A call written "o0/308/1": output (o) or input (i), the selector, the size, the scalars.
+    IOReturn callRow(const std::string& row, void* structure) {
+        int selector = 0;
+        uint32_t size = 0, scalars = 0;
+        sscanf(row.c_str(), "%*c%d/%u/%u", &selector, &size, &scalars);
+        return call(row[0] == 'i' ? kIn : kOut, selector, structure, size, nullptr, scalars);
     }
     std::string file(const char* name) { return ReadFileBytes(db(name)); }
     std::string cursors() { return testhost::StatusFact(host, "flash-cursors"); }
@@ -120,9 +124,7 @@ std::pair<bool, bool> WhileLocked(
 }
 
 TEST_F(HostHandlesTest, AChangeMadeBetweenTwoOperationsIsSeenByTheNext) {
-    TempDir work;
-    WriteFileBytes(work.path() + "/flash", std::string(kFlashSize, '\x3c'));
-    const std::string record = ReadFileBytes(db("eeprom.bin"));
+    const std::string record = ReadFileBytes(db("eeprom.bin")), image(kFlashSize, '\x3c');
     const std::string chunk = ReadFileBytes(db("flash.bin")).substr(0, kFlashChunkSize);
     auto see = [this](const std::string& what) {
         if (what == "master port") return std::to_string(emu::KernelMasterPort(host.root(), 0));
@@ -133,7 +135,7 @@ TEST_F(HostHandlesTest, AChangeMadeBetweenTwoOperationsIsSeenByTheNext) {
     // for a fault set in this process (and saved), and what this process sees before and after.
     const std::tuple<std::vector<std::string>, const char*, std::string, std::string> cases[] = {
         {{"fault", "master-port", "on"}, "master port", "0", "5"},
-        {{"flash", "put", work.path() + "/flash"}, "flash", chunk, std::string(4000, '\x3c')},
+        {{"flash", "put", put("flash", image)}, "flash", chunk, std::string(4000, '\x3c')},
         {{"replace"}, "record", record, testhost::PatternRecord(4)},
         {{"init", "--force"}, "services", "1", "0"},
         {{"session"}, "master port", "0", "0"},  // changed in this process, not saved
@@ -267,10 +269,9 @@ TEST_F(HostHandlesTest, TheUserClientIsOwnedByOneProcessAtATimeUntilTheOwnerDies
 // state's inode back with its size and times; what a process kept is still told apart.
 TEST(StateCacheTest, AStateReplacedWithinOneTickOfACoarseClockIsSeen) {
     TempDir work;
-    const std::string disk = work.path() + "/disk", root = disk + "/host";
+    const std::string disk = work.path() + "/disk", root = disk + "/host", image = disk + ".img";
     std::filesystem::create_directories(disk);
     // ext2 with 128-byte inodes keeps times in whole seconds.
-    const std::string image = work.path() + "/disk.img";
     if (std::system(("truncate -s 512M " + image + " && mkfs.ext2 -q -I 128 " + image +
                      " 2>/dev/null && mount -o loop " + image + " " + disk + " 2>/dev/null")
                         .c_str()) != 0)
@@ -293,33 +294,17 @@ TEST(StateCacheTest, AStateReplacedWithinOneTickOfACoarseClockIsSeen) {
 // Only the one form and size is taken; a refused call writes no output and changes nothing,
 // but counts. Only a registered utility service takes commands.
 TEST_F(UtilityDriverTest, EachCommandTakesOneFormAndSizeAndCountsEveryCall) {
-    const std::tuple<CallForm, int, uint32_t, uint32_t, IOReturn> cases[] = {
-        {kOut, kGetEEPConfig, 308, 0, kIOReturnSuccess},
-        {kOut, kGetEEPConfig, 307, 0, kBad},
-        {kIn, kGetEEPConfig, 308, 0, kBad},
-        {kOut, kGetEEPConfig, 308, 1, kBad},
-        {kOut, kSetEEPConfig, 308, 0, kBad},
-        {kIn, kSetEEPConfig, 309, 0, kBad},
-        {kOut, kGetEEPDefault, 4000, 0, kBad},
-        {kOut, kGetEEPDefault, 308, 0, kIOReturnSuccess},
-        {kIn, kEraseFlash, 308, 0, kBad},
-        {kOut, kEraseFlash, 2, 0, kBad},
-        {kIn, kEraseFlash, 2, 2, kBad},
-        {kOut, kReadFlash, 3999, 0, kBad},
-        {kIn, kReadFlash, 4000, 0, kBad},
-        {kIn, kWriteFlash, 4001, 0, kBad},
-        {kOut, kWriteFlash, 4000, 0, kBad},
-        {kOut, 6, 308, 0, kBad},
-        {kIn, -1, 2, 0, kBad},
-    };
-    std::vector<int> counts = {0, 1, 0, 0, 1, 0};  // the calls without a structure below
+    // The calls as callRow writes them; "+": the call is taken.
+    std::istringstream cases(
+        "o0/308+ o0/307 i0/308 o0/308/1 o1/308 i1/309 o2/4000 o2/308+ i3/308 "
+        "o3/2 i3/2/2 o4/3999 i4/4000 i5/4001 o5/4000 o6/308 i-1/2");
+    const std::vector<int> counts = {4, 3, 2, 3, 3, 2};  // with the two calls without a structure
     const std::string files = file("eeprom.bin") + file("flash.bin");
-    for (const auto& [form, selector, size, scalars, expected] : cases) {
+    for (std::string row; cases >> row;) {
         std::vector<uint8_t> buffer(5000, 0xEE);
-        EXPECT_EQ(call(form, selector, buffer.data(), size, nullptr, scalars), expected)
-            << selector << " " << size;
-        EXPECT_TRUE(expected == kIOReturnSuccess || buffer == std::vector<uint8_t>(5000, 0xEE));
-        if (selector >= 0 && selector < 6) ++counts[static_cast<size_t>(selector)];
+        const bool taken = row.back() == '+';
+        EXPECT_EQ(callRow(row, buffer.data()), taken ? kIOReturnSuccess : kBad) << row;
+        EXPECT_TRUE(taken || buffer == std::vector<uint8_t>(5000, 0xEE)) << row;
     }
     EXPECT_EQ(call(kIn, kSetEEPConfig, nullptr, 308), kBad);
     EXPECT_EQ(call(kOut, kReadFlash, nullptr, 4000), kBad);
@@ -353,23 +338,18 @@ TEST_F(UtilityDriverTest, ASweepIsEndedByAnyOtherCommand) {
 // A command the driver does not carry out still ends a sweep in progress: both cursors go back.
 // (What a command failed on the disk leaves, the fault sweep checks.)
 TEST_F(UtilityDriverTest, ARefusedOrMalformedCommandPutsTheCursorsBack) {
-    const std::tuple<int, const char*, CallForm, int, uint32_t> cases[] = {
-        // the part sweep before, the fault switched on for the command, the command
-        {kReadFlash, nullptr, kOut, kReadFlash, 3999},
-        {kWriteFlash, nullptr, kOut, kWriteFlash, 4000},
-        {kReadFlash, nullptr, kOut, 6, 308},
-        {kReadFlash, "refuse-4", kOut, kReadFlash, 4000},
-        {kWriteFlash, "refuse-5", kIn, kWriteFlash, 4000},
-        {kWriteFlash, "refuse-3", kIn, kEraseFlash, 2},
-        {kReadFlash, "refuse-0", kOut, kGetEEPConfig, 308},
-    };
-    for (const auto& [chunks, fault, form, selector, size] : cases) {
+    // The part sweep before (4: read, 5: write), the fault switched on for the command, the
+    // command.
+    std::istringstream cases(
+        "4 - o4/3999  5 - o5/4000  4 - o6/308  4 refuse-4 o4/4000  "
+        "5 refuse-5 i5/4000  5 refuse-3 i3/2  4 refuse-0 o0/308");
+    for (std::string part, fault, row; cases >> part >> fault >> row;) {
         std::vector<uint8_t> buffer(4000, 0x5A);
-        for (int k = 0; k < 5; ++k) ASSERT_EQ(command(chunks, buffer.data()), kIOReturnSuccess);
-        if (fault) host.hostOk({"fault", fault, "on"});
-        EXPECT_NE(call(form, selector, buffer.data(), size), kIOReturnSuccess) << selector;
-        EXPECT_EQ(cursors(), "read 0 write 0") << selector << (fault ? fault : "");
-        if (fault) host.hostOk({"fault", fault, "off"});
+        for (int k = 0; k < 5; ++k) ASSERT_EQ(command(stoi(part), buffer.data()), kIOReturnSuccess);
+        if (fault != "-") host.hostOk({"fault", fault, "on"});
+        EXPECT_NE(callRow(row, buffer.data()), kIOReturnSuccess) << row;
+        EXPECT_EQ(cursors(), "read 0 write 0") << row << " " << fault;
+        if (fault != "-") host.hostOk({"fault", fault, "off"});
     }
 }
 
