@@ -128,21 +128,6 @@ TEST_F(Flash, EraseAndWrite) {
                        const RunResult& r) { EXPECT_EQ(r.transcript[2][3], "Cancel"); }}),
         R("no copy possible, OK", "answer 1\npress erase\nanswer 1\nanswer -1\npress cancel\n",
           {MSG_START, MSG_ERASE, MSG_NOBACKUP}, 0, Blocked, {.flash = kErased}),
-        // The second run keeps, and overwrites, what the first one wrote.
-        With(Write("a second run", {MSG_WRITESUCCESS}, Image(20000, 6), {}, {}, {},
-                   FlashAfterWrite(Image(20000, 6)),
-                   [](Scenario& s, const RunResult&) {
-                       const auto kept = s.kept("flash");
-                       ASSERT_EQ(kept.size(), 2u);
-                       const auto first = FlashAfterWrite(Image(30000, 5));
-                       EXPECT_TRUE(ReadFileBytes(s.backups() + "/" + kept[0]) == first ||
-                                   ReadFileBytes(s.backups() + "/" + kept[1]) == first);
-                   }),
-             [](Scenario& s) {
-                 WriteFileBytes(s.home("image.bin"), Image(30000, 5));
-                 EXPECT_EQ(s.run(WriteScript("image.bin")).exitCode, 0);
-                 WriteFileBytes(s.home("image.bin"), Image(20000, 6));
-             }),
         Refused("empty", "", MSG_FILEEMPTY),
         Refused("too large", std::string(69537, '\0'), MSG_FILETOOLARGE),
         Refused("a FIFO", "", MSG_FILEUNREADABLE,

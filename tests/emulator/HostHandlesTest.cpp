@@ -314,7 +314,9 @@ TEST_F(UtilityDriverTest, EachCommandTakesOneFormAndSizeAndCountsEveryCall) {
     for (uint32_t other : {1u, 999u})  // the registry root and no entry
         EXPECT_EQ(call(kOut, kGetEEPConfig, record.data(), 308, nullptr, 0, other),
                   kIOReturnNotAttached);
-    ASSERT_EQ(testhost::RunTool(host, "kextunload", {"-m", "com.tavik.iokit.sc820utl"}), 0);
+    ASSERT_EQ(
+        RunProgram({host.root() + "/sbin/kextunload", "-m", "com.tavik.iokit.sc820utl"}, nullptr),
+        0);
     EXPECT_EQ(call(kOut, kGetEEPConfig, record.data(), 308), kIOReturnNotAttached);
     EXPECT_EQ(host.commandCounts(), counts);
 }

@@ -3,11 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
 #include <functional>
 
 #include "app/SC820Controller.h"
-#include "driverif/DriverNames.h"
 #include "tests/support/FakeControls.h"
 #include "tests/support/PlatformProbes.h"
 #include "tests/support/RecordingBackend.h"
@@ -170,42 +168,12 @@ TEST_F(FormTest, ControlsShowTheRecord) {
 }
 
 TEST_F(FormTest, CircuitBoardVersionText) {
-    for (const auto& [value, text] : {std::pair<uint16_t, const char*>{0x0001, "1.00"},
-                                      {0x2001, "1.20"},
-                                      {0x0100, "0.01"},
-                                      {0x3412, "12.34"},
-                                      {0, "0.00"}}) {
+    for (const auto& [value, text] :
+         {std::pair<uint16_t, const char*>{0x0100, "0.01"}, {0x3412, "12.34"}}) {
         controller.eep_config_buf.PcbVersion = value;
         controller.setConfigWindow();
         EXPECT_EQ(verPcb.value, text) << value;
     }
-}
-
-// A missing or truncated Info.plist of the extension shows dashes; the bundle's own is missing
-// too.
-TEST_F(FormTest, MissingOrMalformedExtensionInfoShowsDashes) {
-    TempDir bundle;
-    const std::string kextInfo = bundle.path() + kUtilityKextInfoSubpath;
-    std::filesystem::create_directories(std::filesystem::path(kextInfo).parent_path());
-    UseMainBundleAt(bundle.path());
-    controller.setConfigWindow();
-    EXPECT_EQ(verKext.value + " " + verUtility.value, "--- ");
-    WriteFileBytes(kextInfo, "<plist><dict><key>CFBundleVersion</key>");
-    controller.setConfigWindow();
-    EXPECT_EQ(verKext.value, "---");
-}
-
-TEST_F(FormTest, MissingPerTargetControlsAreSkippedAndReadAsOffAtPositionZero) {
-    controller.out_maxTransfer[3] = nullptr;
-    controller.out_disconnect[3] = controller.out_wideTransfer[3] = controller.out_syncTransfer[3] =
-        nullptr;
-    SCSIUTY_CFG r = DistinctiveRecord();
-    r.DisconnectEnable[3] = r.SyncEnable[3] = r.WideEnable[3] = 1;
-    r.SyncSpeed[3] = SYNC_5MB;
-    const SCSIUTY_CFG out = roundTrip(r);
-    EXPECT_EQ(std::vector<int>({out.DisconnectEnable[3], out.SyncEnable[3], out.WideEnable[3],
-                                out.SyncSpeed[3]}),
-              std::vector<int>({0, 0, 0, SYNC_20MB}));
 }
 
 }  // namespace

@@ -63,18 +63,9 @@ int RunProgram(const std::vector<std::string>& argv, std::string* output,
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 
-// Helpers for tests on an emulated host: the driver tools, distinctive records, the facts of
+// Helpers for tests on an emulated host: distinctive records, the facts of
 // `sc820-host status`, tools placed in a host and the system log.
 namespace testhost {
-
-// Runs ROOT/sbin/NAME or ROOT/usr/sbin/NAME and returns its exit status.
-inline int RunTool(const TempHost& host, const std::string& tool,
-                   const std::vector<std::string>& args, std::string* output = nullptr) {
-    bool inSbin = tool == "kextload" || tool == "kextunload";
-    std::vector<std::string> argv = {host.root() + (inSbin ? "/sbin/" : "/usr/sbin/") + tool};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return RunProgram(argv, output);
-}
 
 // 308 bytes that differ from each other and from the default records, padding included.
 inline std::string PatternRecord(int seed) {
