@@ -74,19 +74,20 @@ TEST_F(Batch, Subcommands) {
           {.args = {"flash", "write", saved, "--yes"}}),
         R("show --json", "", {}, 0,
           [](Scenario& s) {
-              // Reset 0.5 s, request-sense delay 250 ms, no burst, terminators off, target 3
-              // wide at 26.6 MB/s, target 4 narrow at 5.7 MB/s.
+              // Host ID 0, reset 0.5 s, request-sense delay 250 ms, no burst, terminators off,
+              // target 3 wide at 26.6 MB/s, target 4 narrow at 5.7 MB/s.
               SCSIUTY_CFG r = s.host.eeprom();
-              r.HA_ScsiID = 6, r.ResetToSelTime = 0, r.RQdelay = 2, r.Burst = 1, r.ParityEnable = 1;
+              r.HA_ScsiID = 0, r.ResetToSelTime = 0, r.RQdelay = 2, r.Burst = 1, r.ParityEnable = 1;
               r.TermMode = DISABLE_TERM, r.WideEnable[3] = 1, r.SyncSpeed[3] = SYNC_13p3MB;
               r.WideEnable[4] = 0, r.SyncSpeed[4] = SYNC_5p7MB;
               s.host.putEeprom(r);
               s.recordBefore = s.record();
           },
           {.args = {"show", "--json", "--yes"},
-           .says = {"\"utility\": \"1.0.2\"", "\"scsiBios\": \"3.1.4\"", "\"hostAdapterScsiId\": 6",
-                    "\"resetRecoveringTimeSeconds\": 0.5", "\"requestSenseDelayMilliseconds\": 250",
-                    "\"burstTransfer\": false", "\"parity\": true", "\"terminators\": \"off\"",
+           .says = {"\"utility\": \"1.0.2\"", "\"scsiBios\": \"3.1.4\"",
+                    "\"hostAdapterScsiId\": 0,", "\"resetRecoveringTimeSeconds\": 0.5",
+                    "\"requestSenseDelayMilliseconds\": 250", "\"burstTransfer\": false",
+                    "\"parity\": true", "\"terminators\": \"off\"",
                     "\"id\": 3,\n        \"maxRateMBps\": 26.6",
                     "\"id\": 4,\n        \"maxRateMBps\": 5.7"}}),
     };
