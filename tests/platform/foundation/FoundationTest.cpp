@@ -43,20 +43,6 @@ TEST(NSStringTest, StoresUtf16CodeUnits) {
     EXPECT_EQ(NSString(static_cast<const char*>(nullptr)).length(), 0u);
 }
 
-TEST(SystemLogTest, OneEscapedLinePerEntryKeptWhole) {
-    TempHost host;
-    size_t before = host.logLines().size();
-    NSLog("%s", "com.tavik.driver.ZolSC820 (3.1.4)\nsecond\tpart \\ 100%");
-    std::string big(6000, 'k');
-    NSLog("%s|%d", big.c_str(), 7);
-    std::vector<std::string> lines = host.logLines();
-    ASSERT_EQ(lines.size(), before + 2);
-    const std::string program = "foundation_tests[" + std::to_string(getpid()) + "]: ";
-    EXPECT_EQ(lines[before].substr(std::min(lines[before].find(program), lines[before].size())),
-              program + "com.tavik.driver.ZolSC820 (3.1.4)\\nsecond\\tpart \\\\ 100%");
-    EXPECT_EQ(lines.back().substr(lines.back().size() - big.size() - 2), big + "|7");
-}
-
 std::string Plist(const std::string& body) {
     return "<?xml version=\"1.0\"?><plist version=\"1.0\">" + body + "</plist>";
 }

@@ -41,28 +41,6 @@ protected:
     TempHost host;
 };
 
-// Each service is found once and an ended iterator stays ended; a failed call reports no size;
-// a connection closes once. (The record's travel and the commands' counts through these calls:
-// CommandChannelTest; a service's parent and class: RegistryShapeTest.)
-TEST_F(IOKitTest, EachServiceIsFoundOnceAndAConnectionClosesOnce) {
-    host.swapDrivers();
-    host.hostOk({"fault", "duplicate-service", "on"});
-    Search search(IOServiceMatching(kUtilityDriverClass));
-    ASSERT_EQ(search.found.size(), 2u);
-    EXPECT_NE(search.found[0], search.found[1]);
-    EXPECT_EQ(IOIteratorNext(search.iterator), IO_OBJECT_NULL);
-    io_connect_t connect = 0;
-    ASSERT_EQ(IOServiceOpen(search.found[0], mach_task_self(), 0, &connect), KERN_SUCCESS);
-    std::string back(4000, '\0');
-    mach_msg_type_number_t got = 4000;
-    EXPECT_EQ(
-        io_connect_method_scalarI_structureO(connect, kGetEEPConfig, nullptr, 0, back.data(), &got),
-        kIOReturnBadArgument);
-    EXPECT_EQ(got, 4000u);
-    EXPECT_EQ(IOServiceClose(connect), KERN_SUCCESS);
-    EXPECT_EQ(IOServiceClose(connect), kIOReturnBadArgument);
-}
-
 // Handles that were never given out, were released already, or are of another kind get an
 // error. (A failed search: CommandChannelFailureTest.)
 TEST_F(IOKitTest, BadHandlesAndFailedSearchesGetAnErrorNotACrash) {
