@@ -196,7 +196,9 @@ TEST_F(TerminalScreen, TheWriteQuestionTheFilePromptAndTheFormTakeTheKeys) {
             WAIT_TEXT(p, "is not UTF-8");
             p->send(kEscape);
         } else if (c.written != 0) {
-            WAIT(p, p->find("Folder:").first < 0 && p->find(kAlertButtons).first >= 0);
+            // The last question: its text, a blank line, then the file it names.
+            WAIT(p, p->find("Folder:").first < 0 && p->find(kAlertButtons).first >= 0 &&
+                        p->find("Continue?").first + 2 == p->find(work.path()).first);
             p->send(kEnter);  // the last question before the flash is written
             WAIT_TEXT(p, "written and verified");
             p->send(kEnter);
