@@ -8,7 +8,6 @@
 
 #include "app/Messages.h"
 #include "tests/e2e/Scenario.h"
-#include "tests/support/TerminalProgram.h"
 
 namespace {
 
@@ -172,27 +171,6 @@ TEST_F(Batch, ExportImportAndTheBackupsFolder) {
     // The erased flash, kept once, is not kept again when the next change replaces the same.
     for (int i = 0; i < 3; ++i) ASSERT_EQ(batch({"flash", "erase", "--yes"}), 0);
     EXPECT_EQ(kept("flash").size(), 2u);
-}
-
-// Without --yes, the start-up question and Erase's are asked on the terminal.
-TEST_F(Batch, WithoutYesTheQuestionsAreAskedOnTheTerminal) {
-    for (const auto& [answers, status] : std::vector<std::pair<std::vector<std::string>, int>>{
-             {{"n"}, 4}, {{"y", ""}, 4}, {{"y", "y"}, 0}}) {
-        const std::string before = flash();
-        SCOPED_TRACE(testing::PrintToString(answers));
-        TerminalProgram terminal({bundle + "/Contents/bin/sc820-utility", "flash", "erase"},
-                                 environment(), 24, 200);
-        size_t asked = 0;  // where the last question was found
-        for (const std::string& answer : answers) {
-            const auto next = [&] { return terminal.output().find("[y/N]", asked); };
-            ASSERT_TRUE(terminal.waitUntil([&] { return next() != std::string::npos; }))
-                << terminal.output();
-            asked = next() + 1;
-            terminal.send(answer + "\r");
-        }
-        EXPECT_EQ(terminal.waitForExit(), status) << terminal.output();
-        EXPECT_TRUE(flash() == (status == 0 ? kErased : before));  // the declines come first
-    }
 }
 
 }  // namespace
