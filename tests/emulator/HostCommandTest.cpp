@@ -223,6 +223,8 @@ TEST_F(HostCommandTest, ANewCardHoldsTheDefaultRecordsAndBios) {
     EXPECT_EQ(flash.find_first_not_of('\xff', 0x8000), std::string::npos);
     EXPECT_EQ(flash.size(), 65536u);
     EXPECT_EQ(emu::Crc16X25("123456789"), 0x906E);  // the driver state's checksum: X.25's check
+    const std::string shown = run("eeprom show", 0, "ResetToSelTime 2\nTargets 16\n");
+    EXPECT_EQ(std::count(shown.begin(), shown.end(), '\n'), 85) << "one line per field";
 }
 
 // A driver with a device hanging from it is not unloaded (and nothing is logged); the card holds
