@@ -327,6 +327,10 @@ TEST_F(UtilityDriverTest, EachCommandTakesOneFormAndSizeAndCountsEveryCall) {
 // form and flash scenarios.)
 TEST_F(UtilityDriverTest, ASweepIsEndedByAnyOtherCommand) {
     int seed = 0;
+    // Descriptors with every record's cache in use: a record read anew keeps no more.
+    long open = -1;
+    std::string factory(308, '\0');
+    ASSERT_EQ(command(kGetEEPDefault, factory.data()), kIOReturnSuccess);
     for (std::string_view before : {"", "44444", "444440", "555552", "5555544", "444445550",
                                     "55555555555555550", "44444444444444443"}) {
         std::vector<uint8_t> buffer(4000, 0x77);
@@ -334,6 +338,12 @@ TEST_F(UtilityDriverTest, ASweepIsEndedByAnyOtherCommand) {
         const std::vector<uint8_t> written = sweep(kWriteFlash, ++seed);
         EXPECT_TRUE(sweep(kReadFlash) == written) << before;
         EXPECT_EQ(cursors(), "read 0 write 0");
+        std::string record = testhost::PatternRecord(seed);
+        ASSERT_EQ(command(kSetEEPConfig, record.data()), kIOReturnSuccess);
+        EXPECT_EQ(fetch(kGetEEPConfig), record);
+        const long now = std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+        EXPECT_TRUE(open < 0 || now == open) << now << " descriptors, " << open << " before";
+        open = now;
     }
 }
 
