@@ -354,6 +354,7 @@ TEST_F(HostFilesTest, HostileFilesAreRefusedWithoutWaitingOrReachingOutside) {
         "<key>CFBundleVersion</key><string>1</string></dict></plist>");
     put("Xml.kext/Contents/Info.plist", nested::XmlArrays(1'000'000));
     put("Binary.kext/Contents/Info.plist", nested::BinaryArrays(1'000'000));
+    put("Array.kext/Contents/Info.plist", "<plist><array/></plist>");
     // The path planted (in the host's folder of records, or "@out" in scratch; "" plants nothing),
     // its kind (huge: 1 TiB, sparse), the command, its status and what it says.
     const std::tuple<std::string, std::string, std::string, int, std::string> cases[] = {
@@ -368,6 +369,7 @@ TEST_F(HostFilesTest, HostileFilesAreRefusedWithoutWaitingOrReachingOutside) {
         {"", "", "/sbin/kextload @Bad.kext", 1, "CFBundleIdentifier is not valid UTF-8"},
         {"", "", "/sbin/kextload @Xml.kext", 1, "nested too deeply"},
         {"", "", "/sbin/kextload @Binary.kext", 1, "nested too deeply"},
+        {"", "", "/sbin/kextload @Array.kext", 1, "not a property list dictionary"},
         {"@out", "symlink", "eeprom get @out", 1, "is a symbolic link"},
         {"@out", "dangling", "factory get @out", 1, "is a symbolic link"},
         {"@out", "fifo", "flash get @out", 1, "is a FIFO"},
