@@ -1,4 +1,4 @@
-// Paints a captured terminal screen (what the screen test's known record wrote, with
+// Paints a captured terminal screen (what the screen test's first 80x24 screen wrote, with
 // SC820_SCREEN_CAPTURE set) to a PNG, as a terminal with a dark background would show it:
 //   paint-screen CAPTURE PNG
 #include <vterm.h>
